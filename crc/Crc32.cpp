@@ -1,0 +1,74 @@
+#include "crc/Crc32.h"
+
+#include "platform/Errors.h"
+#include "platform/Stream.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace vornel {
+
+namespace {
+
+Crc32TableType BuildTable() {
+  Crc32TableType table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t value = i;
+    for (int round = 0; round < 8; ++round)
+      value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+    table[i] = value;
+  }
+  return table;
+}
+
+// Closes the descriptor on every path out of FileCrc32.
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0)
+      ::close(fd);
+  }
+};
+
+} // namespace
+
+const Crc32TableType& Crc32Table() {
+  static const Crc32TableType table = BuildTable();
+  return table;
+}
+
+std::uint32_t Crc32Update(std::uint32_t reg, const void* buffer, std::size_t length) {
+  if (buffer == nullptr || length == 0)
+    return reg;
+  const auto& table = Crc32Table();
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  for (std::size_t i = 0; i < length; ++i)
+    reg = table[(reg ^ bytes[i]) & 0xFF] ^ (reg >> 8);
+  return reg;
+}
+
+std::uint32_t FileCrc32(const std::string& path) {
+  // Opened read-only, so read-only files are checksummed too.
+  FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0)
+    RaiseIoErrorFromErrno(errno);
+  constexpr std::size_t BlockSize = 65536;
+  auto buffer = std::make_unique<unsigned char[]>(BlockSize);
+  std::uint32_t reg = 0xFFFFFFFFu;
+  for (;;) {
+    ssize_t got = ::read(file.fd, buffer.get(), BlockSize);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      RaiseIoErrorFromErrno(errno);
+    }
+    if (got == 0)
+      break;
+    reg = Crc32Update(reg, buffer.get(), static_cast<std::size_t>(got));
+  }
+  return ~reg;
+}
+
+} // namespace vornel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace vornel {
+
+// The run-time input/output error: a numeric code and the fixed message that belongs to it.
+// Codes follow the classic run-time numbering so that operators see familiar texts
+// ("File not found", "Disk full", ...).
+class EInOutError : public std::runtime_error {
+public:
+  explicit EInOutError(int code);
+  int ErrorCode() const noexcept { return code_; }
+
+private:
+  int code_;
+};
+
+// Well-known run-time error codes.
+namespace io_error {
+inline constexpr int FileNotFound = 2;
+inline constexpr int InvalidFilename = 3;
+inline constexpr int TooManyOpenFiles = 4;
+inline constexpr int AccessDenied = 5;
+inline constexpr int ReadBeyondEnd = 100;
+inline constexpr int DiskFull = 101;
+inline constexpr int InvalidNumericInput = 106;
+} // namespace io_error
+
+// The message text for a run-time error code ("I/O error N" for codes without a name).
+std::string IoErrorMessage(int code);
+
+// Maps an errno value to the run-time error code (ENOENT -> 2, ENOSPC -> 101, ...).
+int IoErrorCodeFromErrno(int err);
+
+[[noreturn]] void RaiseIoError(int code);
+[[noreturn]] void RaiseIoErrorFromErrno(int err);
+
+// Errors of the file stream itself when a file cannot be opened or created; the message names
+// the path and the reason.
+class EFOpenError : public std::runtime_error {
+public:
+  EFOpenError(const std::string& path, int err);
+};
+
+class EFCreateError : public std::runtime_error {
+public:
+  EFCreateError(const std::string& path, int err);
+};
+
+// A value that does not convert (for example a DOS date and time that is no calendar date).
+class EConvertError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The text that the error box shows for an error: its message with a full stop appended when
+// the last character sorts after ".".
+std::string ErrorBoxText(const std::string& message);
+
+} // namespace vornel

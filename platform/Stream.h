@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+enum class SeekOrigin { Begin, Current, End };
+
+// A seekable byte stream. Reads and writes are checked: ReadBuffer and Write either transfer
+// every byte or raise EInOutError. Read is the one call that may come up short, for the callers
+// that explicitly tolerate it.
+class Stream {
+public:
+  virtual ~Stream() = default;
+  Stream() = default;
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
+  // Reads up to count bytes; returns how many were read (0 at the end).
+  virtual std::size_t Read(void* buffer, std::size_t count) = 0;
+  // Writes all count bytes or raises (a short write is "Disk full").
+  virtual void Write(const void* buffer, std::size_t count) = 0;
+  virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
+  virtual std::int64_t Size() = 0;
+  // Grows or truncates; growing reserves the space so that a full disk is reported here.
+  virtual void SetSize(std::int64_t newSize) = 0;
+
+  std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
+  void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Begin); }
+
+  // Reads exactly count bytes or raises "Read beyond end of file".
+  void ReadBuffer(void* buffer, std::size_t count);
+  // Reads exactly count bytes into a string (same failure as ReadBuffer).
+  std::string ReadString(std::size_t count);
+  void WriteString(const std::string& bytes) { Write(bytes.data(), bytes.size()); }
+
+  // Copies count bytes from source's current position (count 0: the whole source from position
+  // 0). Returns the number of bytes copied; a short source raises "Read beyond end of file".
+  std::int64_t CopyFrom(Stream& source, std::int64_t count);
+};
+
+// A stream over a file on disk. Files are opened with sharing open to everyone (POSIX never
+// locks), read-only or read-write, or created (replacing an existing file).
+class FileStream final : public Stream {
+public:
+  enum class Mode { OpenRead, OpenReadWrite, Create };
+
+  // Raises EFOpenError (OpenRead/OpenReadWrite) or EFCreateError (Create).
+  FileStream(const std::string& path, Mode mode);
+  ~FileStream() override;
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override;
+  void SetSize(std::int64_t newSize) override;
+
+  const std::string& Path() const { return path_; }
+  int Handle() const { return fd_; }
+
+private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// A growable in-memory stream.
+class MemoryStream final : public Stream {
+public:
+  MemoryStream() = default;
+  explicit MemoryStream(std::string bytes) : data_(std::move(bytes)) {}
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t newSize) override;
+
+  // Reserves capacity without changing the size.
+  void Reserve(std::size_t capacity) { data_.reserve(capacity); }
+  const std::string& Bytes() const { return data_; }
+  void Clear();
+
+private:
+  std::string data_;
+  std::size_t position_ = 0;
+};
+
+} // namespace vornel

@@ -1,0 +1,242 @@
+#pragma once
+
+// The archive component: creates and opens zip archives, keeps their directory as a collection
+// of entries, adds files as deflated entries (in place or by rebuilding), removes entries and
+// keeps the archive comment.
+
+#include "platform/DateTime.h"
+#include "platform/Stream.h"
+#include "platform/StringList.h"
+#include "zip/Records.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+class TPellum;
+class TPellumEntries;
+
+enum class TZipSaveMethod { FastSave, RebuildAll };
+enum class TZipCompressionType { ctNormal, ctMaximum, ctFast, ctSuperFast, ctNone, ctUnknown };
+enum class TOverwriteAction { oaSkip, oaSkipAll, oaOverwrite, oaOverwriteAll };
+
+// ChangeType values of OnZipChange.
+namespace zip_change {
+inline constexpr std::int32_t Closed = 0;
+inline constexpr std::int32_t Opened = 1;
+inline constexpr std::int32_t EntryAdded = 2;
+inline constexpr std::int32_t EntryRemoved = 3;
+} // namespace zip_change
+
+using TOnProgressEvent = std::function<void(TPellum& sender, std::int32_t current, std::int32_t total)>;
+using TOnDecompressFile = TOnProgressEvent;
+using TOnCompressFile = TOnProgressEvent;
+using TOnZipOpen = TOnProgressEvent;
+using TOnRebuildZip = TOnProgressEvent;
+using TOnRemoveItems = TOnProgressEvent;
+using TOnZipChange = std::function<void(TPellum& sender, std::int32_t changeType)>;
+using TOnAddItem = std::function<void(TPellum& sender, const std::string& itemName)>;
+using TOnOverwriteFile =
+    std::function<void(TPellum& sender, std::string& fileName, TOverwriteAction& action)>;
+
+// The component's plain exception (a missing archive, a source the format cannot describe).
+class EPellumError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// The zlib level for a compression type (ctNormal -1, ctMaximum 9, ctFast/ctSuperFast 1,
+// ctNone 0, anything else -1).
+int ZlibLevel(TZipCompressionType type);
+
+// One archive entry.
+class TPellumEntriesEntry {
+public:
+  // Appends the new entry to the collection.
+  explicit TPellumEntriesEntry(TPellumEntries& collection);
+
+  TPellumEntries& Owner() const { return *owner_; }
+
+  TCentralDirectoryFile CentralHeader;
+  TLocalFile LocalHeader; // all zero until read or written
+  bool Encrypted = false;
+  bool Folder = false;
+  TDateTime Timestamp = 0;
+  TZipCompressionType Compression = TZipCompressionType::ctNormal;
+
+  // Bytes the entry occupies in the local part (plus 16 for a data descriptor).
+  std::int64_t LocalSpan() const;
+  std::int64_t CentralSpan() const;
+
+private:
+  TPellumEntries* owner_;
+};
+
+// Sets Encrypted, Folder, Compression and Timestamp from a central header. Timestamp is set
+// last, so a DOS value that does not convert raises after the other three are set.
+void DeriveEntryValues(TPellumEntriesEntry& entry, const TCentralDirectoryFile& header);
+
+// The archive's entries, in central directory order.
+class TPellumEntries {
+public:
+  explicit TPellumEntries(TPellum& archive) : archive_(&archive) {}
+  TPellumEntries(const TPellumEntries&) = delete;
+  TPellumEntries& operator=(const TPellumEntries&) = delete;
+
+  TPellum& Archive() const { return *archive_; }
+  bool Recognised = false;
+
+  std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
+  TPellumEntriesEntry& operator[](std::int32_t index) const { return *items_.at(index); }
+  TPellumEntriesEntry& Add() { return *new TPellumEntriesEntry(*this); }
+  void Clear() { items_.clear(); }
+  // Removes and frees the entry at index from the collection only (no archive change).
+  void Delete(std::int32_t index);
+
+  static std::uint32_t StringCrc32(const std::string& bytes);
+  static std::string ToZipName(const std::string& path);
+  static std::string ToDiskName(const std::string& path);
+  std::int32_t IndexOfName(const std::string& name) const;
+
+  // Loading.
+  void LoadDirectory(Stream& stream);
+  bool LocateEndRecord(Stream& stream);
+  bool ReadCentralDirectory(Stream& stream);
+  void ReadLocalHeader(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly);
+  void ReadLocalHeaders(Stream& stream);
+  bool ScanLocalHeaders(Stream& stream);
+
+  // Removing.
+  void RemoveEntry(std::int32_t index);
+
+  // Adding.
+  TPellumEntriesEntry* AddFile(const std::string& path);
+  TPellumEntriesEntry* AddFileAs(const std::string& path, const std::string& entryName);
+  TPellumEntriesEntry* AddEntry(const std::string& entryName, std::uint16_t attributes,
+                                Stream& data, TDateTime time);
+  TPellumEntriesEntry* AddEntryFast(const std::string& entryName, std::uint16_t attributes,
+                                    Stream& data, TDateTime time);
+  TPellumEntriesEntry* AddEntryRebuild(const std::string& entryName, std::uint16_t attributes,
+                                       Stream& data, TDateTime time);
+  bool AddParentFolders(const std::string& entryName);
+  bool AddFolderPath(const std::string& entryName, std::uint16_t attributes, TDateTime time);
+
+private:
+  friend class TPellumEntriesEntry;
+  TPellum* archive_;
+  std::vector<std::unique_ptr<TPellumEntriesEntry>> items_;
+};
+
+class TPellum {
+public:
+  TPellum();
+  virtual ~TPellum();
+  TPellum(const TPellum&) = delete;
+  TPellum& operator=(const TPellum&) = delete;
+
+  virtual void NotifyChange(std::int32_t changeType);
+
+  void CreateArchiveFile(const std::string& path);
+  void OpenArchive(const std::string& path);
+  void OpenFromFile(const std::string& path);
+  void OpenFromStream(std::unique_ptr<Stream> stream);
+  void CloseArchive();
+  TPellumEntriesEntry* AddFileEntry(const std::string& path);
+  std::string NewTempFileName();
+  void CompressProgress(std::int64_t consumed);
+
+  void WriteLocalImage(Stream& target);
+  void WriteCentralImage(Stream& target);
+  void WriteEndImage(Stream& target);
+  void WriteArchiveImage(Stream& target);
+  void WriteEmptyArchive(Stream& target);
+  static std::string DiskFileName(const std::string& name);
+  static std::string DiskFilePath(const std::string& name);
+
+  // Published properties.
+  const std::string& GetFileName() const { return FileName; }
+  void SetFileName(const std::string& value) { FileName = value; }
+  bool GetIsZipFile() const { return IsZipFile; }
+  void SetIsZipFile(bool) {}
+  TZipSaveMethod GetSaveMethod() const { return SaveMethod; }
+  void SetSaveMethod(TZipSaveMethod value) { SaveMethod = value; }
+  bool GetStoreRelativePath() const { return StoreRelativePath; }
+  void SetStoreRelativePath(bool value) { StoreRelativePath = value; }
+  bool GetStoreFolders() const { return StoreFolders; }
+  void SetStoreFolders(bool value) { StoreFolders = value; }
+  TZipCompressionType GetCompressionType() const { return CompressionType; }
+  void SetCompressionType(TZipCompressionType value);
+  const TStringList& GetComment();
+  void SetComment(const TStringList& value);
+  const TStringList& GetFileNames();
+  void SetFileNames(const TStringList&) {}
+  bool GetUseTempFiles() const { return UseTempFiles; }
+  void SetUseTempFiles(bool value) { UseTempFiles = value; }
+  TOverwriteAction GetOverwriteAction() const { return OverwriteAction; }
+  void SetOverwriteAction(TOverwriteAction value) { OverwriteAction = value; }
+  const std::string& GetComponentVersion() const { return ComponentVersion; }
+  void SetComponentVersion(const std::string&) {}
+  bool GetReadOnly() const { return ReadOnly; }
+  void SetReadOnly(bool value) { ReadOnly = value; }
+  bool GetApplyAtributes() const { return ApplyAtributes; }
+  void SetApplyAtributes(bool value) { ApplyAtributes = value; }
+  bool GetActive() const { return IsZipFile; }
+  void SetActive(bool value);
+
+  // Published events, called only when assigned, with this component as sender.
+  TOnDecompressFile OnDecompressFile;
+  TOnCompressFile OnCompressFile;
+  TOnZipChange OnZipChange;
+  TOnZipOpen OnZipOpen;
+  TOnAddItem OnAddItem;
+  TOnRebuildZip OnRebuildZip;
+  TOnRemoveItems OnRemoveItems;
+  TOnOverwriteFile OnOverwriteFile;
+
+  // State, readable for callers and tests.
+  TPellumEntries& Entries() { return *Entries_; }
+  const TEndOfDirectory& GetEndRecord() const { return EndRecord; }
+  std::int64_t GetEndRecordPosition() const { return EndRecordPosition; }
+  std::int64_t GetCommentPosition() const { return CommentPosition; }
+  Stream* GetArchiveStream() const { return ArchiveStream.get(); }
+  std::int32_t GetCurrentDataSize() const { return CurrentDataSize; }
+  bool GetSuppressChangeEvents() const { return SuppressChangeEvents; }
+  void SetSuppressChangeEvents(bool value) { SuppressChangeEvents = value; }
+
+private:
+  friend class TPellumEntries;
+
+  // Members, in declaration order.
+  std::unique_ptr<TPellumEntries> Entries_;
+  bool NamesDirty = true;
+  std::int64_t EndRecordPosition = 0;
+  TEndOfDirectory EndRecord;
+  std::int64_t CommentPosition = 0;
+  TStringList CommentLines;
+  std::int64_t RebuiltEndRecordPosition = 0;
+  std::int64_t RebuiltCommentPosition = 0;
+  bool IsZipFile = false;
+  std::string FileName;
+  TStringList FileNamesList;
+  TZipSaveMethod SaveMethod = TZipSaveMethod::FastSave;
+  bool StoreRelativePath = true;
+  TZipCompressionType CompressionType = TZipCompressionType::ctMaximum;
+  std::int32_t CurrentDataSize = 0;
+  bool SuppressChangeEvents = false;
+  std::vector<std::uint32_t> RebuildOffsets;
+  TEndOfDirectory RebuiltEndRecord;
+  bool UseTempFiles = false;
+  bool StoreFolders = true;
+  std::string ComponentVersion = "2.0";
+  TOverwriteAction OverwriteAction = TOverwriteAction::oaSkip;
+  bool ReadOnly = false;
+  bool ApplyAtributes = true;
+  std::unique_ptr<Stream> ArchiveStream;
+};
+
+} // namespace vornel
