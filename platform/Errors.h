@@ -26,6 +26,8 @@ inline constexpr int AccessDenied = 5;
 inline constexpr int ReadBeyondEnd = 100;
 inline constexpr int DiskFull = 101;
 inline constexpr int InvalidNumericInput = 106;
+// A seek or resize to a position before the start of a stream.
+inline constexpr int NegativeSeek = 131;
 } // namespace io_error
 
 // The message text for a run-time error code ("I/O error N" for codes without a name).

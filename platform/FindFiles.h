@@ -23,8 +23,8 @@ struct FoundFile {
   std::string Name;             // bare name
   std::uint32_t Attributes = 0; // attr:: bits
   std::uint64_t Size = 0;
-  double LastWriteTime = 0;     // local date-time (days since 30 December 1899)
-  std::uint32_t DosTime = 0;    // packed DOS date (high half) and time (low half), 0 if out of range
+  double LastWriteTime = 0;  // local date-time (days since 30 December 1899)
+  std::uint32_t DosTime = 0; // packed DOS date (high half) and time (low half), 0 if out of range
 };
 
 // Looks a single path up (the find-first of a plain path): the entry itself, with a symbolic link

@@ -26,7 +26,8 @@ public:
   virtual void Write(const void* buffer, std::size_t count) = 0;
   virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
   virtual std::int64_t Size() = 0;
-  // Grows or truncates; growing reserves the space so that a full disk is reported here.
+  // Grows or truncates; growing reserves the space so that a full disk is reported here. The
+  // position is left where it was (it may then lie beyond the end).
   virtual void SetSize(std::int64_t newSize) = 0;
 
   std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
@@ -65,6 +66,7 @@ public:
 private:
   std::string path_;
   int fd_ = -1;
+  bool writable_ = false;
 };
 
 // A growable in-memory stream.

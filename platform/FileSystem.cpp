@@ -1,0 +1,93 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Errors.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vornel {
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size()) != nullptr)
+      return buffer.data();
+    if (errno != ERANGE)
+      RaiseIoErrorFromErrno(errno); // e.g. the folder was removed: no path to build on
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool CreateDir(const std::string& path) {
+  return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty())
+    return false;
+  std::string clean = path;
+  while (clean.size() > 1 && clean.back() == '/')
+    clean.pop_back();
+  // Make each ancestor in turn; failures on the way are judged by the final check.
+  for (std::size_t slash = clean.find('/', 1); slash != std::string::npos;
+       slash = clean.find('/', slash + 1)) {
+    if (clean[slash - 1] != '/')
+      ::mkdir(clean.substr(0, slash).c_str(), 0777);
+  }
+  ::mkdir(clean.c_str(), 0777);
+  return DirectoryExists(clean);
+}
+
+bool DeleteFileAt(const std::string& path) {
+  return !path.empty() && ::unlink(path.c_str()) == 0;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string TempDirectory() {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  std::string dir = fromEnvironment && *fromEnvironment ? fromEnvironment : "/tmp";
+  while (dir.size() > 1 && dir.back() == '/')
+    dir.pop_back();
+  return dir;
+}
+
+std::string CreateUniqueTempFile(const std::string& dir, const std::string& prefix) {
+  std::string pattern = JoinPath(dir, prefix + "XXXXXX");
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0)
+    return {};
+  ::close(fd);
+  return pattern;
+}
+
+std::string JoinPath(const std::string& a, const std::string& b) {
+  if (a.empty())
+    return b;
+  std::size_t aEnd = a.size();
+  while (aEnd > 0 && a[aEnd - 1] == '/')
+    --aEnd;
+  std::size_t bStart = 0;
+  while (bStart < b.size() && b[bStart] == '/')
+    ++bStart;
+  return a.substr(0, aEnd) + "/" + b.substr(bStart);
+}
+
+std::string BareName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace vornel

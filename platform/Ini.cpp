@@ -1,0 +1,141 @@
+#include "platform/Ini.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel {
+
+namespace {
+
+// Settings files are a few lines long; anything beyond this is not read.
+constexpr std::size_t MaxIniBytes = 16 * 1024 * 1024;
+
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    return std::nullopt;
+  std::string content;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  char block[8192];
+  while (content.size() < MaxIniBytes) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0)
+      break;
+    content.append(block, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return content;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameAsciiText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string_view StripQuotes(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+// The caller's buffer holds a C string: the text ends at a zero byte and keeps bufferSize - 1
+// characters at most.
+std::string CutToBuffer(std::string_view text, std::size_t bufferSize) {
+  if (bufferSize == 0)
+    return {};
+  text = text.substr(0, text.find('\0'));
+  return std::string(text.substr(0, bufferSize - 1));
+}
+
+// Finds the key in the first section of that name; nothing when absent.
+std::optional<std::string_view> FindValue(std::string_view content, std::string_view section,
+                                          std::string_view key) {
+  if (content.substr(0, 3) == "\xEF\xBB\xBF")
+    content.remove_prefix(3);
+  const std::string_view wantedSection = TrimBlanks(section);
+  const std::string_view wantedKey = TrimBlanks(key);
+  bool inSection = false;
+  bool sectionSeen = false;
+  while (!content.empty()) {
+    const std::size_t lineEnd = content.find('\n');
+    std::string_view line = content.substr(0, lineEnd);
+    content.remove_prefix(lineEnd == std::string_view::npos ? content.size() : lineEnd + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    line = TrimBlanks(line);
+    if (line.empty() || line.front() == ';')
+      continue;
+    if (line.front() == '[') {
+      if (sectionSeen)
+        return std::nullopt; // only the first section of that name counts
+      const std::size_t close = line.find(']');
+      const std::string_view name =
+          TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1));
+      inSection = SameAsciiText(name, wantedSection);
+      sectionSeen = inSection;
+      continue;
+    }
+    if (!inSection)
+      continue;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+      continue;
+    if (SameAsciiText(TrimBlanks(line.substr(0, equals)), wantedKey))
+      return StripQuotes(TrimBlanks(line.substr(equals + 1)));
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& iniPath,
+                                    std::size_t bufferSize) {
+  const std::optional<std::string> content = ReadSmallFile(iniPath);
+  if (content) {
+    if (const auto value = FindValue(*content, section, key))
+      return CutToBuffer(*value, bufferSize);
+  }
+  return CutToBuffer(defaultValue, bufferSize);
+}
+
+} // namespace vornel
