@@ -1,0 +1,80 @@
+#include "gui/FolderTree.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QStandardPaths>
+
+namespace vornel {
+
+FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSystemModel(this)) {
+  // The tree is read when a build starts; it does not follow later changes on disk.
+  model_->setOption(QFileSystemModel::DontWatchForChanges, true);
+  model_->setIconProvider(&iconProvider_);
+  model_->setFilter(QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot);
+  model_->setRootPath(QDir::rootPath());
+  setModel(model_);
+
+  for (int column = 1; column < model_->columnCount(); ++column)
+    hideColumn(column);
+  setHeaderHidden(true);
+  setIndentation(19);
+  setRootIsDecorated(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setDragDropMode(QAbstractItemView::NoDragDrop);
+  // Long paths stay readable: the name column grows and the tree scrolls sideways.
+  header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  header()->setStretchLastSection(false);
+
+  RevealPath(StartFolder());
+}
+
+std::string FolderTree::SelectedPath() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  if (rows.isEmpty())
+    return {};
+  return QFile::encodeName(model_->filePath(rows.first())).toStdString();
+}
+
+bool FolderTree::SelectPath(const QString& path) {
+  const QModelIndex index = model_->index(path);
+  if (!index.isValid())
+    return false;
+  RevealPath(path);
+  setCurrentIndex(index);
+  return true;
+}
+
+void FolderTree::RevealPath(const QString& path) {
+  const QModelIndex target = model_->index(path);
+  if (!target.isValid())
+    return;
+  for (QModelIndex ancestor = target.parent(); ancestor.isValid(); ancestor = ancestor.parent())
+    expand(ancestor);
+  scrollTo(target, QAbstractItemView::PositionAtTop);
+}
+
+void FolderTree::mousePressEvent(QMouseEvent* event) {
+  // A right click selects the folder under the pointer, as a left click does.
+  if (event->button() == Qt::RightButton) {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid())
+      setCurrentIndex(index);
+    event->accept();
+    return;
+  }
+  QTreeView::mousePressEvent(event);
+}
+
+QString StartFolder() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  if (!desktop.isEmpty() && QDir(desktop).exists() && QDir::cleanPath(desktop) != QDir::homePath())
+    return desktop;
+  return QDir::homePath();
+}
+
+} // namespace vornel

@@ -1,0 +1,39 @@
+#pragma once
+
+// The folder tree: every local folder from "/" down, folders only, with the icon theme's icons.
+
+#include <QFileIconProvider>
+#include <QTreeView>
+#include <string>
+
+class QFileSystemModel;
+
+namespace vornel {
+
+class FolderTree : public QTreeView {
+  Q_OBJECT
+
+public:
+  explicit FolderTree(QWidget* parent = nullptr);
+
+  QFileSystemModel* FileSystemModel() const { return model_; }
+
+  // Full path of the selected folder as the file system spells it; empty with no selection.
+  std::string SelectedPath() const;
+  // Selects the folder at path (and makes it visible); false when the tree does not hold it.
+  bool SelectPath(const QString& path);
+  // Opens the tree down to path and scrolls it into view without selecting it.
+  void RevealPath(const QString& path);
+
+protected:
+  void mousePressEvent(QMouseEvent* event) override;
+
+private:
+  QFileSystemModel* model_;
+  QFileIconProvider iconProvider_;
+};
+
+// The folder the tree opens at: the user's desktop folder when there is one, else home.
+QString StartFolder();
+
+} // namespace vornel

@@ -1,0 +1,42 @@
+#include "gui/MessageBoxes.h"
+
+#include "platform/Errors.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace vornel {
+
+namespace {
+
+MessageBoxHook& CurrentHook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+
+void ShowModalBox(QWidget* parent, MessageKind kind, const QString& caption, const QString& text) {
+  const auto icon = kind == MessageKind::Critical ? QMessageBox::Critical : QMessageBox::NoIcon;
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  box.exec();
+}
+
+} // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+  CurrentHook() = std::move(hook);
+}
+
+void ShowMessageBox(QWidget* parent, MessageKind kind, const QString& caption,
+                    const QString& text) {
+  if (CurrentHook())
+    CurrentHook()(parent, kind, caption, text);
+  else
+    ShowModalBox(parent, kind, caption, text);
+}
+
+void ShowErrorBox(QWidget* parent, const std::string& message) {
+  ShowMessageBox(parent, MessageKind::Critical, QApplication::applicationName(),
+                 QString::fromStdString(ErrorBoxText(message)));
+}
+
+} // namespace vornel
