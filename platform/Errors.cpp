@@ -63,6 +63,20 @@ int IoErrorCodeFromErrno(int err) {
   case ENOSPC:
   case EDQUOT:
     return io_error::DiskFull;
+  case EIO:
+    return io_error::DeviceError;
+  default:
+    break;
+  }
+  switch (err) {
+  case io_error::FileNotFound:
+  case io_error::InvalidFilename:
+  case io_error::TooManyOpenFiles:
+  case io_error::AccessDenied:
+  case io_error::ReadBeyondEnd:
+  case io_error::DiskFull:
+  case io_error::InvalidNumericInput:
+    return io_error::DeviceError;
   default:
     return err;
   }

@@ -28,12 +28,16 @@ inline constexpr int DiskFull = 101;
 inline constexpr int InvalidNumericInput = 106;
 // A seek or resize to a position before the start of a stream.
 inline constexpr int NegativeSeek = 131;
+// A device or transport failure (EIO and the like).
+inline constexpr int DeviceError = 1117;
 } // namespace io_error
 
 // The message text for a run-time error code ("I/O error N" for codes without a name).
 std::string IoErrorMessage(int code);
 
-// Maps an errno value to the run-time error code (ENOENT -> 2, ENOSPC -> 101, ...).
+// Maps an errno value to the run-time error code (ENOENT -> 2, ENOSPC -> 101, ...). Other errno
+// values keep their number, except those that would pose as a named code (EIO is 5, the number of
+// "File access denied"): they become DeviceError.
 int IoErrorCodeFromErrno(int err);
 
 [[noreturn]] void RaiseIoError(int code);
