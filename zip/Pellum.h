@@ -33,7 +33,8 @@ inline constexpr std::int32_t EntryAdded = 2;
 inline constexpr std::int32_t EntryRemoved = 3;
 } // namespace zip_change
 
-using TOnProgressEvent = std::function<void(TPellum& sender, std::int32_t current, std::int32_t total)>;
+using TOnProgressEvent =
+    std::function<void(TPellum& sender, std::int32_t current, std::int32_t total)>;
 using TOnDecompressFile = TOnProgressEvent;
 using TOnCompressFile = TOnProgressEvent;
 using TOnZipOpen = TOnProgressEvent;
@@ -69,13 +70,20 @@ public:
   TDateTime Timestamp = 0;
   TZipCompressionType Compression = TZipCompressionType::ctNormal;
 
-  // Bytes the entry occupies in the local part (plus 16 for a data descriptor).
+  // Bytes the entry occupies in the local part (plus 16 for a data descriptor). The name and
+  // extra field lengths are the local header's once it has been read (other tools write local
+  // extra fields of their own length), else the central header's.
   std::int64_t LocalSpan() const;
   std::int64_t CentralSpan() const;
 
 private:
   TPellumEntries* owner_;
 };
+
+// The date-time of a DOS date (high half) and time (low half). The all-zero value, which is
+// written for times outside 1980 to 2107, reads as 0 ("no date") so that such archives stay
+// readable; any other value that is no calendar date raises EConvertError.
+TDateTime EntryTimestamp(std::uint32_t dos);
 
 // Sets Encrypted, Folder, Compression and Timestamp from a central header. Timestamp is set
 // last, so a DOS value that does not convert raises after the other three are set.
@@ -107,7 +115,15 @@ public:
   void LoadDirectory(Stream& stream);
   bool LocateEndRecord(Stream& stream);
   bool ReadCentralDirectory(Stream& stream);
+  // Reads the local header at offset (and its data unless headersOnly). A missing signature, or
+  // a header that runs past the end while only headers are read, leaves the record all zero;
+  // data (or, when data are wanted, a header) past the end raise EInOutError(100). For an
+  // entry with a data descriptor (bit 3) the CRC and sizes come from its central header, and
+  // the data are followed by the 16 descriptor bytes.
   void ReadLocalHeader(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly);
+  // The same for a known entry, without looking its central header up by offset.
+  void ReadEntryLocalHeader(Stream& stream, const TPellumEntriesEntry& entry, TLocalFile& record,
+                            bool headersOnly);
   void ReadLocalHeaders(Stream& stream);
   bool ScanLocalHeaders(Stream& stream);
 
@@ -128,6 +144,12 @@ public:
 
 private:
   friend class TPellumEntriesEntry;
+  void ReadLocalRecord(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly,
+                       const TCentralDirectoryFile* central);
+  void RebuildArchive();
+  void RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size);
+  void RecoverAfterFailedRemoval();
+
   TPellum* archive_;
   std::vector<std::unique_ptr<TPellumEntriesEntry>> items_;
 };
@@ -210,6 +232,14 @@ public:
 
 private:
   friend class TPellumEntries;
+
+  // Frees the stream and the entries without an event.
+  void ReleaseArchive();
+  // The stored comment bytes as they are, cut at the end of the stream.
+  std::string RawComment();
+  // Sets the archive stream's size to the image's (restoring it when that fails) and copies the
+  // image over it.
+  void CopyImageOver(Stream& image);
 
   // Members, in declaration order.
   std::unique_ptr<TPellumEntries> Entries_;

@@ -1,0 +1,154 @@
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "zip/Pellum.h"
+#include "zip/RecordIo.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace vornel {
+
+namespace {
+
+// A temporary image file: its stream is closed and the file deleted on every way out.
+class TempImageFile {
+public:
+  explicit TempImageFile(std::string path) : path_(std::move(path)) {}
+  ~TempImageFile() {
+    stream_.reset();
+    // The name falls back to the current directory when no temporary file could be made;
+    // a folder is never deleted.
+    if (!DirectoryExists(path_))
+      DeleteFileAt(path_);
+  }
+  TempImageFile(const TempImageFile&) = delete;
+  TempImageFile& operator=(const TempImageFile&) = delete;
+
+  Stream& Create() {
+    stream_.emplace(path_, FileStream::Mode::Create);
+    return *stream_;
+  }
+
+private:
+  std::string path_;
+  std::optional<FileStream> stream_;
+};
+
+} // namespace
+
+void TPellumEntries::RemoveEntry(std::int32_t index) {
+  TPellum& zip = Archive();
+  if (!zip.ArchiveStream)
+    throw EPellumError("No archive is open");
+  const TPellumEntriesEntry& entry = (*this)[index];
+  const std::int64_t offset = entry.CentralHeader.RelativeOffsetOfLocalHeader;
+  const std::int64_t span = entry.LocalSpan();
+  const std::int64_t size = zip.ArchiveStream->Size();
+  Delete(index);
+  try {
+    if (zip.SaveMethod == TZipSaveMethod::RebuildAll || Count() == 0)
+      RebuildArchive();
+    else
+      RemoveInPlace(offset, span, size);
+  } catch (...) {
+    RecoverAfterFailedRemoval();
+    throw;
+  }
+  zip.NamesDirty = true;
+  if (!zip.SuppressChangeEvents)
+    zip.NotifyChange(zip_change::EntryRemoved);
+}
+
+void TPellumEntries::RebuildArchive() {
+  TPellum& zip = Archive();
+  Stream& archive = *zip.ArchiveStream;
+  if (zip.UseTempFiles) {
+    TempImageFile temp(zip.NewTempFileName());
+    Stream& image = temp.Create();
+    zip.WriteArchiveImage(image);
+    zip.CopyImageOver(image);
+    LoadDirectory(archive);
+  } else {
+    std::int64_t total = 22 + std::int64_t{zip.EndRecord.ZipFileCommentLength};
+    for (std::int32_t i = 0; i < Count(); ++i) {
+      total += (*this)[i].LocalSpan() + (*this)[i].CentralSpan();
+      if (zip.OnRemoveItems)
+        zip.OnRemoveItems(zip, i, Count() - 1);
+    }
+    MemoryStream image;
+    // The sizes come from the archive and may lie; the image can only be as large as the data
+    // it copies, so the reservation is held to that.
+    image.Reserve(static_cast<std::size_t>(std::min(total, archive.Size() + 65536)));
+    zip.WriteArchiveImage(image);
+    zip.CopyImageOver(image);
+    LoadDirectory(archive);
+  }
+  if (!Recognised)
+    throw EPellumError("The rewritten archive could not be read back");
+}
+
+void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size) {
+  TPellum& zip = Archive();
+  Stream& archive = *zip.ArchiveStream;
+  const std::string comment = zip.RawComment();
+  const std::int64_t tailStart = offset + span;
+  if (tailStart > size)
+    RaiseIoError(io_error::ReadBeyondEnd);
+
+  // Work out the new offsets and where the directory goes before anything is written, so that
+  // an archive whose records do not add up is refused untouched.
+  std::vector<std::uint32_t> moved(items_.size());
+  std::int64_t directory = offset;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    std::uint32_t local = items_[i]->CentralHeader.RelativeOffsetOfLocalHeader;
+    if (local > offset)
+      local -= static_cast<std::uint32_t>(span);
+    moved[i] = local;
+    // The directory goes behind the last local record, wherever it lies.
+    directory = std::max(directory, std::int64_t{local} + items_[i]->LocalSpan());
+  }
+  if (directory > size - span)
+    RaiseIoError(io_error::ReadBeyondEnd);
+
+  archive.SetPosition(tailStart);
+  const std::string tail = archive.ReadString(static_cast<std::size_t>(size - tailStart));
+  archive.SetPosition(offset);
+  archive.WriteString(tail);
+  for (std::size_t i = 0; i < items_.size(); ++i)
+    items_[i]->CentralHeader.RelativeOffsetOfLocalHeader = moved[i];
+
+  archive.SetPosition(directory);
+  zip.EndRecord.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory);
+  for (const auto& item : items_)
+    WriteCentralRecord(archive, item->CentralHeader);
+  zip.EndRecordPosition = archive.Position();
+  zip.EndRecord.SizeOfTheCentralDirectory =
+      static_cast<std::uint32_t>(zip.EndRecordPosition - directory);
+  --zip.EndRecord.TotalEntriesOnThisDisk;
+  --zip.EndRecord.TotalEntries;
+  zip.EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
+  WriteEndRecord(archive, zip.EndRecord);
+  zip.CommentPosition = archive.Position();
+  archive.WriteString(comment);
+  archive.SetSize(archive.Position());
+}
+
+void TPellumEntries::RecoverAfterFailedRemoval() {
+  // The collection is made to describe the stream again: reloaded when the stream still holds
+  // an archive (the entry is back if nothing was written yet), otherwise the archive is closed.
+  TPellum& zip = Archive();
+  zip.NamesDirty = true;
+  try {
+    LoadDirectory(*zip.ArchiveStream);
+    if (Recognised)
+      return;
+  } catch (...) {
+  }
+  try {
+    zip.CloseArchive();
+  } catch (...) {
+    // Closed already; a handler's failure must not hide the removal's.
+  }
+}
+
+} // namespace vornel
