@@ -1,0 +1,126 @@
+#include "cli/ArchiveOptions.h"
+#include "cli/Commands.h"
+
+#include "platform/FileSystem.h"
+#include "platform/FindFiles.h"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vornel::cli {
+
+namespace {
+
+struct AddOptions {
+  SaveOptions Save;
+  bool Relative = false;
+  bool Folders = false;
+  TZipCompressionType Level = TZipCompressionType::ctMaximum;
+  std::string Archive;
+  std::vector<std::string> Files;
+};
+
+// The name an entry is stored under. Bare: the file name alone. Relative: the path as given,
+// without a leading "/" or "./" parts, and refused when it climbs out with "..": an archive must
+// never carry names that unpack outside the folder it is unpacked into.
+std::string StoredName(const std::string& path, bool relative) {
+  if (!relative)
+    return BareName(path);
+  std::string name;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos)
+      end = path.size();
+    const std::string part = path.substr(start, end - start);
+    if (part == "..")
+      throw RefusalError(path + ": a relative name cannot hold \"..\"");
+    if (!part.empty() && part != ".")
+      name += (name.empty() ? "" : "/") + part;
+    start = end + 1;
+  }
+  return name;
+}
+
+// Every file is checked before the archive is created or touched.
+std::vector<std::string> CheckFiles(const AddOptions& options) {
+  std::vector<std::string> names;
+  for (const auto& path : options.Files) {
+    const auto found = FindFile(path);
+    if (!found)
+      throw RefusalError(path + ": no such file");
+    if (found->Attributes & attr::Directory)
+      throw RefusalError(path + ": is a folder; name the files to add");
+    names.push_back(StoredName(path, options.Relative));
+    if (names.back().empty())
+      throw RefusalError(path + ": gives an empty entry name");
+  }
+  return names;
+}
+
+int RunAdd(const AddOptions& options) {
+  const std::vector<std::string> names = CheckFiles(options);
+
+  const bool created = !FindFile(options.Archive).has_value();
+  TPellum pellum;
+  if (created)
+    pellum.CreateArchiveFile(options.Archive);
+  try {
+    OpenExistingArchive(pellum, options.Archive);
+    ApplySaveOptions(pellum, options.Save);
+    pellum.SetStoreRelativePath(options.Relative);
+    pellum.SetStoreFolders(options.Folders);
+    pellum.SetCompressionType(options.Level);
+    for (std::size_t i = 0; i < options.Files.size(); ++i) {
+      // The name is passed explicitly so that it is the cleaned one, not the raw path.
+      if (pellum.Entries().AddFileAs(options.Files[i], names[i]) == nullptr)
+        throw RefusalError(options.Files[i] + ": no such file");
+    }
+    pellum.CloseArchive();
+  } catch (...) {
+    // An archive this run created is not left behind half-written.
+    if (created) {
+      pellum.CloseArchive();
+      DeleteFileAt(options.Archive);
+    }
+    throw;
+  }
+  return ExitOk;
+}
+
+} // namespace
+
+void RegisterAddCommand(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<AddOptions>();
+  CLI::App* verb = app.add_subcommand(
+      "add", "Add files to an archive (created when missing), replacing same-named entries");
+  AddSaveOptions(*verb, options->Save);
+  verb->add_flag("--relative", options->Relative,
+                 "Store the path as given instead of the bare file name");
+  verb->add_flag("--folders", options->Folders,
+                 "Also store an entry for every folder of the path (needs --relative)")
+      ->needs("--relative");
+  const std::map<std::string, TZipCompressionType> levels{
+      {"normal", TZipCompressionType::ctNormal},
+      {"maximum", TZipCompressionType::ctMaximum},
+      {"fast", TZipCompressionType::ctFast},
+      {"superfast", TZipCompressionType::ctSuperFast},
+      {"none", TZipCompressionType::ctNone}};
+  verb->add_option("--level", options->Level, "Compression level (default maximum)")
+      ->transform(CLI::CheckedTransformer(levels, CLI::ignore_case))
+      ->type_name("normal|maximum|fast|superfast|none");
+  verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
+  verb->add_option("FILE", options->Files, "Files to add")->required();
+  verb->footer("If any FILE does not exist, nothing is added.\n"
+               "Examples:\n"
+               "  vornel add pack.zip game.exe readme.txt\n"
+               "  vornel add --relative --folders --level fast pack.zip data/maps/town.map\n"
+               "  vornel add --rebuild --temp-files pack.zip game.exe");
+  verb->callback([options, &exitCode] { exitCode = RunGuarded([&] { return RunAdd(*options); }); });
+}
+
+} // namespace vornel::cli

@@ -1,0 +1,49 @@
+#include "cli/ArchiveOptions.h"
+
+#include "cli/Commands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace vornel::cli {
+
+int RunGuarded(const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const RefusalError& e) {
+    std::cerr << e.what() << '\n';
+    return ExitRefused;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return ExitError;
+  } catch (...) {
+    std::cerr << "unknown error\n";
+    return ExitError;
+  }
+}
+
+void OpenExistingArchive(TPellum& pellum, const std::string& path) {
+  try {
+    pellum.OpenArchive(path);
+  } catch (const EPellumError& e) {
+    // The component raises its plain error only for a path that does not exist.
+    throw RefusalError(e.what());
+  }
+  if (!pellum.GetIsZipFile())
+    throw RefusalError(path + ": not a zip archive");
+}
+
+void AddSaveOptions(CLI::App& verb, SaveOptions& options) {
+  verb.add_flag("--rebuild", options.Rebuild,
+                "Rewrite the whole archive (RebuildAll) instead of editing it in place");
+  verb.add_flag("--temp-files", options.TempFiles,
+                "Stage a rebuild in a temporary file instead of in memory");
+}
+
+void ApplySaveOptions(TPellum& pellum, const SaveOptions& options) {
+  pellum.SetSaveMethod(options.Rebuild ? TZipSaveMethod::RebuildAll : TZipSaveMethod::FastSave);
+  pellum.SetUseTempFiles(options.TempFiles);
+}
+
+} // namespace vornel::cli

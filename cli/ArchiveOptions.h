@@ -1,0 +1,41 @@
+#pragma once
+
+// Small pieces shared by the archive verbs (list, comment, remove, add): how failures become
+// exit codes and messages, how an existing archive is opened, and the save options.
+
+#include "zip/Pellum.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace vornel::cli {
+
+// A refusal the user can act on (not an archive, a missing file or entry name): exit code 1.
+class RefusalError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs a verb's body and returns its exit code. An exception's message goes to stderr; a
+// RefusalError gives ExitRefused, every other exception ExitError.
+int RunGuarded(const std::function<int()>& body);
+
+// Opens an existing archive. A missing file is refused with the component's own message, a
+// file that is not a zip archive with "PATH: not a zip archive"; other failures pass on.
+void OpenExistingArchive(TPellum& pellum, const std::string& path);
+
+// How remove and add write the archive back.
+struct SaveOptions {
+  bool Rebuild = false;   // RebuildAll instead of FastSave
+  bool TempFiles = false; // stage a rebuild in a temporary file instead of memory
+};
+
+void AddSaveOptions(CLI::App& verb, SaveOptions& options);
+void ApplySaveOptions(TPellum& pellum, const SaveOptions& options);
+
+} // namespace vornel::cli
