@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace vornel {
 
@@ -41,9 +42,13 @@ public:
   static std::string ReadCustomName(const std::string& settingsPath);
 
   // Runs one build of cleanRoot into workDir + "/Upload", reading workDir + "/settings.ini".
-  // Errors propagate as exceptions after the view has been set back (tree enabled).
+  // Errors propagate as exceptions after the view has been set back (tree enabled) and the
+  // per-build values reset, so the next build starts clean.
   BuildOutcome Build(const std::string& cleanRoot, const std::string& workDir, BuildView& view,
                      const BuildOptions& options = {});
+
+  // FileCount 0, SelfFound 0, FileNumber 1: the state between builds.
+  void ResetBuildValues();
 
   std::string CustomName;
   std::int32_t FileCount = 0;

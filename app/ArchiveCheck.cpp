@@ -1,0 +1,199 @@
+#include "app/ArchiveCheck.h"
+
+#include "crc/Crc32.h"
+#include "platform/FindFiles.h"
+#include "platform/Stream.h"
+#include "zip/Pellum.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace vornel {
+
+namespace {
+
+constexpr std::size_t BlockSize = 65536;
+
+struct Unpacked {
+  std::uint32_t Crc = 0;
+  std::uint64_t Length = 0;
+};
+
+// Releases the inflate state on every path.
+class Inflater {
+public:
+  Inflater() {
+    if (inflateInit2(&stream_, -15) != Z_OK)
+      throw std::runtime_error("zlib could not start inflating");
+  }
+  ~Inflater() { inflateEnd(&stream_); }
+  Inflater(const Inflater&) = delete;
+  Inflater& operator=(const Inflater&) = delete;
+  z_stream& Stream() { return stream_; }
+
+private:
+  z_stream stream_{};
+};
+
+// Reads compressedSize bytes from the archive stream's current position and unpacks them,
+// stopping as soon as the output passes the size the entry declares.
+std::optional<Unpacked> Unpack(Stream& archive, std::uint16_t method, std::uint64_t compressedSize,
+                               std::uint64_t declaredSize, std::vector<std::string>& problems) {
+  std::vector<unsigned char> input(BlockSize);
+  std::vector<unsigned char> output(BlockSize);
+  Unpacked result;
+  result.Crc = 0xFFFFFFFFu;
+  std::uint64_t left = compressedSize;
+  auto readBlock = [&]() {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, BlockSize));
+    archive.ReadBuffer(input.data(), want);
+    left -= want;
+    return want;
+  };
+
+  if (method == 0) {
+    while (left > 0) {
+      const std::size_t got = readBlock();
+      result.Crc = Crc32Update(result.Crc, input.data(), got);
+      result.Length += got;
+    }
+    result.Crc = ~result.Crc;
+    return result;
+  }
+
+  Inflater inflater;
+  z_stream& z = inflater.Stream();
+  bool ended = false;
+  while (!ended) {
+    if (z.avail_in == 0) {
+      if (left == 0) {
+        problems.push_back("the deflate data end too early");
+        return std::nullopt;
+      }
+      z.avail_in = static_cast<uInt>(readBlock());
+      z.next_in = input.data();
+    }
+    z.next_out = output.data();
+    z.avail_out = static_cast<uInt>(output.size());
+    const int status = inflate(&z, Z_NO_FLUSH);
+    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+      problems.push_back(std::string("the deflate data are damaged (") +
+                         (z.msg ? z.msg : "zlib error " + std::to_string(status)) + ")");
+      return std::nullopt;
+    }
+    const std::size_t produced = output.size() - z.avail_out;
+    result.Crc = Crc32Update(result.Crc, output.data(), produced);
+    result.Length += produced;
+    if (result.Length > declaredSize) {
+      problems.push_back("the data unpack to more than the " + std::to_string(declaredSize) +
+                         " bytes the entry declares");
+      return std::nullopt;
+    }
+    ended = status == Z_STREAM_END;
+  }
+  if (z.avail_in != 0 || left != 0)
+    problems.push_back("bytes follow the end of the deflate data");
+  result.Crc = ~result.Crc;
+  return result;
+}
+
+void CompareHeaders(const TCentralDirectoryFile& central, const TLocalFile& local,
+                    std::vector<std::string>& problems) {
+  if (local.CompressionMethod != central.CompressionMethod || local.Crc32 != central.Crc32 ||
+      local.CompressedSize != central.CompressedSize ||
+      local.UncompressedSize != central.UncompressedSize || local.FileName != central.FileName)
+    problems.push_back("the local header disagrees with the central directory");
+}
+
+void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
+                std::vector<std::string>& problems) {
+  const TCentralDirectoryFile& central = pellum.Entries()[0].CentralHeader;
+  if (central.FileName != expected.EntryName)
+    problems.push_back("the entry is named \"" + central.FileName + "\", not \"" +
+                       expected.EntryName + "\"");
+  if ((central.GeneralPurposeBitFlag & 1) != 0) {
+    problems.push_back("the entry is encrypted");
+    return;
+  }
+  if (central.CompressionMethod != 0 && central.CompressionMethod != 8) {
+    problems.push_back("the entry uses compression method " +
+                       std::to_string(central.CompressionMethod));
+    return;
+  }
+  if (central.CompressionMethod == 0 && central.CompressedSize != central.UncompressedSize) {
+    problems.push_back("the stored entry's two sizes differ");
+    return;
+  }
+
+  Stream& archive = *pellum.GetArchiveStream();
+  TLocalFile local;
+  pellum.Entries().ReadLocalHeader(archive, central.RelativeOffsetOfLocalHeader, local, true);
+  if (local.LocalFileHeaderSignature == 0) {
+    problems.push_back("the entry's local header is missing");
+    return;
+  }
+  CompareHeaders(central, local, problems);
+  const std::int64_t dataStart = static_cast<std::int64_t>(central.RelativeOffsetOfLocalHeader) +
+                                 static_cast<std::int64_t>(TLocalFile::FixedSize) +
+                                 local.FilenameLength + local.ExtraFieldLength;
+  if (dataStart + static_cast<std::int64_t>(central.CompressedSize) > archive.Size()) {
+    problems.push_back("the entry's data run past the end of the archive");
+    return;
+  }
+  archive.SetPosition(dataStart);
+  const auto unpacked = Unpack(archive, central.CompressionMethod, central.CompressedSize,
+                               central.UncompressedSize, problems);
+  if (!unpacked)
+    return;
+  if (unpacked->Length != central.UncompressedSize)
+    problems.push_back("the data unpack to " + std::to_string(unpacked->Length) +
+                       " bytes, the entry declares " + std::to_string(central.UncompressedSize));
+  if (unpacked->Crc != central.Crc32)
+    problems.push_back("the data's CRC-32 is " + std::to_string(unpacked->Crc) +
+                       ", the entry declares " + std::to_string(central.Crc32));
+  if (unpacked->Crc != expected.Crc)
+    problems.push_back("the data's CRC-32 is " + std::to_string(unpacked->Crc) +
+                       ", updates.lst lists " + std::to_string(expected.Crc));
+}
+
+} // namespace
+
+std::vector<std::string> CheckArchive(const std::string& zipPath,
+                                      const ArchiveExpectation& expected) {
+  std::vector<std::string> problems;
+  const auto found = FindFile(zipPath);
+  if (!found || (found->Attributes & attr::Directory) != 0) {
+    problems.push_back("the archive is missing");
+    return problems;
+  }
+  if (expected.Size == -1)
+    problems.push_back("updates.lst lists the archive as missing (size -1)");
+  else if (found->Size != static_cast<std::uint64_t>(static_cast<std::int64_t>(expected.Size)))
+    problems.push_back("the archive is " + std::to_string(found->Size) +
+                       " bytes on disk, updates.lst lists " + std::to_string(expected.Size));
+
+  try {
+    TPellum pellum;
+    // Opened for reading only: checking must never change the set.
+    pellum.OpenFromStream(std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead));
+    if (!pellum.GetIsZipFile()) {
+      problems.push_back("it is not a zip archive");
+      return problems;
+    }
+    if (pellum.Entries().Count() != 1) {
+      problems.push_back("it holds " + std::to_string(pellum.Entries().Count()) +
+                         " entries instead of 1");
+      if (pellum.Entries().Count() == 0)
+        return problems;
+    }
+    CheckEntry(pellum, expected, problems);
+  } catch (const std::exception& error) {
+    problems.push_back(std::string("it cannot be read: ") + error.what());
+  }
+  return problems;
+}
+
+} // namespace vornel

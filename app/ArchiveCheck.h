@@ -1,0 +1,23 @@
+#pragma once
+
+// Checks one archive of the upload set as the client would use it: it must open, hold exactly
+// the one listed file, and unpack to content with the listed checksum.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+struct ArchiveExpectation {
+  std::string EntryName; // the file's bare name
+  std::uint32_t Crc = 0; // from the manifest
+  std::int32_t Size = 0; // the archive's size, from the manifest
+};
+
+// Every problem found, one short sentence each (without the archive's name); empty when sound.
+// Reads the entry's data in blocks, so memory stays bounded whatever the archive's size.
+std::vector<std::string> CheckArchive(const std::string& zipPath,
+                                      const ArchiveExpectation& expected);
+
+} // namespace vornel

@@ -1,0 +1,29 @@
+#pragma once
+
+// Where a build reads and writes, and the guards that keep it from walking into its own output.
+
+#include <string>
+
+namespace vornel {
+
+inline constexpr const char* UploadFolderName = "Upload";
+inline constexpr const char* ManifestFileName = "updates.lst";
+
+// The clean root as the walks use it: absolute (a relative folder is taken from the current
+// folder), without a trailing "/" except for the file-system root itself.
+std::string NormaliseCleanRoot(const std::string& folder);
+
+// The canonical form of a path (symbolic links resolved); empty when the path does not exist.
+std::string CanonicalPath(const std::string& path);
+
+// The canonical form of workDir + "/Upload", also before the folder exists (then its parent is
+// resolved); empty when not even the parent exists.
+std::string CanonicalUploadDir(const std::string& workDir);
+
+// True when inner is outer or lies below it; both canonical.
+bool IsSameOrInside(const std::string& inner, const std::string& outer);
+
+// The path relative to the clean root, as the manifest spells it: components joined by "\".
+std::string ManifestPath(const std::string& relativePath);
+
+} // namespace vornel

@@ -1,0 +1,83 @@
+#include "app/PackFile.h"
+
+#include "crc/Crc32.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/FindFiles.h"
+#include "zip/Pellum.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace vornel {
+
+namespace {
+
+// The manifest writes archive sizes as signed 32-bit values, and an entry's sizes are 32-bit.
+constexpr std::uint64_t LargestListable = std::numeric_limits<std::int32_t>::max();
+
+std::uint64_t SourceSize(const std::string& sourcePath) {
+  const auto found = FindFile(sourcePath);
+  if (!found || (found->Attributes & attr::Directory) != 0)
+    RaiseIoError(io_error::FileNotFound);
+  if (found->Size > LargestListable)
+    throw EPellumError("File \"" + sourcePath + "\" is 2 GiB or larger and cannot be packed");
+  return found->Size;
+}
+
+std::int32_t ArchiveSize(const std::string& zipPath) {
+  const auto found = FindFile(zipPath);
+  if (!found || (found->Attributes & attr::Directory) != 0)
+    throw std::runtime_error("Archive \"" + zipPath + "\" is missing after it was written");
+  if (found->Size > LargestListable)
+    throw EPellumError("Archive \"" + zipPath + "\" is 2 GiB or larger and cannot be listed");
+  return static_cast<std::int32_t>(found->Size);
+}
+
+// Adds the file to the archive just created and returns the entry's CRC-32 and size, with the
+// archive closed again.
+void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
+                     std::uint32_t& entryCrc, std::uint64_t& entrySize) {
+  pellum.CreateArchiveFile(zipPath);
+  pellum.OpenArchive(zipPath);
+  if (!pellum.GetIsZipFile())
+    throw EPellumError("Archive \"" + zipPath + "\" was not recognised after it was created");
+  const TPellumEntriesEntry* entry = pellum.AddFileEntry(sourcePath);
+  if (entry == nullptr)
+    RaiseIoError(io_error::FileNotFound); // the file went away after its checksum
+  if (entry->CentralHeader.FileName != BareName(sourcePath))
+    throw EPellumError("File \"" + sourcePath + "\" was stored under the name \"" +
+                       entry->CentralHeader.FileName + "\"");
+  entryCrc = entry->CentralHeader.Crc32;
+  entrySize = entry->CentralHeader.UncompressedSize;
+  pellum.CloseArchive();
+}
+
+} // namespace
+
+PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
+                       const std::string& relativePath) {
+  const std::uint64_t size = SourceSize(sourcePath);
+  PackedFile packed{relativePath, FileCrc32(sourcePath), 0};
+  try {
+    std::uint32_t entryCrc = 0;
+    std::uint64_t entrySize = 0;
+    AddToNewArchive(pellum, sourcePath, zipPath, entryCrc, entrySize);
+    // The checksum and the archive come from two reads of the file; a write in between would
+    // list a CRC that the archive's content does not have.
+    if (entryCrc != packed.Crc || entrySize != size)
+      throw EFileChanged("File \"" + sourcePath + "\" changed while it was being packed");
+    packed.ArchiveSize = ArchiveSize(zipPath);
+    return packed;
+  } catch (...) {
+    try {
+      pellum.CloseArchive();
+    } catch (...) {
+      // The first error is the one to report.
+    }
+    DeleteFileAt(zipPath);
+    throw;
+  }
+}
+
+} // namespace vornel

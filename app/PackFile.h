@@ -1,0 +1,33 @@
+#pragma once
+
+// Packing one file into an archive of its own.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace vornel {
+
+class TPellum;
+
+// What the manifest records for one packed file.
+struct PackedFile {
+  std::string RelativePath; // "/"-separated, relative to the clean root
+  std::uint32_t Crc = 0;    // CRC-32 of the file's content
+  std::int32_t ArchiveSize = 0;
+};
+
+// The file's content differed between its checksum and its packing.
+class EFileChanged : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Packs sourcePath into a new archive at zipPath (replacing any file there) through pellum, whose
+// stored values must be set (ConfigurePellum1). The result holds a whole archive whose one entry
+// has exactly the checksummed content; on any failure the archive is deleted and the error
+// passes on, so a failed file is never listed.
+PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
+                       const std::string& relativePath);
+
+} // namespace vornel

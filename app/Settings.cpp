@@ -1,0 +1,25 @@
+#include "app/Settings.h"
+
+#include "app/BuildProcedure.h"
+#include "platform/FileSystem.h"
+#include "platform/Ini.h"
+
+namespace vornel {
+
+std::string SettingsPathIn(const std::string& workDir) {
+  return JoinPath(workDir, SettingsFileName);
+}
+
+std::string Packer::ReadCustomName(const std::string& settingsPath) {
+  return IniFile(settingsPath).ReadString(SettingsSection, "CustomName", DefaultCustomName);
+}
+
+std::string ReadServer(const std::string& settingsPath) {
+  return IniFile(settingsPath).ReadString(SettingsSection, "Server", DefaultServer);
+}
+
+std::string ReadModHost(const std::string& settingsPath) {
+  return IniFile(settingsPath).ReadString(SettingsSection, "ModHost", DefaultModHost);
+}
+
+} // namespace vornel

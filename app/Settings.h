@@ -1,0 +1,23 @@
+#pragma once
+
+// The settings file: settings.ini in the working folder, section "main". Read-only; every value
+// is one lookup, so a change shows at the next read without a restart.
+
+#include <string>
+
+namespace vornel {
+
+inline constexpr const char* SettingsFileName = "settings.ini";
+inline constexpr const char* SettingsSection = "main";
+inline constexpr const char* DefaultCustomName = "Teskor.exe";
+inline constexpr const char* DefaultServer = "127.0.0.1";
+inline constexpr const char* DefaultModHost = "0";
+
+// workDir + "/settings.ini", formed anew at each use.
+std::string SettingsPathIn(const std::string& workDir);
+
+// Key "Server" (default "127.0.0.1") and key "ModHost" (default "0"), read at every build.
+std::string ReadServer(const std::string& settingsPath);
+std::string ReadModHost(const std::string& settingsPath);
+
+} // namespace vornel
