@@ -1,0 +1,122 @@
+#include "zip/CompressStream.h"
+
+#include <cstring>
+#include <string>
+#include <zlib.h>
+
+namespace vornel {
+
+namespace {
+
+// deflate decides by at most a window (64 KiB) plus a stored block (64 KiB) of input per call,
+// and one call takes in at most about twice that; holding more than this back means no call
+// ever sees less input than it would with all the data at hand.
+constexpr std::size_t FeedThreshold = 6 * CompressStream::BufferSize;
+constexpr std::size_t InputCapacity = 8 * CompressStream::BufferSize;
+// The zlib wrapper's header, which the output buffer makes room for as if it were written.
+constexpr std::size_t ZlibHeaderSize = 2;
+
+[[noreturn]] void RaiseZlib(const char* what, int code, const z_stream& z) {
+  std::string message =
+      std::string("Compression error: ") + what + " returned " + std::to_string(code);
+  if (z.msg != nullptr)
+    message += std::string(" (") + z.msg + ")";
+  throw ECompressionError(message);
+}
+
+} // namespace
+
+struct CompressStream::Zlib {
+  z_stream z{};
+};
+
+CompressStream::CompressStream(Stream& target, int level, ProgressHook progress)
+    : target_(target), progress_(std::move(progress)), zlib_(std::make_unique<Zlib>()),
+      input_(InputCapacity), output_(BufferSize) {
+  z_stream& z = zlib_->z;
+  // Negative window bits: the same deflate data as the zlib format, without its wrapper.
+  const int result = deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  if (result != Z_OK) {
+    zlib_.reset();
+    RaiseZlib("deflateInit2", result, z);
+  }
+  z.next_out = output_.data();
+  z.avail_out = static_cast<uInt>(BufferSize - ZlibHeaderSize);
+}
+
+CompressStream::~CompressStream() {
+  if (zlib_)
+    deflateEnd(&zlib_->z);
+}
+
+std::int64_t CompressStream::Position() const {
+  return static_cast<std::int64_t>(zlib_->z.total_in);
+}
+
+void CompressStream::Write(const void* buffer, std::size_t count) {
+  if (finished_)
+    throw std::logic_error("CompressStream written after Finish");
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (count > 0) {
+    if (end_ == input_.size()) {
+      std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    const std::size_t step = std::min(count, input_.size() - end_);
+    std::memcpy(input_.data() + end_, bytes, step);
+    end_ += step;
+    bytes += step;
+    count -= step;
+    while (end_ - begin_ > FeedThreshold)
+      FeedOnce();
+  }
+}
+
+void CompressStream::FeedOnce() {
+  z_stream& z = zlib_->z;
+  z.next_in = input_.data() + begin_;
+  z.avail_in = static_cast<uInt>(end_ - begin_);
+  const int result = deflate(&z, Z_NO_FLUSH);
+  if (result != Z_OK)
+    RaiseZlib("deflate", result, z);
+  begin_ = end_ - z.avail_in;
+  z.next_in = nullptr;
+  z.avail_in = 0;
+  if (z.avail_out == 0) {
+    EmitOutput();
+    if (progress_)
+      progress_(*this);
+  }
+}
+
+void CompressStream::EmitOutput() {
+  z_stream& z = zlib_->z;
+  const auto filled = static_cast<std::size_t>(z.next_out - output_.data());
+  if (filled > 0)
+    target_.Write(output_.data(), filled);
+  written_ += static_cast<std::int64_t>(filled);
+  z.next_out = output_.data();
+  z.avail_out = static_cast<uInt>(BufferSize);
+}
+
+void CompressStream::Finish() {
+  if (finished_)
+    throw std::logic_error("CompressStream finished twice");
+  while (begin_ < end_)
+    FeedOnce();
+  finished_ = true;
+  z_stream& z = zlib_->z;
+  for (;;) {
+    const int result = deflate(&z, Z_FINISH);
+    if (result == Z_STREAM_END)
+      break;
+    if (result != Z_OK)
+      RaiseZlib("deflate", result, z);
+    if (z.avail_out == 0)
+      EmitOutput();
+  }
+  EmitOutput();
+}
+
+} // namespace vornel
