@@ -1,6 +1,7 @@
 #include "platform/FindFiles.h"
 
 #include "platform/DateTime.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -90,13 +91,24 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
   if (!handle)
     return entries;
   const int dirFd = ::dirfd(handle.get());
-  while (const dirent* entry = ::readdir(handle.get())) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(handle.get());
+    if (entry == nullptr) {
+      // A listing cut short by a read error would silently drop files from a build.
+      if (errno != 0)
+        RaiseIoErrorFromErrno(errno);
+      break;
+    }
     const std::string name = entry->d_name;
     if (name == "." || name == "..")
       continue;
     struct stat self {};
-    if (::fstatat(dirFd, entry->d_name, &self, AT_SYMLINK_NOFOLLOW) != 0)
-      continue; // removed while we were listing
+    if (::fstatat(dirFd, entry->d_name, &self, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT)
+        continue; // removed while we were listing
+      RaiseIoErrorFromErrno(errno);
+    }
     if (!S_ISLNK(self.st_mode)) {
       entries.push_back(Describe(name, self, nullptr));
       continue;

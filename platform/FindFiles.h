@@ -34,7 +34,8 @@ std::optional<FoundFile> FindFile(const std::string& path);
 // Lists a directory (the find-first/find-next of "dir/*.*"): every entry except "." and "..",
 // in a deterministic order (names compared byte by byte with ASCII a-z folded to upper case,
 // ties broken by the raw bytes). Symbolic links to directories are left out, so no walk can
-// loop. A directory that cannot be listed yields nothing.
+// loop. A directory that cannot be listed yields nothing; an entry that cannot be examined, or a
+// read error part way through, raises EInOutError rather than leaving files out unnoticed.
 std::vector<FoundFile> ListDirectory(const std::string& dir);
 
 // The order ListDirectory uses; true when a sorts before b.

@@ -36,8 +36,16 @@ void Stream::ReadBuffer(void* buffer, std::size_t count) {
 }
 
 std::string Stream::ReadString(std::size_t count) {
-  std::string bytes(count, '\0');
-  ReadBuffer(bytes.data(), count);
+  // Grows with what actually arrives, so that a corrupt length field cannot make us allocate
+  // gigabytes before the short read is noticed.
+  std::string bytes;
+  bytes.reserve(std::min(count, CopyBlockSize));
+  while (bytes.size() < count) {
+    const std::size_t step = std::min(count - bytes.size(), std::max(bytes.size(), CopyBlockSize));
+    const std::size_t start = bytes.size();
+    bytes.resize(start + step);
+    ReadBuffer(bytes.data() + start, step);
+  }
   return bytes;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/FindFiles.h"
 #include "platform/DateTime.h"
+#include "platform/Errors.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
@@ -51,6 +52,15 @@ TEST(ListDirectoryTest, EmptyNameMeansCurrentDirectory) {
   const auto names = Names(ListDirectory(""));
   std::filesystem::current_path(before);
   EXPECT_EQ(names, std::vector<std::string>{"only.txt"});
+}
+
+TEST(ListDirectoryTest, EntriesThatCannotBeExaminedRaiseInsteadOfVanishing) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root may search any folder";
+  TempDir dir;
+  WriteFile(dir / "closed/inside.txt", "x");
+  ASSERT_EQ(::chmod((dir / "closed").c_str(), 0444), 0); // readable, not searchable
+  EXPECT_THROW(ListDirectory(dir / "closed"), EInOutError);
 }
 
 TEST(FindFileTest, ReportsAttributesSizeAndTime) {

@@ -160,6 +160,10 @@ TEST(MemoryStreamTest, ReadsAreShortAtTheEndAndNegativePositionsRaise) {
   EXPECT_EQ(IoErrorCodeOf([&] { stream.ReadBuffer(buffer, 4); }), io_error::ReadBeyondEnd);
   EXPECT_EQ(IoErrorCodeOf([&] { stream.Seek(-11, SeekOrigin::End); }), io_error::NegativeSeek);
   EXPECT_EQ(IoErrorCodeOf([&] { stream.Seek(-1, SeekOrigin::Begin); }), io_error::NegativeSeek);
+  // A length field claiming far more than there is fails without allocating it first.
+  stream.SetPosition(0);
+  EXPECT_EQ(IoErrorCodeOf([&] { stream.ReadString(std::size_t{1} << 40); }),
+            io_error::ReadBeyondEnd);
   EXPECT_EQ(stream.Seek(-10, SeekOrigin::End), 0);
 }
 
@@ -172,6 +176,8 @@ TEST(CopyFromTest, CountZeroCopiesTheWholeSourceFromItsStart) {
   EXPECT_EQ(target.CopyFrom(source, 0), 200'000);
   EXPECT_EQ(target.Bytes(), "head" + data);
   EXPECT_EQ(source.Position(), 200'000);
+  source.SetPosition(0);
+  EXPECT_EQ(source.ReadString(200'000), data);
 }
 
 TEST(CopyFromTest, CountCopiesFromTheCurrentPositionIntoAFile) {
