@@ -37,9 +37,10 @@ TEST(Crc32, FastMethodsAgreeWithTable) {
             << offset << " " << length;
         EXPECT_EQ(Crc32UpdateFast(start, bytes + offset, length), expected)
             << offset << " " << length;
-        if (Crc32HaveClmul())
+        if (Crc32HaveClmul()) {
           EXPECT_EQ(Crc32UpdateClmul(start, bytes + offset, length), expected)
               << offset << " " << length;
+        }
       }
     }
   }
