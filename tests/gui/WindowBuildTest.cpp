@@ -1,0 +1,209 @@
+// Builds driven through the window: a folder chosen in the tree, "Build" clicked, the outcome
+// read from the message box hook and the files on disk.
+
+#include "GuiTestSupport.h"
+#include "gui/Startup.h"
+#include "gui/TForm1.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vornel;
+using vornel::test::MessageRecorder;
+using vornel::test::ReadLines;
+using vornel::test::WorkingDirectory;
+using vornel::test::WriteFile;
+
+namespace {
+
+QStringList LinesStartingWith(const QStringList& lines, const QString& prefix) {
+  QStringList found;
+  for (const QString& line : lines)
+    if (line.startsWith(prefix))
+      found.append(line);
+  return found;
+}
+
+} // namespace
+
+class WindowBuildTest : public QObject {
+  Q_OBJECT
+
+private:
+  // Selects folder in the tree, clicks Build and waits for the outcome to be shown.
+  static void BuildFolder(TForm1& form, const QString& folder) {
+    if (!folder.isEmpty())
+      QVERIFY(form.ShellTreeView1->SelectPath(folder));
+    QSignalSpy finished(&form, &TForm1::buildFinished);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.BuildRunning());
+    QVERIFY(!form.Button1->isEnabled());
+    QVERIFY(!form.ShellTreeView1->isEnabled());
+    QVERIFY(finished.wait(60000));
+    QVERIFY(!form.BuildRunning());
+    QVERIFY(form.Button1->isEnabled());
+    QVERIFY(form.ShellTreeView1->isEnabled());
+  }
+
+private slots:
+  void initTestCase() { InitialiseApplication(); }
+
+  void buildPacksTheChosenFolderAndCountsProgress() {
+    WorkingDirectory work;
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
+    WriteFile(clean.filePath(QStringLiteral("engine.dll")), QByteArray(5000, 'e'));
+    WriteFile(clean.filePath(QStringLiteral("system/readme.txt")), "hello");
+
+    MessageRecorder recorder;
+    TForm1 form;
+    QList<int> positions;
+    connect(form.ProgressBar1, &QProgressBar::valueChanged, this,
+            [&positions](int value) { positions.append(value); });
+    BuildFolder(form, clean.path());
+
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    QCOMPARE(recorder.Messages.front().Kind, MessageKind::Plain);
+    QCOMPARE(recorder.Messages.front().Caption, QStringLiteral("Vornel"));
+    QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.3 files packed."));
+
+    const QStringList manifest = ReadLines(work / QStringLiteral("Upload/updates.lst"));
+    QCOMPARE(manifest.value(0), QStringLiteral("[self]"));
+    QCOMPARE(LinesStartingWith(manifest, QStringLiteral("IAM=Teskor.exe|")).size(), 1);
+    QVERIFY(manifest.contains(QStringLiteral("Server=127.0.0.1")));
+    QVERIFY(manifest.contains(QStringLiteral("ModifyHost=0")));
+    QVERIFY(manifest.contains(QStringLiteral("fcount=2")));
+    QCOMPARE(LinesStartingWith(manifest, QStringLiteral("F")).size(), 2);
+    QVERIFY(QFile::exists(work / QStringLiteral("Upload/engine.dll.zip")));
+    QVERIFY(QFile::exists(work / QStringLiteral("Upload/system/readme.txt.zip")));
+
+    // One step per archive (the self file and two more), then back to 0.
+    QCOMPARE(form.ProgressBar1->maximum(), 3);
+    QVERIFY(!positions.isEmpty());
+    QCOMPARE(*std::max_element(positions.begin(), positions.end()), 3);
+    QCOMPARE(positions.last(), 0);
+    QCOMPARE(form.ProgressBar1->value(), 0);
+  }
+
+  void treeWithoutSelfFileIsRefused() {
+    WorkingDirectory work;
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("engine.dll")), "e");
+
+    MessageRecorder recorder;
+    TForm1 form;
+    BuildFolder(form, clean.path());
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    QCOMPARE(recorder.Messages.front().Kind, MessageKind::Plain);
+    QCOMPARE(recorder.Messages.front().Text,
+             QStringLiteral("Teskor.exe not found in \"clean\" directory"));
+    QVERIFY(!QFile::exists(work / QStringLiteral("Upload/updates.lst")));
+
+    // Nothing selected: the core refuses the empty folder with a message of its own.
+    recorder.Messages.clear();
+    TForm1 fresh;
+    BuildFolder(fresh, QString());
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    QCOMPARE(recorder.Messages.front().Kind, MessageKind::Plain);
+    QVERIFY(!recorder.Messages.front().Text.isEmpty());
+    QVERIFY(!recorder.Messages.front().Text.startsWith(QStringLiteral("Done.")));
+    QVERIFY(!QFile::exists(work / QStringLiteral("Upload/updates.lst")));
+  }
+
+  void failingBuildShowsTheErrorBoxAndTheWindowCarriesOn() {
+    WorkingDirectory work;
+    WriteFile(work / QStringLiteral("Upload"), "a file where the output folder belongs");
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
+    WriteFile(clean.filePath(QStringLiteral("engine.dll")), "e");
+
+    MessageRecorder recorder;
+    TForm1 form;
+    BuildFolder(form, clean.path());
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    const auto& shown = recorder.Messages.front();
+    QCOMPARE(shown.Kind, MessageKind::Critical);
+    QCOMPARE(shown.Caption, QStringLiteral("Vornel"));
+    QVERIFY(!shown.Text.isEmpty());
+    QCOMPARE(shown.Text.toStdString(), ErrorBoxText(shown.Text.toStdString()));
+    QVERIFY(!shown.Text.startsWith(QStringLiteral("Done.")));
+
+    // The window is idle again and the next build, with the obstacle gone, succeeds.
+    QVERIFY(QFile::remove(work / QStringLiteral("Upload")));
+    recorder.Messages.clear();
+    BuildFolder(form, clean.path());
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.2 files packed."));
+  }
+
+  void selfNameIsReadOnceServerAndModHostAtEveryBuild() {
+    WorkingDirectory work;
+    WriteFile(work / QStringLiteral("settings.ini"),
+              "[main]\r\nCustomName=Self.bin\r\nServer=first.example\r\nModHost=1\r\n");
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("Self.bin")), "updater");
+    WriteFile(clean.filePath(QStringLiteral("data.pak")), "d");
+
+    MessageRecorder recorder;
+    TForm1 form;
+    QCOMPARE(form.PackerState().CustomName, std::string("Self.bin"));
+    BuildFolder(form, clean.path());
+    QStringList manifest = ReadLines(work / QStringLiteral("Upload/updates.lst"));
+    QCOMPARE(LinesStartingWith(manifest, QStringLiteral("IAM=Self.bin|")).size(), 1);
+    QVERIFY(manifest.contains(QStringLiteral("Server=first.example")));
+    QVERIFY(manifest.contains(QStringLiteral("ModifyHost=1")));
+
+    WriteFile(work / QStringLiteral("settings.ini"),
+              "[main]\r\nCustomName=Other.bin\r\nServer=second.example\r\nModHost=2\r\n");
+    BuildFolder(form, clean.path());
+    manifest = ReadLines(work / QStringLiteral("Upload/updates.lst"));
+    QCOMPARE(LinesStartingWith(manifest, QStringLiteral("IAM=Self.bin|")).size(), 1);
+    QVERIFY(manifest.contains(QStringLiteral("Server=second.example")));
+    QVERIFY(manifest.contains(QStringLiteral("ModifyHost=2")));
+    QCOMPARE(recorder.Messages.size(), size_t(2));
+    QCOMPARE(recorder.Messages.back().Text, QStringLiteral("Done.2 files packed."));
+  }
+
+  void closingDuringABuildStopsItWithoutAsking() {
+    WorkingDirectory work;
+    QTemporaryDir clean;
+    constexpr int kFiles = 400;
+    WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
+    for (int i = 0; i < kFiles; ++i)
+      WriteFile(clean.filePath(QStringLiteral("data/file%1.bin").arg(i)), QByteArray(20000, 'x'));
+
+    MessageRecorder recorder;
+    TForm1 form;
+    form.show();
+    QVERIFY(form.ShellTreeView1->SelectPath(clean.path()));
+    QSignalSpy finished(&form, &TForm1::buildFinished);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QVERIFY(form.BuildRunning());
+    QVERIFY(form.close());
+
+    // The close waited for the build: it is over, nothing was asked, and every file that the
+    // manifest lists has its archive.
+    QVERIFY(!form.BuildRunning());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(recorder.Messages.empty());
+    const QStringList packed =
+        LinesStartingWith(ReadLines(work / QStringLiteral("Upload/updates.lst")), "F");
+    QVERIFY(packed.size() < kFiles);
+    for (const QString& line : packed) {
+      const QString relative = line.section(QLatin1Char('='), 1)
+                                   .section(QLatin1Char('|'), 0, 0)
+                                   .replace(QLatin1Char('\\'), QLatin1Char('/'));
+      QVERIFY2(QFile::exists(work / (QStringLiteral("Upload/") + relative + ".zip")),
+               qPrintable(line));
+    }
+  }
+};
+
+QTEST_MAIN(WindowBuildTest)
+#include "WindowBuildTest.moc"
