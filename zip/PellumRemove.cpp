@@ -98,13 +98,17 @@ void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::
   // Work out the new offsets and where the directory goes before anything is written, so that
   // an archive whose records do not add up is refused untouched.
   std::vector<std::uint32_t> moved(items_.size());
+  // The directory goes behind the last local record, wherever it lies: where the old directory
+  // began (moved down with the rest), or further out if a record claims more room.
   std::int64_t directory = offset;
+  const std::int64_t oldDirectory = zip.EndRecord.OffsetOfStartOfCentralDirectory;
+  if (oldDirectory >= tailStart)
+    directory = oldDirectory - span;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     std::uint32_t local = items_[i]->CentralHeader.RelativeOffsetOfLocalHeader;
     if (local > offset)
       local -= static_cast<std::uint32_t>(span);
     moved[i] = local;
-    // The directory goes behind the last local record, wherever it lies.
     directory = std::max(directory, std::int64_t{local} + items_[i]->LocalSpan());
   }
   if (directory > size - span)
