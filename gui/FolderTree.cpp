@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -30,7 +31,12 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
   header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
 
-  RevealPath(StartFolder());
+  connect(model_, &QFileSystemModel::directoryLoaded, this, &FolderTree::ScrollToPendingReveal);
+  connect(model_, &QFileSystemModel::layoutChanged, this, [this] { ScrollToPendingReveal({}); });
+  // The start folder is shown open, as the top of what the operator usually picks from.
+  const QString start = StartFolder();
+  RevealPath(start);
+  expand(model_->index(start));
 }
 
 std::string FolderTree::SelectedPath() const {
@@ -56,6 +62,24 @@ void FolderTree::RevealPath(const QString& path) {
   for (QModelIndex ancestor = target.parent(); ancestor.isValid(); ancestor = ancestor.parent())
     expand(ancestor);
   scrollTo(target, QAbstractItemView::PositionAtTop);
+  pendingReveal_ = model_->filePath(target);
+  revealParentLoaded_ = false;
+}
+
+void FolderTree::ScrollToPendingReveal(const QString& loadedFolder) {
+  // Folders load on a background thread and are sorted after that, which moves the rows; the
+  // scroll is repeated until the folder holding the target has been loaded and sorted.
+  if (pendingReveal_.isEmpty())
+    return;
+  const QModelIndex index = model_->index(pendingReveal_);
+  if (index.isValid())
+    scrollTo(index, QAbstractItemView::PositionAtTop);
+  if (loadedFolder.isNull()) {
+    if (revealParentLoaded_)
+      pendingReveal_.clear();
+  } else if (QFileInfo(pendingReveal_).path() == loadedFolder) {
+    revealParentLoaded_ = true;
+  }
 }
 
 void FolderTree::mousePressEvent(QMouseEvent* event) {

@@ -22,14 +22,20 @@ public:
   std::string SelectedPath() const;
   // Selects the folder at path (and makes it visible); false when the tree does not hold it.
   bool SelectPath(const QString& path);
-  // Opens the tree down to path and scrolls it into view without selecting it.
+  // Opens the tree down to path and scrolls it into view without selecting it; the view follows
+  // again as the folders on the way finish loading.
   void RevealPath(const QString& path);
 
 protected:
   void mousePressEvent(QMouseEvent* event) override;
 
 private:
+  // loadedFolder is the folder that finished loading, or null after the model re-sorted.
+  void ScrollToPendingReveal(const QString& loadedFolder);
+
   QFileSystemModel* model_;
+  QString pendingReveal_;
+  bool revealParentLoaded_ = false;
   QFileIconProvider iconProvider_;
 };
 
