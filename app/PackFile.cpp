@@ -66,7 +66,7 @@ PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std
     // The checksum and the archive come from two reads of the file; a write in between would
     // list a CRC that the archive's content does not have.
     if (entryCrc != packed.Crc || entrySize != size)
-      throw EFileChanged("File \"" + sourcePath + "\" changed while it was being packed");
+      throw EFileChanged("\"" + sourcePath + "\" changed while it was packed");
     packed.ArchiveSize = ArchiveSize(zipPath);
     return packed;
   } catch (...) {

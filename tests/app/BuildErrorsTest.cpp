@@ -1,0 +1,101 @@
+#include "tests/app/BuildFixture.h"
+
+#include "app/PackFile.h"
+#include "platform/Errors.h"
+#include "zip/Pellum.h"
+
+#include <filesystem>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A failing file stops the build there: what was listed before stays listed and whole, the
+// failing file's archive is gone, and no line lists it.
+class BuildErrors : public BuildFixture {
+protected:
+  void SetUp() override {
+    BuildFixture::SetUp();
+    Put("Teskor.exe", "self");
+    Put("a.txt", "first");
+  }
+
+  // Runs the build expecting an error of type E whose message contains fragment.
+  template <typename E> void ExpectError(const std::string& fragment) {
+    try {
+      BuildFixture::Build();
+      ADD_FAILURE() << "no error";
+    } catch (const E& e) {
+      EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(view_.Calls.back(), "tree:1");
+    EXPECT_EQ(packer_.FileNumber, 1);
+    EXPECT_EQ(packer_.FileCount, 0);
+  }
+
+  void ExpectListedUpToA(const std::string& failed) {
+    const std::string manifest = Manifest();
+    EXPECT_NE(manifest.find("F1=a.txt|"), std::string::npos);
+    EXPECT_EQ(manifest.find("F2="), std::string::npos);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Upload(failed + ".zip"))));
+  }
+};
+
+TEST_F(BuildErrors, FileChangingWhilePackedIsNotListed) {
+  // A /proc file reports a size of 0 but reads as text: the checksummed content and the packed
+  // content cannot agree, just as with a file written to during the build.
+  if (!fs::exists("/proc/self/status"))
+    GTEST_SKIP() << "no /proc";
+  fs::create_symlink("/proc/self/status", Clean("b.status"));
+  // Whichever notices first, the component or the build, names the file.
+  ExpectError<std::runtime_error>("\"" + Clean("b.status") + "\" changed while it was packed");
+  ExpectListedUpToA("b.status");
+}
+
+TEST_F(BuildErrors, FullDiskEndsTheBuildAndDropsThePartialArchive) {
+  if (!fs::exists("/dev/full"))
+    GTEST_SKIP() << "/dev/full is missing";
+  Put("b.txt", "second");
+  fs::create_directories(Upload());
+  fs::create_symlink("/dev/full", Upload("b.txt.zip")); // every write there fails with ENOSPC
+  ExpectError<EInOutError>("Disk full");
+  ExpectListedUpToA("b.txt");
+}
+
+TEST_F(BuildErrors, SourceOf2GiBOrMoreIsRefusedNamingIt) {
+  Put("b.bin", "");
+  fs::resize_file(Clean("b.bin"), std::uint64_t{1} << 31); // sparse: costs no disk space
+  ExpectError<EPellumError>(Clean("b.bin"));
+  ExpectListedUpToA("b.bin");
+}
+
+TEST_F(BuildErrors, FileVanishingBeforeItsTurnIsFileNotFound) {
+  // A dangling link is met by the walk but cannot be read.
+  fs::create_symlink(dir_ / "nowhere", Clean("b.link"));
+  ExpectError<EInOutError>("File not found");
+  ExpectListedUpToA("b.link");
+}
+
+TEST_F(BuildErrors, MirrorFolderThatCannotBeMadeIsAnError) {
+  Put("sub/b.txt");
+  WriteFile(Upload("sub"), "a file where the folder belongs");
+  ExpectError<std::runtime_error>(Upload("sub"));
+  EXPECT_FALSE(fs::exists(Upload("updates.lst")));
+}
+
+TEST(PackOneFile, ReturnsTheManifestData) {
+  TempDir dir;
+  WriteFile(dir / "src/x.bin", "123456789");
+  TPellum pellum;
+  pellum.SetStoreRelativePath(false);
+  pellum.SetStoreFolders(false);
+  const PackedFile packed = PackOneFile(pellum, dir / "src/x.bin", dir / "x.bin.zip", "src/x.bin");
+  EXPECT_EQ(packed.RelativePath, "src/x.bin");
+  EXPECT_EQ(packed.Crc, 0xCBF43926u);
+  EXPECT_EQ(packed.ArchiveSize, static_cast<std::int32_t>(fs::file_size(dir / "x.bin.zip")));
+  EXPECT_FALSE(pellum.GetIsZipFile()); // closed again
+}
+
+} // namespace
+} // namespace vornel::test
