@@ -6,8 +6,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,22 @@ std::string StoredName(const std::string& path, bool relative) {
     start = end + 1;
   }
   return name;
+}
+
+std::optional<TZipCompressionType> ParseLevel(const std::string& name) {
+  static const std::map<std::string, TZipCompressionType> levels{
+      {"normal", TZipCompressionType::ctNormal},
+      {"maximum", TZipCompressionType::ctMaximum},
+      {"fast", TZipCompressionType::ctFast},
+      {"superfast", TZipCompressionType::ctSuperFast},
+      {"none", TZipCompressionType::ctNone}};
+  std::string lower = name;
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto found = levels.find(lower);
+  if (found == levels.end())
+    return std::nullopt;
+  return found->second;
 }
 
 // Every file is checked before the archive is created or touched.
@@ -101,17 +119,18 @@ void RegisterAddCommand(CLI::App& app, int& exitCode) {
   AddSaveOptions(*verb, options->Save);
   verb->add_flag("--relative", options->Relative,
                  "Store the path as given instead of the bare file name");
-  verb->add_flag("--folders", options->Folders,
-                 "Also store an entry for every folder of the path (needs --relative)")
+  verb->add_flag("--folders", options->Folders, "Also store an entry for every folder of the path")
       ->needs("--relative");
-  const std::map<std::string, TZipCompressionType> levels{
-      {"normal", TZipCompressionType::ctNormal},
-      {"maximum", TZipCompressionType::ctMaximum},
-      {"fast", TZipCompressionType::ctFast},
-      {"superfast", TZipCompressionType::ctSuperFast},
-      {"none", TZipCompressionType::ctNone}};
   verb->add_option("--level", options->Level, "Compression level (default maximum)")
-      ->transform(CLI::CheckedTransformer(levels, CLI::ignore_case))
+      ->transform(CLI::Validator(
+          [](std::string& value) {
+            const auto level = ParseLevel(value);
+            if (!level)
+              return "unknown level \"" + value + "\"";
+            value = std::to_string(static_cast<int>(*level));
+            return std::string();
+          },
+          ""))
       ->type_name("normal|maximum|fast|superfast|none");
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   verb->add_option("FILE", options->Files, "Files to add")->required();

@@ -66,7 +66,7 @@ void RegisterCommentCommand(CLI::App& app, int& exitCode) {
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   CLI::Option* set = verb->add_option("--set", options->Lines,
                                       "Replace the comment; each argument becomes one line");
-  set->type_name("LINE...")->expected(1, -1);
+  set->type_name("LINE")->expected(1, -1);
   CLI::Option* clear = verb->add_flag("--clear", options->Clear, "Remove the comment");
   set->excludes(clear);
   verb->footer("Examples:\n"

@@ -5,9 +5,20 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
-  CLI::App app{"Vornel: prepares the update set (Upload/ and updates.lst) for the client updater"};
+  CLI::App app{"Vornel: prepares the update set (Upload/ and updates.lst) for the client updater",
+               "vornel"};
   app.set_version_flag("--version", "vornel 0.801a");
   app.require_subcommand(1);
+  app.footer("Examples:\n"
+             "  vornel build /srv/clean-client\n"
+             "  vornel verify Upload\n"
+             "  vornel list Upload/bin/game.exe.zip\n"
+             "  vornel add --relative pack.zip data/readme.txt\n"
+             "  vornel comment pack.zip --set \"Release 0.801\"\n"
+             "  vornel remove pack.zip data/readme.txt\n"
+             "Run \"vornel VERB --help\" for the options of a verb.\n"
+             "Exit codes: 0 done, 1 refused (not an archive, missing file or name), "
+             "2 any other error.");
 
   int exitCode = vornel::cli::ExitOk;
   vornel::cli::RegisterListCommand(app, exitCode);
@@ -20,7 +31,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    // --help and --version end the run successfully; a wrong command line is an error.
+    return app.exit(e) == 0 ? vornel::cli::ExitOk : vornel::cli::ExitError;
   }
   return exitCode;
 }

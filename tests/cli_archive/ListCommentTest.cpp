@@ -126,8 +126,9 @@ TEST_F(ListCommentTest, ClearsAndReplacesACommentWrittenByPython) {
   MakePythonArchive(zip, "written by python");
   EXPECT_EQ(RunVornel(dir, Args({"comment", zip})).Out, "written by python\n");
 
-  ASSERT_EQ(RunVornel(dir, Args({"comment", zip, "--set", "written by python"})).Code, 0);
-  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b'written by python\\r\\n'");
+  ASSERT_EQ(RunVornel(dir, Args({"comment", zip, "--set", "replaced"})).Code, 0);
+  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b'replaced\\r\\n'");
+  ASSERT_EQ(RunPython(dir, kPythonArchive, Args({zip, "written again"})).Code, 0);
 
   ASSERT_EQ(RunVornel(dir, Args({"comment", zip, "--clear"})).Code, 0);
   EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b''");
