@@ -189,6 +189,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     emit buildFinished();
   }
   event->accept();
+  // Qt does not count a tool window as the application's last window, so closing the main form
+  // ends the message loop here.
+  QCoreApplication::quit();
 }
 
 } // namespace vornel

@@ -137,6 +137,16 @@ private slots:
     QTest::mouseClick(form.Button3, Qt::LeftButton);
     QVERIFY(!form.isVisible());
   }
+
+  // The window is a tool window; closing it must still end the message loop.
+  void quitEndsTheMessageLoop() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTimer::singleShot(0, form.Button3, &QPushButton::click);
+    QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(2); });
+    QCOMPARE(QApplication::exec(), 0);
+  }
 };
 
 QTEST_MAIN(WindowLayoutTest)
