@@ -100,6 +100,34 @@ std::optional<Unpacked> Unpack(Stream& archive, std::uint16_t method, std::uint6
   return result;
 }
 
+// The archive must end with its end record (and comment) describing one central directory right
+// in front of it: a reader that starts from the end, as unzip and the client do, finds nothing
+// otherwise, however intact the entries may be.
+void CheckEndRecord(Stream& archive, std::vector<std::string>& problems) {
+  const std::int64_t size = archive.Size();
+  const std::int64_t tail = std::min<std::int64_t>(size, TEndOfDirectory::FixedSize + 0xFFFF);
+  archive.SetPosition(size - tail);
+  const std::string bytes = archive.ReadString(static_cast<std::size_t>(tail));
+  for (std::int64_t at = tail - static_cast<std::int64_t>(TEndOfDirectory::FixedSize); at >= 0;
+       --at) {
+    const auto* record = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+    if (record[0] != 0x50 || record[1] != 0x4B || record[2] != 0x05 || record[3] != 0x06)
+      continue;
+    TEndOfDirectory end;
+    end.DecodeFixed(record);
+    if (at + static_cast<std::int64_t>(TEndOfDirectory::FixedSize) + end.ZipFileCommentLength !=
+        tail)
+      continue; // a signature inside the comment or the data, not the record
+    const std::int64_t recordPosition = size - tail + at;
+    if (static_cast<std::int64_t>(end.OffsetOfStartOfCentralDirectory) +
+            end.SizeOfTheCentralDirectory !=
+        recordPosition)
+      problems.push_back("the central directory does not end where the end record begins");
+    return;
+  }
+  problems.push_back("the end of central directory record is missing");
+}
+
 void CompareHeaders(const TCentralDirectoryFile& central, const TLocalFile& local,
                     std::vector<std::string>& problems) {
   if (local.CompressionMethod != central.CompressionMethod || local.Crc32 != central.Crc32 ||
@@ -183,6 +211,7 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
       problems.push_back("it is not a zip archive");
       return problems;
     }
+    CheckEndRecord(*pellum.GetArchiveStream(), problems);
     if (pellum.Entries().Count() != 1) {
       problems.push_back("it holds " + std::to_string(pellum.Entries().Count()) +
                          " entries instead of 1");

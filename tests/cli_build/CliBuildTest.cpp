@@ -1,0 +1,151 @@
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+class Cli : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directories(dir_ / "work");
+    fs::copy(VORNEL_SAMPLE_TREE, dir_ / "clean", fs::copy_options::recursive);
+  }
+
+  std::string Work(const std::string& relative = "") const {
+    return relative.empty() ? dir_ / "work" : dir_ / ("work/" + relative);
+  }
+  std::string Clean(const std::string& relative = "") const {
+    return relative.empty() ? dir_ / "clean" : dir_ / ("clean/" + relative);
+  }
+
+  // Runs vornel in the working folder; stderr is a file, so never a terminal.
+  Outcome Vornel(const std::string& arguments) const {
+    Outcome run;
+    const std::string err = dir_ / "stderr";
+    run.Status = RunCommand("cd " + ShellQuote(Work()) + " && " + ShellQuote(VORNEL_EXE) + " " +
+                                arguments + " 2>" + ShellQuote(err),
+                            &run.Out);
+    run.Err = ReadFile(err);
+    return run;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(Cli, BuildsTheSampleTree) {
+  const Outcome run = Vornel("build " + ShellQuote(Clean()));
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "Done.5 files packed.\n");
+  EXPECT_EQ(run.Err, ""); // no progress bar when stderr is not a terminal
+  EXPECT_TRUE(fs::is_regular_file(Work("Upload/system/engine.dll.zip")));
+
+  // A relative clean folder, the options of the parallel engine, and the quiet flag.
+  const Outcome again = Vornel("build --quiet --jobs 2 --reuse ../clean/");
+  EXPECT_EQ(again.Status, 0) << again.Err;
+  EXPECT_EQ(Vornel("verify").Out, "verified 5 archives: all good\n");
+
+  if (!HaveProgram("python3"))
+    GTEST_SKIP() << "python3 is missing";
+  std::string problems;
+  EXPECT_EQ(RunCommand("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + ShellQuote(Clean()) +
+                           " " + ShellQuote(Work("Upload")),
+                       &problems),
+            0)
+      << problems;
+}
+
+TEST_F(Cli, ExitCodesForRefusalAndError) {
+  // Refused: no self file under the name the settings give.
+  WriteFile(Work("settings.ini"), "[main]\nCustomName=Updater.exe\n");
+  Outcome run = Vornel("build " + ShellQuote(Clean()));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory\n");
+
+  run = Vornel("build " + ShellQuote(dir_ / "nowhere"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("does not exist"), std::string::npos);
+
+  // An error: the self file only in a subfolder; the error box's text, with its full stop.
+  fs::create_directories(Clean("bin"));
+  WriteFile(Clean("bin/Updater.exe"), "x");
+  run = Vornel("build " + ShellQuote(Clean()));
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "File not found.\n");
+  EXPECT_EQ(ReadFile(Work("Upload/updates.lst")), "[self]\r\n");
+
+  EXPECT_EQ(Vornel("build --jobs 0 " + ShellQuote(Clean())).Status, 2);
+  EXPECT_EQ(Vornel("build").Status, 2);
+}
+
+TEST_F(Cli, VerifyReportsEachBrokenPart) {
+  ASSERT_EQ(Vornel("build " + ShellQuote(Clean())).Status, 0);
+  const std::string upload = Work("Upload");
+
+  // A damaged archive: its end record is gone.
+  const std::string readme = upload + "/readme.txt.zip";
+  std::string bytes = ReadFile(readme);
+  WriteFile(readme, bytes.substr(0, bytes.size() - 22) + std::string(22, '\0'));
+  // A wrong size: one byte more on disk than listed.
+  WriteFile(upload + "/data/config.ini.zip", ReadFile(upload + "/data/config.ini.zip") + "!");
+  // A missing archive.
+  fs::remove(upload + "/system/engine.dll.zip");
+  Outcome run = Vornel("verify");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("readme.txt.zip: "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("data/config.ini.zip: the archive is "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("system/engine.dll.zip: the archive is missing\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("\nverified 5 archives: "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find(" in 3 archives\n"), std::string::npos) << run.Out;
+
+  // A broken manifest: Unix line ends, checked from another folder by path.
+  std::string manifest = ReadFile(upload + "/updates.lst");
+  for (std::size_t at; (at = manifest.find("\r\n")) != std::string::npos;)
+    manifest.erase(at, 1);
+  WriteFile(upload + "/updates.lst", manifest);
+  run = Vornel("verify --quiet " + ShellQuote(upload));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("updates.lst line 1: "), std::string::npos) << run.Out;
+
+  run = Vornel("verify " + ShellQuote(dir_ / "nowhere"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out, "updates.lst: missing\nverified 0 archives: 1 problem in updates.lst\n");
+}
+
+TEST_F(Cli, ProgressBarOnATerminal) {
+  if (!HaveProgram("script"))
+    GTEST_SKIP() << "script is missing";
+  // script gives the command a terminal; its output holds both streams.
+  std::string output;
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(Work()) + " && script -qec " +
+                           ShellQuote(std::string(VORNEL_EXE) + " build " + ShellQuote(Clean())) +
+                           " /dev/null",
+                       &output),
+            0);
+  EXPECT_NE(output.find("\r[#"), std::string::npos);
+  EXPECT_NE(output.find(" 5/5 system/engine.dll"), std::string::npos);
+  EXPECT_NE(output.find("\r\033[KDone.5 files packed."), std::string::npos); // cleared first
+
+  ASSERT_EQ(
+      RunCommand("cd " + ShellQuote(Work()) + " && script -qec " +
+                     ShellQuote(std::string(VORNEL_EXE) + " build --quiet " + ShellQuote(Clean())) +
+                     " /dev/null",
+                 &output),
+      0);
+  EXPECT_EQ(output.find('['), std::string::npos);
+}
+
+} // namespace
+} // namespace vornel::test
