@@ -27,7 +27,7 @@ std::string ArchiveBytes(TPellum& zip) {
   return stream.ReadString(static_cast<std::size_t>(stream.Size()));
 }
 
-// What a successful removal leaves must load again with exactly the entries that are left,
+// What a successful change leaves must load again with exactly the entries that are left,
 // unless the kept comment itself holds an end record signature (then the search stops early).
 void CheckReloads(TPellum& zip) {
   const std::string bytes = ArchiveBytes(zip);
@@ -65,8 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     zip.GetComment();
     zip.GetFileNames();
-    if (control & 2)
+    if (control & 2) {
       zip.SetComment({"fuzz", "comment"});
+      CheckReloads(zip);
+    }
     std::int32_t first = control >> 2;
     while (zip.GetIsZipFile() && entries.Count() > 0) {
       entries.RemoveEntry(first % entries.Count());

@@ -178,6 +178,16 @@ void TPellum::SetComment(const TStringList& value) {
     throw EPellumError("The archive comment is too long");
   CommentLines = lines;
   EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(text.size());
+  const std::int64_t directory = EndRecord.OffsetOfStartOfCentralDirectory;
+  if (EndRecordPosition != directory + EndRecord.SizeOfTheCentralDirectory) {
+    // The directory is not where the end record says (one rebuilt by the scan exists only in
+    // memory): write it first, or the end record would point at nothing.
+    ArchiveStream->SetPosition(directory);
+    for (std::int32_t i = 0; i < Entries_->Count(); ++i)
+      WriteCentralRecord(*ArchiveStream, (*Entries_)[i].CentralHeader);
+    EndRecordPosition = ArchiveStream->Position();
+    EndRecord.SizeOfTheCentralDirectory = static_cast<std::uint32_t>(EndRecordPosition - directory);
+  }
   ArchiveStream->SetPosition(EndRecordPosition);
   WriteEndRecord(*ArchiveStream, EndRecord);
   CommentPosition = ArchiveStream->Position();

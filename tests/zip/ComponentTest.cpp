@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 using namespace vornel;
+using ziptest::ArchiveBytes;
 using ziptest::BuildArchive;
 using ziptest::Item;
 using ziptest::OpenBytes;
@@ -112,8 +113,8 @@ TEST(Component, CommentWriteReadAndClear) {
   OpenBytes(zip, BuildArchive({Item("a.txt", "abc")}));
   const std::int64_t bare = zip.GetArchiveStream()->Size();
   zip.SetComment({"abc"});
-  EXPECT_EQ(ziptest::ArchiveBytes(zip).size(), static_cast<std::size_t>(bare + 5));
-  EXPECT_EQ(ziptest::ArchiveBytes(zip).substr(bare), "abc\r\n");
+  EXPECT_EQ(ArchiveBytes(zip).size(), static_cast<std::size_t>(bare + 5));
+  EXPECT_EQ(ArchiveBytes(zip).substr(bare), "abc\r\n");
   EXPECT_EQ(zip.GetEndRecord().ZipFileCommentLength, 5);
   EXPECT_EQ(zip.GetComment(), TStringList{"abc"});
   zip.SetComment({"line one", "line two"});
@@ -126,13 +127,28 @@ TEST(Component, CommentWriteReadAndClear) {
   OpenBytes(zip, BuildArchive({Item("a.txt")}, "stored"));
   zip.SetComment({});
   EXPECT_EQ(zip.GetEndRecord().ZipFileCommentLength, 0);
-  EXPECT_EQ(ziptest::ArchiveBytes(zip).size(), zip.GetEndRecordPosition() + 22u);
+  EXPECT_EQ(ArchiveBytes(zip).size(), zip.GetEndRecordPosition() + 22u);
 
   // The same lines write nothing: a stored comment without a final line break stays as it is.
   const std::string stored = BuildArchive({Item("a.txt")}, "no break");
   OpenBytes(zip, stored);
   zip.SetComment({"no break"});
-  EXPECT_EQ(ziptest::ArchiveBytes(zip), stored);
+  EXPECT_EQ(ArchiveBytes(zip), stored);
+
+  // A directory rebuilt by the scan is written out with the comment, so the archive loads as
+  // it was seen.
+  ziptest::Layout layout;
+  const std::string scanned =
+      BuildArchive({Item("a.txt", "abc"), Item("b.txt", "def")}, {}, &layout)
+          .substr(0, layout.centralOffset);
+  OpenBytes(zip, scanned);
+  ASSERT_EQ(zip.Entries().Count(), 2);
+  zip.SetComment({"after the scan"});
+  TPellum again;
+  OpenBytes(again, ArchiveBytes(zip));
+  ASSERT_TRUE(again.GetIsZipFile());
+  EXPECT_EQ(again.Entries().Count(), 2);
+  EXPECT_EQ(again.GetComment(), TStringList{"after the scan"});
 
   // Closed: the value is dropped.
   zip.CloseArchive();
