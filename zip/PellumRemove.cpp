@@ -67,7 +67,7 @@ void TPellumEntries::RebuildArchive() {
     Stream& image = temp.Create();
     zip.WriteArchiveImage(image);
     zip.CopyImageOver(image);
-    LoadDirectory(archive);
+    ReloadRewritten(archive);
   } else {
     std::int64_t total = 22 + std::int64_t{zip.EndRecord.ZipFileCommentLength};
     for (std::int32_t i = 0; i < Count(); ++i) {
@@ -81,10 +81,38 @@ void TPellumEntries::RebuildArchive() {
     image.Reserve(static_cast<std::size_t>(std::min(total, archive.Size() + 65536)));
     zip.WriteArchiveImage(image);
     zip.CopyImageOver(image);
-    LoadDirectory(archive);
+    ReloadRewritten(archive);
   }
-  if (!Recognised)
-    throw EPellumError("The rewritten archive could not be read back");
+}
+
+void TPellumEntries::ReloadRewritten(Stream& archive) {
+  TPellum& zip = Archive();
+  // What was just written, in case the reload cannot see it.
+  std::vector<std::pair<TCentralDirectoryFile, TLocalFile>> written;
+  written.reserve(items_.size());
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    written.emplace_back(items_[i]->CentralHeader, items_[i]->LocalHeader);
+    written.back().first.RelativeOffsetOfLocalHeader = zip.RebuildOffsets.at(i);
+  }
+  LoadDirectory(archive);
+  if (Recognised && zip.EndRecordPosition == zip.RebuiltEndRecordPosition &&
+      Count() == static_cast<std::int32_t>(written.size()))
+    return;
+  // The end record search only looks so far back: a comment that an archive's shrinking has
+  // moved out of its reach (or that holds an end record signature) hides the record. The
+  // component keeps describing the archive it wrote, so that the next write keeps the comment
+  // and uses the right positions.
+  Clear();
+  for (auto& [central, local] : written) {
+    TPellumEntriesEntry& entry = Add();
+    DeriveEntryValues(entry, central);
+    entry.CentralHeader = std::move(central);
+    entry.LocalHeader = std::move(local);
+  }
+  Recognised = true;
+  zip.EndRecord = zip.RebuiltEndRecord;
+  zip.EndRecordPosition = zip.RebuiltEndRecordPosition;
+  zip.CommentPosition = zip.RebuiltCommentPosition;
 }
 
 void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size) {

@@ -167,3 +167,31 @@ TEST(Remove, DataDescriptorEntriesSurviveRewriting) {
     EXPECT_EQ(ArchiveBytes(zip), expected);
   }
 }
+
+TEST(Remove, CommentOutOfTheSearchReachIsKept) {
+  // 1,100 bytes with a 600-byte comment: found by the second window. Once a removal shrinks the
+  // archive below 1,024 bytes, a fresh load no longer reaches the end record, but the component
+  // goes on describing what it wrote.
+  const std::string comment(600, 'k');
+  const std::vector<Item> items = {Item("a.bin", std::string(200, 'a')), Item("b.txt", "bb")};
+  std::string bytes = BuildArchive(items, comment);
+  bytes = BuildArchive({Item("a.bin", std::string(200 + 1100 - bytes.size(), 'a')), items[1]},
+                       comment);
+  ASSERT_EQ(bytes.size(), 1100u);
+  for (auto method : {TZipSaveMethod::FastSave, TZipSaveMethod::RebuildAll}) {
+    TPellum zip;
+    OpenBytes(zip, bytes);
+    ASSERT_EQ(zip.GetEndRecord().ZipFileCommentLength, 600);
+    zip.SetSaveMethod(method);
+    zip.Entries().RemoveEntry(0);
+    const std::string after = ArchiveBytes(zip);
+    EXPECT_EQ(after, BuildArchive({items[1]}, comment));
+    ASSERT_EQ(zip.Entries().Count(), 1);
+    EXPECT_EQ(zip.Entries()[0].CentralHeader.RelativeOffsetOfLocalHeader, 0u);
+    EXPECT_EQ(zip.GetEndRecordPosition(), static_cast<std::int64_t>(after.size()) - 622);
+    EXPECT_EQ(zip.GetComment(), TStringList{comment});
+    TPellum fresh;
+    OpenBytes(fresh, after);
+    EXPECT_TRUE(fresh.GetComment().empty()); // the directory came from the scan
+  }
+}
