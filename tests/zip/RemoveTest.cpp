@@ -175,8 +175,8 @@ TEST(Remove, CommentOutOfTheSearchReachIsKept) {
   const std::string comment(600, 'k');
   const std::vector<Item> items = {Item("a.bin", std::string(200, 'a')), Item("b.txt", "bb")};
   std::string bytes = BuildArchive(items, comment);
-  bytes = BuildArchive({Item("a.bin", std::string(200 + 1100 - bytes.size(), 'a')), items[1]},
-                       comment);
+  bytes =
+      BuildArchive({Item("a.bin", std::string(200 + 1100 - bytes.size(), 'a')), items[1]}, comment);
   ASSERT_EQ(bytes.size(), 1100u);
   for (auto method : {TZipSaveMethod::FastSave, TZipSaveMethod::RebuildAll}) {
     TPellum zip;
@@ -194,4 +194,42 @@ TEST(Remove, CommentOutOfTheSearchReachIsKept) {
     OpenBytes(fresh, after);
     EXPECT_TRUE(fresh.GetComment().empty()); // the directory came from the scan
   }
+}
+
+TEST(Remove, GapsBetweenRecordsAndMissingHeaders) {
+  // Ten foreign bytes between the second and third record: removing in place must put the
+  // directory behind the last record, not where the spans alone would end.
+  Layout layout;
+  const std::vector<Item> items = Three();
+  std::string bytes = BuildArchive(items, {}, &layout);
+  bytes.insert(layout.localOffsets[2], std::string(10, '#'));
+  auto add10 = [&bytes](std::size_t at) {
+    const std::uint32_t value = ziptest::Le32(bytes, at) + 10;
+    for (int i = 0; i < 4; ++i)
+      bytes[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  const std::size_t central = layout.centralOffset + 10;
+  add10(central + 46 + 9 + 46 + 10 + 42); // third entry's local offset
+  add10(bytes.size() - 22 + 16);          // directory offset
+  TPellum zip;
+  OpenBytes(zip, bytes);
+  ASSERT_EQ(zip.Entries().Count(), 3);
+  zip.Entries().RemoveEntry(0);
+  TPellum fresh;
+  OpenBytes(fresh, ArchiveBytes(zip));
+  ASSERT_EQ(fresh.Entries().Count(), 2);
+  TLocalFile record;
+  fresh.Entries().ReadEntryLocalHeader(*fresh.GetArchiveStream(), fresh.Entries()[1], record,
+                                       false);
+  EXPECT_EQ(record.FileData, items[2].data);
+
+  // An entry whose local header is not where the directory says cannot be rewritten: the
+  // rebuild refuses instead of writing thirty zero bytes in its place.
+  bytes = BuildArchive(items, {}, &layout);
+  bytes[layout.localOffsets[1]] = 'X';
+  OpenBytes(zip, bytes);
+  zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
+  EXPECT_THROW(zip.Entries().RemoveEntry(0), EPellumError);
+  EXPECT_EQ(ArchiveBytes(zip), bytes);
+  EXPECT_EQ(zip.Entries().Count(), 3);
 }
