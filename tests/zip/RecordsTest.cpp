@@ -11,7 +11,7 @@ using namespace vornel;
 using vornel::ziptest::Le16;
 using vornel::ziptest::Le32;
 
-TEST(Crc, KnownValuesAndAgreementWithZlib) {
+TEST(PellumCrc, KnownValuesAndAgreementWithZlib) {
   EXPECT_EQ(TPellumEntries::StringCrc32("abc"), 0x352441C2u);
   EXPECT_EQ(TPellumEntries::StringCrc32(""), 0u);
   const std::string data = test::RandomBytes(10000, 7);
