@@ -40,12 +40,9 @@ void CheckComment(const TStringList& lines) {
 int RunComment(const CommentOptions& options, bool writing) {
   TPellum pellum;
   OpenExistingArchive(pellum, options.Archive);
-  // Reading first also loads the stored lines into the component, which compares against them
-  // before writing: without it, clearing a freshly opened archive would be taken as "no change".
-  const TStringList current = pellum.GetComment();
   if (!writing) {
     std::string text;
-    for (const auto& line : current)
+    for (const auto& line : pellum.GetComment())
       text += line + '\n';
     std::cout << text << std::flush;
     return std::cout ? ExitOk : ExitError;
