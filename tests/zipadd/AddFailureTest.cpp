@@ -15,7 +15,7 @@ namespace vornel::test {
 namespace {
 
 // A source whose size announces one length while it holds another, as a file does that is
-// changed while it is packed.
+// changed while it is packed. It remembers the largest read asked of it.
 class LyingStream final : public Stream {
 public:
   LyingStream(std::string bytes, std::int64_t announced)
@@ -24,6 +24,7 @@ public:
   std::size_t Read(void* buffer, std::size_t count) override {
     const std::size_t left = position_ < bytes_.size() ? bytes_.size() - position_ : 0;
     const std::size_t got = std::min(count, left);
+    largestRead_ = std::max(largestRead_, count);
     std::memcpy(buffer, bytes_.data() + position_, got);
     position_ += got;
     return got;
@@ -37,12 +38,14 @@ public:
     return static_cast<std::int64_t>(position_);
   }
   std::int64_t Size() override { return announced_; }
+  std::size_t LargestRead() const { return largestRead_; }
   void SetSize(std::int64_t) override { RaiseIoError(io_error::AccessDenied); }
 
 private:
   std::string bytes_;
   std::int64_t announced_;
   std::size_t position_ = 0;
+  std::size_t largestRead_ = 0;
 };
 
 // Points the temporary-files folder at a folder of the test's own for its lifetime.
@@ -111,6 +114,13 @@ TEST_P(AddFailure, PathsThatAreNoFileAddNothing) {
   ExpectUntouched();
 }
 
+TEST_P(AddFailure, SourceIsReadInBlocksNotWhole) {
+  // Memory stays bounded however large the source: it is read 64 KiB at a time.
+  LyingStream source(RandomBytes(3 << 20, 12), 3 << 20);
+  ASSERT_NE(zip.Entries().AddEntry("large.bin", 0x20, source, SomeTime), nullptr);
+  EXPECT_EQ(source.LargestRead(), 65536u);
+}
+
 TEST_P(AddFailure, SourceThatShrankRaisesReadBeyondEnd) {
   LyingStream shrunk(RandomBytes(300000, 2), 400000);
   try {
@@ -144,6 +154,17 @@ TEST_P(AddFailure, HandlerThatRaisesWhileCompressingStopsTheAdd) {
   EXPECT_THROW(zip.Entries().AddEntry("random.bin", 0x20, random, SomeTime), std::runtime_error);
   zip.OnCompressFile = nullptr;
   ExpectUntouched();
+}
+
+TEST_P(AddFailure, HandlerThatRaisesAfterTheAddLeavesTheEntryInPlace) {
+  zip.OnZipChange = [](TPellum&, std::int32_t) { throw std::runtime_error("handler"); };
+  MemoryStream data("late");
+  EXPECT_THROW(zip.Entries().AddEntry("late.txt", 0x20, data, SomeTime), std::runtime_error);
+  EXPECT_TRUE(items.empty()); // the add stopped before OnAddItem
+  EXPECT_EQ(zip.Entries().Count(), 2);
+  zip.OnZipChange = nullptr;
+  zip.CloseArchive();
+  EXPECT_EQ(PythonZipCheck(path), "");
 }
 
 TEST_P(AddFailure, ReadOnlyArchiveFailsWithThePlatformsError) {
