@@ -350,6 +350,10 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
     localOffset =
         std::max(localOffset,
                  std::int64_t{item->CentralHeader.RelativeOffsetOfLocalHeader} + item->LocalSpan());
+  // Records that claim to reach past the end would have the new one written far behind it.
+  if (localOffset > archive.Size())
+    throw EPellumError("The archive's records reach past its end; " + Quoted(entryName) +
+                       " cannot be added");
 
   NewEntryRecords records = MakeRecords(stored, attributes, time);
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);

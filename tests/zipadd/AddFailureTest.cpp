@@ -272,6 +272,29 @@ TEST(AddRebuild, LeavesNoTemporaryFileBehind) {
   EXPECT_EQ(changes, 0);
 }
 
+TEST(AddFast, RefusesAnArchiveWhoseRecordsReachPastItsEnd) {
+  TempDir dir;
+  const std::string path = dir / "lying.zip";
+  {
+    TPellum maker;
+    CreateAndOpen(maker, path);
+    MemoryStream data("abc");
+    maker.Entries().AddEntry("a.txt", 0x20, data, SomeTime);
+  }
+  // The central header claims 256 MiB of data for its entry.
+  std::string bytes = ReadFile(path);
+  const std::size_t directory = Le32(bytes, bytes.size() - 22 + 16);
+  bytes[directory + 20 + 3] = 0x10;
+  WriteFile(path, bytes);
+  TPellum zip;
+  zip.OpenArchive(path);
+  ASSERT_TRUE(zip.GetIsZipFile());
+  MemoryStream data("new");
+  EXPECT_THROW(zip.Entries().AddEntry("b.txt", 0x20, data, SomeTime), EPellumError);
+  zip.CloseArchive();
+  EXPECT_EQ(ReadFile(path), bytes);
+}
+
 TEST(AddWithoutArchive, IsRefused) {
   TPellum zip;
   MemoryStream data("x");
