@@ -10,6 +10,8 @@
 #include "platform/FindFiles.h"
 #include "zip/Pellum.h"
 
+#include <unistd.h>
+
 namespace vornel {
 
 namespace {
@@ -42,8 +44,10 @@ public:
                     uploadDir + "\"");
     if (IsSameOrInside(canonicalUpload, scope.CanonicalRoot))
       scope.SkipDir = canonicalUpload;
+    if (::access(root.c_str(), R_OK | X_OK) != 0)
+      return Refuse("The clean folder \"" + root + "\" cannot be read");
     if (ListDirectory(root).empty())
-      return Refuse("The clean folder \"" + root + "\" is empty or cannot be read");
+      return Refuse("The clean folder \"" + root + "\" is empty");
 
     const CleanTree tree = WalkCleanTree(scope);
     CreateDir(uploadDir); // an existing folder is fine and is kept as it is

@@ -4,6 +4,8 @@
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 
+#include <unistd.h>
+
 namespace vornel {
 
 namespace {
@@ -43,6 +45,10 @@ public:
       if ((item.Attributes & attr::Directory) != 0) {
         if (IsOwnOutput(itemRelative))
           continue;
+        // A folder that cannot be listed would look empty and its files would silently go
+        // unlisted.
+        if (::access(path.c_str(), R_OK | X_OK) != 0)
+          throw std::runtime_error("Cannot read the folder \"" + path + "\"");
         Walk(path, itemRelative);
         tree_.Folders.push_back(itemRelative);
         continue;

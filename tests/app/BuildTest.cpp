@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vornel::test {
 namespace {
@@ -132,8 +133,7 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
       {"", "message:No clean folder was given"},
       {dir_ / "missing", "message:The clean folder \"" + dir_ / "missing" + "\" does not exist"},
       {Clean("file.txt"), "message:\"" + Clean("file.txt") + "\" is not a folder"},
-      {dir_ / "empty/",
-       "message:The clean folder \"" + dir_ / "empty" + "\" is empty or cannot be read"},
+      {dir_ / "empty/", "message:The clean folder \"" + dir_ / "empty" + "\" is empty"},
   };
   for (const Case& c : cases) {
     view_.Calls.clear();
@@ -141,6 +141,17 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(view_.Calls, (Calls{"tree:0", c.Message, "tree:1"}));
   }
   EXPECT_TRUE(fs::is_empty(Work()));
+}
+
+TEST_F(Build, UnreadableSubfolderIsAnErrorNotAnEmptyFolder) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "permissions do not bind root";
+  Put("Teskor.exe");
+  Put("locked/a.txt");
+  fs::permissions(Clean("locked"), fs::perms::none);
+  EXPECT_THROW(BuildFixture::Build(), std::runtime_error);
+  fs::permissions(Clean("locked"), fs::perms::owner_all);
+  EXPECT_FALSE(fs::exists(Upload("updates.lst")));
 }
 
 TEST_F(Build, OutputFolderInsideTheCleanTreeIsLeftOut) {
