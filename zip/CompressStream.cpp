@@ -37,8 +37,10 @@ CompressStream::CompressStream(Stream& target, int level, ProgressHook progress)
   // Negative window bits: the same deflate data as the zlib format, without its wrapper.
   const int result = deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   if (result != Z_OK) {
+    // Nothing to end: the failed stream is dropped without deflateEnd.
+    const z_stream failed = z;
     zlib_.reset();
-    RaiseZlib("deflateInit2", result, z);
+    RaiseZlib("deflateInit2", result, failed);
   }
   z.next_out = output_.data();
   z.avail_out = static_cast<uInt>(BufferSize - ZlibHeaderSize);
