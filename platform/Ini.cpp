@@ -1,5 +1,7 @@
 #include "platform/Ini.h"
 
+#include "platform/TextCompare.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -54,20 +56,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.back()))
     text.remove_suffix(1);
   return text;
-}
-
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
 }
 
 std::string_view StripQuotes(std::string_view value) {

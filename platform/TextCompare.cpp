@@ -89,16 +89,6 @@ char AsciiUpper(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool SameAsciiText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
-}
-
 } // namespace
 
 bool SameTextIgnoreCase(const std::string& a, const std::string& b) {
@@ -113,6 +103,16 @@ bool SameTextIgnoreCase(const std::string& a, const std::string& b) {
   const locale_t locale = FoldingLocale();
   for (std::size_t i = 0; i < pointsA->size(); ++i) {
     if (!SameLetter((*pointsA)[i], (*pointsB)[i], locale))
+      return false;
+  }
+  return true;
+}
+
+bool SameAsciiText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
       return false;
   }
   return true;
