@@ -7,7 +7,9 @@
 #include "platform/Errors.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,6 +30,19 @@ QStringList LinesStartingWith(const QStringList& lines, const QString& prefix) {
     if (line.startsWith(prefix))
       found.append(line);
   return found;
+}
+
+// Every file below root, by relative path, with its bytes.
+QMap<QString, QByteArray> FilesBelow(const QString& root) {
+  QMap<QString, QByteArray> files;
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+      files.insert(QDir(root).relativeFilePath(path), file.readAll());
+  }
+  return files;
 }
 
 } // namespace
@@ -89,6 +104,36 @@ private slots:
     QCOMPARE(*std::max_element(positions.begin(), positions.end()), 3);
     QCOMPARE(positions.last(), 0);
     QCOMPARE(form.ProgressBar1->value(), 0);
+  }
+
+  // The window and the command line drive the same core: the same folder gives the same bytes.
+  void windowBuildEqualsCommandLineBuild() {
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
+    WriteFile(clean.filePath(QStringLiteral("a/b/data.bin")), QByteArray(70000, 'd'));
+    WriteFile(clean.filePath(QStringLiteral("a/empty.txt")), QByteArray());
+    QVERIFY(QDir(clean.path()).mkpath(QStringLiteral("logs")));
+
+    QMap<QString, QByteArray> fromWindow;
+    {
+      WorkingDirectory work;
+      MessageRecorder recorder;
+      TForm1 form;
+      BuildFolder(form, clean.path());
+      QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.3 files packed."));
+      fromWindow = FilesBelow(work / QStringLiteral("Upload"));
+      QVERIFY(QDir(work / QStringLiteral("Upload/logs")).exists());
+    }
+
+    QTemporaryDir work;
+    QProcess cli;
+    cli.setWorkingDirectory(work.path());
+    cli.start(QStringLiteral(VORNEL_BIN),
+              {QStringLiteral("build"), QStringLiteral("--quiet"), clean.path()});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(FilesBelow(work.filePath(QStringLiteral("Upload"))), fromWindow);
+    QCOMPARE(fromWindow.size(), 4); // three archives and the manifest
   }
 
   void treeWithoutSelfFileIsRefused() {
