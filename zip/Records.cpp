@@ -1,5 +1,7 @@
 #include "zip/Records.h"
 
+#include "crc/Crc32Fast.h"
+
 #include <array>
 
 namespace vornel {
@@ -132,13 +134,19 @@ void TEndOfDirectory::DecodeFixed(const unsigned char* in) {
   ZipFileCommentLength = Get16(in + 20);
 }
 
-std::uint32_t PellumCrc32Update(std::uint32_t reg, const void* buffer, std::size_t length) {
+std::uint32_t PellumCrc32UpdateTable(std::uint32_t reg, const void* buffer, std::size_t length) {
   if (buffer == nullptr)
     return reg;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   for (std::size_t i = 0; i < length; ++i)
     reg = CrcTable[(reg ^ bytes[i]) & 0xFF] ^ (reg >> 8);
   return reg;
+}
+
+std::uint32_t PellumCrc32Update(std::uint32_t reg, const void* buffer, std::size_t length) {
+  if (buffer == nullptr || length == 0)
+    return reg;
+  return Crc32UpdateFast(reg, static_cast<const unsigned char*>(buffer), length);
 }
 
 } // namespace vornel

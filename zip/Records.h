@@ -85,7 +85,10 @@ struct TEndOfDirectory {
   void Clear() { *this = TEndOfDirectory{}; }
 };
 
-// The component's own CRC-32 over bytes held in memory (its own table, one byte at a time).
+// The component's CRC-32 register update over bytes held in memory, by the fastest method the
+// processor supports; the result is always that of PellumCrc32UpdateTable.
 std::uint32_t PellumCrc32Update(std::uint32_t reg, const void* buffer, std::size_t length);
+// The component's own table, one byte at a time: the reference the fast method must match.
+std::uint32_t PellumCrc32UpdateTable(std::uint32_t reg, const void* buffer, std::size_t length);
 
 } // namespace vornel
