@@ -2,15 +2,20 @@
 
 #include "app/BuildPaths.h"
 #include "app/Manifest.h"
+#include "app/PackEngine.h"
 #include "app/PackFile.h"
 #include "app/PellumSetup.h"
+#include "app/ReuseCheck.h"
+#include "app/ReuseRecord.h"
 #include "app/Settings.h"
 #include "app/TreeWalk.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "zip/Pellum.h"
 
+#include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace vornel {
 
@@ -36,7 +41,7 @@ public:
       return Refuse("\"" + root + "\" is not a folder");
 
     const std::string uploadDir = JoinPath(workDir, UploadFolderName);
-    WalkScope scope{root, CanonicalPath(root), "", packer_.CustomName};
+    WalkScope scope{root, CanonicalPath(root), "", packer_.CustomName, ""};
     const std::string canonicalUpload = CanonicalUploadDir(workDir);
     // Packing the output folder into itself would grow it without end.
     if (IsSameOrInside(scope.CanonicalRoot, canonicalUpload))
@@ -44,6 +49,9 @@ public:
                     uploadDir + "\"");
     if (IsSameOrInside(canonicalUpload, scope.CanonicalRoot))
       scope.SkipDir = canonicalUpload;
+    const std::string canonicalWork = CanonicalPath(workDir);
+    if (IsSameOrInside(canonicalWork, scope.CanonicalRoot))
+      scope.SkipFile = JoinPath(canonicalWork, ReuseRecordFileName);
     if (::access(root.c_str(), R_OK | X_OK) != 0)
       return Refuse("The clean folder \"" + root + "\" cannot be read");
     if (ListDirectory(root).empty())
@@ -59,17 +67,30 @@ public:
     if (StopRequested())
       return BuildOutcome::Stopped;
 
+    recordPath_ = JoinPath(workDir, ReuseRecordFileName);
+    record_ = ReuseRecord::Load(recordPath_);
     ManifestWriter manifest(JoinPath(uploadDir, ManifestFileName));
     manifest.Start();
-    PackSelfFile(root, uploadDir, manifest);
-    const std::string settings = SettingsPathIn(workDir);
-    manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
-    view_.SetProgressMax(packer_.FileCount);
-    if (!PackFolder(tree, root, uploadDir, manifest)) {
-      view_.ResetProgress();
-      return BuildOutcome::Stopped;
+    bool whole = false;
+    try {
+      PackSelfFile(root, uploadDir, manifest);
+      const std::string settings = SettingsPathIn(workDir);
+      manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
+      view_.SetProgressMax(packer_.FileCount);
+      whole = PackFolder(tree, root, uploadDir, manifest);
+    } catch (...) {
+      try {
+        SaveRecord(false);
+      } catch (...) {
+        // The build's own error is the one to report; a record left as it was only costs time.
+      }
+      throw;
     }
+    SaveRecord(whole);
     view_.ResetProgress();
+    if (!whole)
+      return BuildOutcome::Stopped;
+    ShowCounts();
     view_.ShowMessage("Done." + std::to_string(packer_.FileCount) + " files packed.");
     return BuildOutcome::Done;
   }
@@ -84,36 +105,123 @@ private:
     return options_.StopRequested != nullptr && options_.StopRequested->load();
   }
 
+  // What became of one file's archive; written by the worker that handled it, read by the
+  // build's thread once the engine says it is finished (or has ended).
+  struct FileOutcome {
+    bool Attempted = false;
+    bool Done = false;
+    bool Reused = false;
+    PackedFile File;
+    std::optional<ArchiveDigest> Digest;
+  };
+
+  static std::string RecordKey(const PackTask& task) { return task.RelativePath + ".zip"; }
+
+  // Keeps the archive when it provably holds the current file (with --reuse), packs the file
+  // otherwise, and notes the archive's digest for the next build's record.
+  void PackOrKeep(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
+    outcome.Attempted = true;
+    if (options_.Reuse) {
+      if (auto kept = CheckReusable(task.SourcePath, task.ZipPath, task.RelativePath,
+                                    record_.Find(RecordKey(task)))) {
+        outcome.File = std::move(kept->File);
+        outcome.Digest = kept->Digest;
+        outcome.Reused = true;
+        outcome.Done = true;
+        return;
+      }
+    }
+    outcome.File = PackOneFile(pellum, task.SourcePath, task.ZipPath, task.RelativePath);
+    outcome.Digest = DigestFile(task.ZipPath);
+    outcome.Done = true;
+  }
+
   // The self file is always taken from the clean root, whichever copy the walk met.
   void PackSelfFile(const std::string& root, const std::string& uploadDir,
                     ManifestWriter& manifest) {
     const std::string& name = packer_.CustomName;
-    const PackedFile packed =
-        PackOneFile(pellum_, JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name);
-    manifest.AppendSelf(name, packed.Crc, packed.ArchiveSize);
+    selfTask_ = PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, 0};
+    PackOrKeep(pellum_, selfTask_, selfOutcome_);
+    manifest.AppendSelf(name, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
     view_.StepProgress(name);
   }
 
-  // The second pass: every file of the first walk, in its order. False when stopped early.
+  // Lists finished files in tree order and steps the progress once per finished archive.
+  class ManifestSink final : public PackSink {
+  public:
+    ManifestSink(BuildRun& run, ManifestWriter& manifest) : run_(run), manifest_(manifest) {}
+    void Listed(std::size_t index) override {
+      const PackedFile& packed = run_.outcomes_[index].File;
+      manifest_.AppendFile(run_.packer_.FileNumber, ManifestPath(packed.RelativePath), packed.Crc,
+                           packed.ArchiveSize);
+      ++run_.packer_.FileNumber;
+    }
+    void Finished(std::size_t index) override {
+      run_.view_.StepProgress(run_.tasks_[index].RelativePath);
+    }
+
+  private:
+    BuildRun& run_;
+    ManifestWriter& manifest_;
+  };
+
+  // The second pass: every file of the first walk, listed in its order. False when stopped
+  // early.
   bool PackFolder(const CleanTree& tree, const std::string& root, const std::string& uploadDir,
                   ManifestWriter& manifest) {
-    for (const std::string& relative : tree.Files) {
-      if (StopRequested())
-        return false;
-      const PackedFile packed = PackOneFile(pellum_, JoinPath(root, relative),
-                                            JoinPath(uploadDir, relative) + ".zip", relative);
-      manifest.AppendFile(packer_.FileNumber, ManifestPath(packed.RelativePath), packed.Crc,
-                          packed.ArchiveSize);
-      view_.StepProgress(relative);
-      ++packer_.FileNumber;
+    tasks_.reserve(tree.Files.size());
+    for (std::size_t i = 0; i < tree.Files.size(); ++i) {
+      const std::string& relative = tree.Files[i];
+      tasks_.push_back(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip",
+                                relative, tree.FileSizes[i]});
     }
-    return true;
+    outcomes_.assign(tasks_.size(), FileOutcome{});
+    ManifestSink sink(*this, manifest);
+    const PackWork work = [this](TPellum& pellum, std::size_t index) {
+      PackOrKeep(pellum, tasks_[index], outcomes_[index]);
+    };
+    return RunPackEngine(tasks_, options_.Jobs, options_.StopRequested, work, sink);
+  }
+
+  // The record for the next build: after a whole build exactly its archives; after a stop or an
+  // error the earlier record with this build's changes, as the other archives stay as they were.
+  void SaveRecord(bool whole) const {
+    ReuseRecord next = whole ? ReuseRecord{} : record_;
+    const auto note = [&next](const PackTask& task, const FileOutcome& outcome) {
+      if (outcome.Done && outcome.Digest)
+        next.Set(RecordKey(task), *outcome.Digest);
+      else if (outcome.Attempted)
+        next.Erase(RecordKey(task));
+    };
+    note(selfTask_, selfOutcome_);
+    for (std::size_t i = 0; i < tasks_.size(); ++i)
+      note(tasks_[i], outcomes_[i]);
+    next.Save(recordPath_);
+  }
+
+  void ShowCounts() {
+    std::int32_t reused = 0;
+    std::int32_t packed = 0;
+    const auto count = [&](const FileOutcome& outcome) {
+      if (outcome.Done)
+        ++(outcome.Reused ? reused : packed);
+    };
+    count(selfOutcome_);
+    for (const FileOutcome& outcome : outcomes_)
+      count(outcome);
+    view_.ShowArchiveCounts(reused, packed);
   }
 
   Packer& packer_;
   BuildView& view_;
   const BuildOptions& options_;
   TPellum pellum_;
+  std::string recordPath_;
+  ReuseRecord record_; // read-only while the engine runs, so workers share it
+  PackTask selfTask_;
+  FileOutcome selfOutcome_;
+  std::vector<PackTask> tasks_;
+  std::vector<FileOutcome> outcomes_;
 };
 
 } // namespace

@@ -21,13 +21,24 @@ public:
   virtual void ResetProgress() = 0;
   // The final message ("Done.N files packed.") or a refusal's message.
   virtual void ShowMessage(const std::string& text) = 0;
+  // Once before the final message of a finished build: archives kept from an earlier build
+  // (--reuse) and archives packed, the self file's included. Front ends that do not show it
+  // need not override it.
+  virtual void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) {
+    (void)reused;
+    (void)packed;
+  }
 };
 
 enum class BuildOutcome { Done, Refused, Stopped };
 
 struct BuildOptions {
-  int Jobs = 1;       // worker threads packing at once; 1 is the serial procedure
-  bool Reuse = false; // keep archives that provably hold the current file
+  // Worker threads packing at once (at most 64); 1 is the serial procedure. Front ends pass
+  // DefaultJobs() (app/PackEngine.h), the number of hardware threads.
+  int Jobs = 1;
+  // Keep archives in Upload/ that provably hold the current file instead of packing them again
+  // (app/ReuseCheck.h says what proves it). Every build records what it wrote for this.
+  bool Reuse = false;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
 };

@@ -20,4 +20,10 @@ void ConfigurePellum1(TPellum& pellum) {
   pellum.SetActive(false);
 }
 
+int PackLevel() {
+  TPellum pellum;
+  ConfigurePellum1(pellum);
+  return ZlibLevel(pellum.GetCompressionType());
+}
+
 } // namespace vornel

@@ -9,4 +9,7 @@ class TPellum;
 // with no folder entries, written in place (FastSave) without temporary files.
 void ConfigurePellum1(TPellum& pellum);
 
+// The zlib level those values select; the deflate bytes of every archive depend on it.
+int PackLevel();
+
 } // namespace vornel

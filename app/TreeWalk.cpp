@@ -53,11 +53,16 @@ public:
         tree_.Folders.push_back(itemRelative);
         continue;
       }
+      if (!scope_.SkipFile.empty() &&
+          JoinPath(scope_.CanonicalRoot, itemRelative) == scope_.SkipFile)
+        continue;
       ++tree_.FileCount;
       if (item.Name == scope_.CustomName)
         tree_.SelfFound = true; // at any depth; only the root's copy is ever packed
-      else
+      else {
         tree_.Files.push_back(itemRelative);
+        tree_.FileSizes.push_back(item.Size);
+      }
     }
   }
 

@@ -18,6 +18,9 @@ struct WalkScope {
   // every walk and count. Empty otherwise.
   std::string SkipDir;
   std::string CustomName;
+  // The build's record of what it wrote (canonical) when it lies inside the tree; left out
+  // like the output folder. Empty otherwise.
+  std::string SkipFile = {};
 };
 
 struct CleanTree {
@@ -28,6 +31,8 @@ struct CleanTree {
   std::vector<std::string> Folders;
   // The files to pack, in packing order; files named like the self file are left out.
   std::vector<std::string> Files;
+  // Their sizes as the walk found them, for scheduling the largest first.
+  std::vector<std::uint64_t> FileSizes;
 };
 
 // A name the manifest or an archive entry cannot carry (a line break, "\" or ":").

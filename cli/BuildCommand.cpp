@@ -2,6 +2,7 @@
 #include "cli/ProgressBar.h"
 
 #include "app/BuildProcedure.h"
+#include "app/PackEngine.h"
 #include "app/Settings.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -21,7 +22,7 @@ namespace {
 struct BuildArguments {
   std::string CleanDir;
   bool Quiet = false;
-  int Jobs = 1;
+  int Jobs = DefaultJobs();
   bool Reuse = false;
 };
 
@@ -35,11 +36,16 @@ public:
   void StepProgress(const std::string& relativePath) override { bar_.Step(relativePath); }
   void ResetProgress() override { bar_.Clear(); }
   void ShowMessage(const std::string& text) override { message_ = text; }
+  void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
+    counts_ = "reused " + std::to_string(reused) + " archives, packed " + std::to_string(packed);
+  }
   const std::string& Message() const { return message_; }
+  const std::string& Counts() const { return counts_; }
 
 private:
   ProgressBar& bar_;
   std::string message_;
+  std::string counts_;
 };
 
 // Ctrl-C or a termination request lets the archive in flight finish, so every archive that
@@ -94,6 +100,9 @@ int RunBuild(const BuildArguments& arguments) {
   bar.Clear();
   switch (outcome) {
   case BuildOutcome::Done:
+    // The final message stays the one line it always was; the counts go beside it.
+    if (arguments.Reuse && !view.Counts().empty())
+      std::cerr << view.Counts() << std::endl;
     std::cout << view.Message() << std::endl;
     return std::cout ? ExitOk : ExitError;
   case BuildOutcome::Refused:
@@ -115,10 +124,13 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_option("CLEAN_DIR", arguments->CleanDir, "The clean copy of the client installation")
       ->required();
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
-  verb->add_option("-j,--jobs", arguments->Jobs, "Files packed at once")
+  verb->add_option("-j,--jobs", arguments->Jobs,
+                   "Files packed at once (default: the hardware threads; at most " +
+                       std::to_string(MaxJobs) + ")")
       ->check(CLI::PositiveNumber);
   verb->add_flag("--reuse", arguments->Reuse,
-                 "Keep archives of an earlier build that provably hold the current file");
+                 "Keep archives of an earlier build that provably hold the current file, and "
+                 "print how many were kept and packed");
   verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost) and writes\n"
                "Upload/ in the current folder.\n"
                "Example:\n"

@@ -1,5 +1,6 @@
 #include "gui/TForm1.h"
 
+#include "app/PackEngine.h"
 #include "gui/MessageBoxes.h"
 #include "gui/QueuedBuildView.h"
 #include "platform/FileSystem.h"
@@ -123,7 +124,7 @@ void TForm1::Button1Click() {
     stopRequested_ = false;
     view_ = std::make_unique<QueuedBuildView>(ShellTreeView1, ProgressBar1);
     BuildOptions options;
-    options.Jobs = 1;
+    options.Jobs = DefaultJobs();
     options.StopRequested = &stopRequested_;
     future_ = QtConcurrent::run([this, cleanRoot, workDir, options, view = view_.get()] {
       return RunBuild(*packer_, cleanRoot, workDir, *view, options);
