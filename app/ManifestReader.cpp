@@ -205,8 +205,8 @@ private:
       return false;
     }
     if (*index != static_cast<std::uint64_t>(expectedIndex))
-      Problem(number, "F" + std::to_string(expectedIndex) + " was expected here, not F" +
-                          std::to_string(*index));
+      Problem(number, std::string("F").append(std::to_string(expectedIndex)) +
+                          " was expected here, not F" + std::to_string(*index));
     const auto fields = SplitFromRight(line.substr(equals + 1), 4);
     if (!fields || (*fields)[3] != "n") {
       Problem(number, "\"F" + std::to_string(*index) + "=path|crc|size|n\" was expected");
