@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vornel {
@@ -49,9 +50,20 @@ std::uint32_t Crc32Update(std::uint32_t reg, const void* buffer, std::size_t len
 }
 
 std::uint32_t FileCrc32(const std::string& path) {
-  // Opened read-only, so read-only files are checksummed too.
-  FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  // Opened read-only, so read-only files are checksummed too, and without blocking, so that a
+  // named pipe without a writer is refused below instead of waiting for ever.
+  FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0)
+    RaiseIoErrorFromErrno(errno);
+  // A pipe, socket or device has no fixed content to checksum, and its reads may never end.
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0)
+    RaiseIoErrorFromErrno(errno);
+  if (S_ISDIR(info.st_mode))
+    RaiseIoErrorFromErrno(EISDIR);
+  if (!S_ISREG(info.st_mode))
+    throw EFOpenError(path, NotARegularFile);
+  if (::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK) != 0)
     RaiseIoErrorFromErrno(errno);
   constexpr std::size_t BlockSize = 65536;
   auto buffer = std::make_unique<unsigned char[]>(BlockSize);

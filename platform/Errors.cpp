@@ -95,8 +95,14 @@ void RaiseIoErrorFromErrno(int err) {
 EFOpenError::EFOpenError(const std::string& path, int err)
     : std::runtime_error("Cannot open file \"" + path + "\". " + ErrnoText(err)) {}
 
+EFOpenError::EFOpenError(const std::string& path, const std::string& reason)
+    : std::runtime_error("Cannot open file \"" + path + "\". " + reason) {}
+
 EFCreateError::EFCreateError(const std::string& path, int err)
     : std::runtime_error("Cannot create file \"" + path + "\". " + ErrnoText(err)) {}
+
+EFCreateError::EFCreateError(const std::string& path, const std::string& reason)
+    : std::runtime_error("Cannot create file \"" + path + "\". " + reason) {}
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')

@@ -48,11 +48,17 @@ int IoErrorCodeFromErrno(int err);
 class EFOpenError : public std::runtime_error {
 public:
   EFOpenError(const std::string& path, int err);
+  EFOpenError(const std::string& path, const std::string& reason);
 };
+
+// The reason given when a path names a pipe, socket or device rather than a file: reading one
+// could wait for ever or never end.
+inline constexpr const char* NotARegularFile = "It is not a regular file";
 
 class EFCreateError : public std::runtime_error {
 public:
   EFCreateError(const std::string& path, int err);
+  EFCreateError(const std::string& path, const std::string& reason);
 };
 
 // A value that does not convert (for example a DOS date and time that is no calendar date).

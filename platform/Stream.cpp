@@ -83,8 +83,10 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
     break;
   }
   writable_ = mode != Mode::OpenRead;
+  // Opened without blocking: opening a named pipe that has no writer would otherwise wait for
+  // ever, before the check below could refuse it. Regular files ignore the flag.
   do {
-    fd_ = ::open(path.c_str(), flags, 0666);
+    fd_ = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) {
     const int err = errno;
@@ -92,12 +94,24 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
       throw EFCreateError(path, err);
     throw EFOpenError(path, err);
   }
-  // A directory opens for reading on POSIX, but it is no file stream.
+  // A directory opens for reading on POSIX, but it is no file stream; nor is a pipe or socket,
+  // whose reads wait for a writer that may never come.
   struct stat info {};
-  if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
+  const int statError = ::fstat(fd_, &info) == 0 ? 0 : errno;
+  const bool refused =
+      statError == 0 && (S_ISDIR(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode));
+  if (statError != 0 || refused ||
+      ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+    const int err = statError != 0 ? statError : errno;
     ::close(fd_);
     fd_ = -1;
-    throw EFOpenError(path, EISDIR);
+    if (!refused)
+      throw EFOpenError(path, err);
+    if (S_ISDIR(info.st_mode))
+      throw EFOpenError(path, EISDIR);
+    if (mode == Mode::Create)
+      throw EFCreateError(path, NotARegularFile);
+    throw EFOpenError(path, NotARegularFile);
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 
 namespace vornel {
 
@@ -142,27 +143,48 @@ void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::
   if (directory > size - span)
     RaiseIoError(io_error::ReadBeyondEnd);
 
-  archive.SetPosition(tailStart);
-  const std::string tail = archive.ReadString(static_cast<std::size_t>(size - tailStart));
+  // The removed record is kept with the tail, so that a write failing part way can put the
+  // archive back as it was; the caller then reloads it with the entry in place.
   archive.SetPosition(offset);
-  archive.WriteString(tail);
+  const std::string original = archive.ReadString(static_cast<std::size_t>(size - offset));
+  const std::string_view tail = std::string_view(original).substr(static_cast<std::size_t>(span));
+  TEndOfDirectory end = zip.EndRecord;
+  std::int64_t endPosition = 0;
+  std::int64_t commentPosition = 0;
+  try {
+    archive.SetPosition(offset);
+    archive.Write(tail.data(), tail.size());
+    archive.SetPosition(directory);
+    end.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      TCentralDirectoryFile header = items_[i]->CentralHeader;
+      header.RelativeOffsetOfLocalHeader = moved[i];
+      WriteCentralRecord(archive, header);
+    }
+    endPosition = archive.Position();
+    end.SizeOfTheCentralDirectory = static_cast<std::uint32_t>(endPosition - directory);
+    --end.TotalEntriesOnThisDisk;
+    --end.TotalEntries;
+    end.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
+    WriteEndRecord(archive, end);
+    commentPosition = archive.Position();
+    archive.WriteString(comment);
+    archive.SetSize(archive.Position());
+  } catch (...) {
+    try {
+      archive.SetPosition(offset);
+      archive.WriteString(original);
+      archive.SetSize(size);
+    } catch (...) {
+      // The medium keeps failing; the removal's own error is the one to report.
+    }
+    throw;
+  }
   for (std::size_t i = 0; i < items_.size(); ++i)
     items_[i]->CentralHeader.RelativeOffsetOfLocalHeader = moved[i];
-
-  archive.SetPosition(directory);
-  zip.EndRecord.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory);
-  for (const auto& item : items_)
-    WriteCentralRecord(archive, item->CentralHeader);
-  zip.EndRecordPosition = archive.Position();
-  zip.EndRecord.SizeOfTheCentralDirectory =
-      static_cast<std::uint32_t>(zip.EndRecordPosition - directory);
-  --zip.EndRecord.TotalEntriesOnThisDisk;
-  --zip.EndRecord.TotalEntries;
-  zip.EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
-  WriteEndRecord(archive, zip.EndRecord);
-  zip.CommentPosition = archive.Position();
-  archive.WriteString(comment);
-  archive.SetSize(archive.Position());
+  zip.EndRecord = end;
+  zip.EndRecordPosition = endPosition;
+  zip.CommentPosition = commentPosition;
 }
 
 void TPellumEntries::RecoverAfterFailedRemoval() {

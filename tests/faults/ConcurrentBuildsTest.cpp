@@ -1,0 +1,127 @@
+// Builds that run at the same time in different working folders, and a build while another
+// process reads Upload/: each is independent of the other, temporary names included.
+
+#include "tests/faults/FaultSupport.h"
+
+#include <filesystem>
+#include <thread>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& path) {
+  return ShellQuote(path);
+}
+
+// Every file below a and b, compared byte for byte; "" when the trees are the same.
+std::string CompareTrees(const std::string& a, const std::string& b) {
+  const std::set<std::string> left = FilesBelow(a);
+  const std::set<std::string> right = FilesBelow(b);
+  if (left != right)
+    return "the two folders hold different files";
+  for (const std::string& file : left) {
+    if (ReadFile(a + "/" + file) != ReadFile(b + "/" + file))
+      return file + " differs";
+  }
+  return "";
+}
+
+class ConcurrentBuilds : public ::testing::Test {
+protected:
+  void SetUp() override {
+    MakeTree(dir_ / "clean", 150, {3000, 40000, 100, 0, 12000});
+    fs::create_directories(dir_ / "tmp");
+    for (const char* work : {"work1", "work2"})
+      fs::create_directories(dir_ / work);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a temporary file was left behind";
+  }
+
+  TempDir dir_;
+};
+
+// Two vornel processes build the same tree at once, sharing the temporary folder: both succeed,
+// and their upload sets are identical to the byte.
+TEST_F(ConcurrentBuilds, TwoProcessesGiveIdenticalUploadSets) {
+  if (!HaveVornel())
+    GTEST_SKIP() << "vornel was not built";
+  const std::string env = "TMPDIR=" + Quoted(dir_ / "tmp");
+  for (const std::string jobs : {"1", "2"}) {
+    SCOPED_TRACE("--jobs " + jobs);
+    CliRun first;
+    std::thread other([&] {
+      first = RunVornel(dir_ / "work1", "build --jobs " + jobs + " " + Quoted(dir_ / "clean"), 300,
+                        env);
+    });
+    const CliRun second =
+        RunVornel(dir_ / "work2", "build --jobs " + jobs + " " + Quoted(dir_ / "clean"), 300, env);
+    other.join();
+    EXPECT_EQ(first.Status, 0) << first.Err;
+    EXPECT_EQ(second.Status, 0) << second.Err;
+    EXPECT_EQ(first.Out, "Done.151 files packed.\n");
+    EXPECT_EQ(second.Out, first.Out);
+    EXPECT_EQ(CompareTrees(dir_ / "work1/Upload", dir_ / "work2/Upload"), "");
+    if (HaveProgram("python3")) {
+      EXPECT_EQ(CheckWholeUpload(dir_ / "clean", dir_ / "work1/Upload"), "");
+    }
+  }
+}
+
+// Two builds in two threads of one process, each with its own packer: the results match.
+TEST_F(ConcurrentBuilds, TwoThreadsGiveIdenticalUploadSets) {
+  BuildOutcome outcomes[2]{};
+  std::string errors[2];
+  std::thread builders[2];
+  for (int i = 0; i < 2; ++i) {
+    builders[i] = std::thread([&, i] {
+      try {
+        Packer packer("Teskor.exe");
+        HookedView view;
+        outcomes[i] = packer.Build(dir_ / "clean", dir_ / ("work" + std::to_string(i + 1)), view);
+      } catch (const std::exception& error) {
+        errors[i] = error.what();
+      }
+    });
+  }
+  for (std::thread& builder : builders)
+    builder.join();
+  EXPECT_EQ(errors[0] + errors[1], "");
+  EXPECT_EQ(outcomes[0], BuildOutcome::Done);
+  EXPECT_EQ(outcomes[1], BuildOutcome::Done);
+  EXPECT_EQ(CompareTrees(dir_ / "work1/Upload", dir_ / "work2/Upload"), "");
+}
+
+// While a build rewrites an upload set, another process keeps reading every file of it (and
+// keeps verifying it). The reader never stops the build, and the set is whole afterwards.
+TEST_F(ConcurrentBuilds, BuildWhileAnotherProcessReadsUpload) {
+  if (!HaveVornel())
+    GTEST_SKIP() << "vornel was not built";
+  const std::string env = "TMPDIR=" + Quoted(dir_ / "tmp");
+  const std::string build = "build " + Quoted(dir_ / "clean");
+  ASSERT_EQ(RunVornel(dir_ / "work1", build, 300, env).Status, 0);
+  const std::string stopFile = dir_ / "stop";
+  const std::string reader = "while [ ! -e " + Quoted(stopFile) +
+                             " ]; do find Upload -type f -exec cat {} + >/dev/null; " + "done";
+  std::thread readerThread([&] {
+    RunCommand("cd " + Quoted(dir_ / "work1") + " && timeout 300 sh -c " + ShellQuote(reader));
+  });
+  std::vector<int> verifyStatuses;
+  for (int round = 0; round < 3; ++round) {
+    const CliRun again = RunVornel(dir_ / "work1", build, 300, env);
+    EXPECT_EQ(again.Status, 0) << again.Err;
+    // A verify run beside nothing: what the build wrote is whole.
+    verifyStatuses.push_back(RunVornel(dir_ / "work1", "verify").Status);
+  }
+  WriteFile(stopFile, "");
+  readerThread.join();
+  EXPECT_EQ(verifyStatuses, (std::vector<int>{0, 0, 0}));
+  if (HaveProgram("python3")) {
+    EXPECT_EQ(CheckWholeUpload(dir_ / "clean", dir_ / "work1/Upload"), "");
+  }
+}
+
+} // namespace
+} // namespace vornel::test

@@ -1,0 +1,189 @@
+#include "tests/faults/FaultSupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sys/mount.h>
+#include <zlib.h>
+
+namespace vornel::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string RunChecker(const std::string& command) {
+  if (!HaveProgram("python3"))
+    return "";
+  std::string output;
+  const int status = RunCommand(command + " 2>&1", &output);
+  return status == 0 ? "" : output.empty() ? "the checker failed" : output;
+}
+
+} // namespace
+
+bool HaveVornel() {
+#ifdef VORNEL_EXE
+  return true;
+#else
+  return false;
+#endif
+}
+
+CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds,
+                 const std::string& env) {
+  CliRun run;
+#ifdef VORNEL_EXE
+  TempDir logs;
+  const std::string err = logs / "stderr";
+  run.Status = RunCommand("cd " + ShellQuote(workDir) + " && " + env + " timeout -k 10 " +
+                              std::to_string(timeoutSeconds) + " " + ShellQuote(VORNEL_EXE) + " " +
+                              arguments + " 2>" + ShellQuote(err),
+                          &run.Out);
+  run.Err = ReadFile(err);
+#else
+  (void)workDir;
+  (void)arguments;
+  (void)timeoutSeconds;
+  (void)env;
+  run.Err = "vornel was not built";
+#endif
+  return run;
+}
+
+std::string CheckListed(const std::string& upload, const std::string& clean, bool noStrays) {
+  return RunChecker("python3 " + ShellQuote(VORNEL_CHECK_LISTED) + " " + ShellQuote(upload) +
+                    (clean.empty() ? "" : " " + ShellQuote(clean)) +
+                    (noStrays ? " --no-strays" : ""));
+}
+
+std::string CheckWholeUpload(const std::string& clean, const std::string& upload) {
+  return RunChecker("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + ShellQuote(clean) + " " +
+                    ShellQuote(upload));
+}
+
+int ListedCount(const std::string& upload) {
+  const std::string text = ReadFile(upload + "/updates.lst");
+  int count = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    const std::string line = text.substr(start, end - start);
+    if (line.rfind("IAM=", 0) == 0 || (line.size() > 1 && line[0] == 'F' && line[1] != 'c'))
+      ++count;
+    if (end == std::string::npos)
+      break;
+    start = end + 2;
+  }
+  return count;
+}
+
+std::set<std::string> FilesBelow(const std::string& dir) {
+  std::set<std::string> files;
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(dir, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_regular_file(ignored))
+      files.insert(fs::relative(it->path(), dir).string());
+  }
+  return files;
+}
+
+void MakeTree(const std::string& root, int count, const std::vector<std::size_t>& sizes,
+              unsigned seed) {
+  WriteFile(root + "/Teskor.exe", RandomBytes(3000, seed));
+  for (int i = 0; i < count; ++i) {
+    const std::string folder = i % 3 == 0 ? "" : "sub" + std::to_string(i % 3) + "/";
+    WriteFile(root + "/" + folder + "file" + std::to_string(i) + ".bin",
+              RandomBytes(sizes[static_cast<std::size_t>(i) % sizes.size()],
+                          seed * 1000 + static_cast<unsigned>(i)));
+  }
+}
+
+void Put16(std::string& bytes, std::size_t at, std::uint16_t value) {
+  bytes[at] = static_cast<char>(value & 0xFF);
+  bytes[at + 1] = static_cast<char>(value >> 8);
+}
+
+void Put32(std::string& bytes, std::size_t at, std::uint32_t value) {
+  Put16(bytes, at, static_cast<std::uint16_t>(value & 0xFFFF));
+  Put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+std::string StoredArchive(const std::vector<RawEntry>& entries) {
+  std::string local;
+  std::string central;
+  for (const RawEntry& entry : entries) {
+    const auto crc =
+        static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(entry.Data.data()),
+                                         static_cast<uInt>(entry.Data.size())));
+    const auto size = static_cast<std::uint32_t>(entry.Data.size());
+    const auto nameLength = static_cast<std::uint16_t>(entry.Name.size());
+    std::string header(30, '\0');
+    Put32(header, 0, 0x04034b50);
+    Put16(header, 4, 20);
+    Put16(header, 12, 0x5021); // 1 January 2020
+    Put32(header, 14, crc);
+    Put32(header, 18, size);
+    Put32(header, 22, size);
+    Put16(header, 26, nameLength);
+    std::string record(46, '\0');
+    Put32(record, 0, 0x02014b50);
+    Put16(record, 4, 20);
+    Put16(record, 6, 20);
+    Put16(record, 14, 0x5021);
+    Put32(record, 16, crc);
+    Put32(record, 20, size);
+    Put32(record, 24, size);
+    Put16(record, 28, nameLength);
+    Put32(record, 38, 0x20);
+    Put32(record, 42, static_cast<std::uint32_t>(local.size()));
+    local += header + entry.Name + entry.Data;
+    central += record + entry.Name;
+  }
+  std::string end(22, '\0');
+  Put32(end, 0, 0x06054b50);
+  Put16(end, 8, static_cast<std::uint16_t>(entries.size()));
+  Put16(end, 10, static_cast<std::uint16_t>(entries.size()));
+  Put32(end, 12, static_cast<std::uint32_t>(central.size()));
+  Put32(end, 16, static_cast<std::uint32_t>(local.size()));
+  return local + central + end;
+}
+
+SmallDisk::SmallDisk(std::string folder, std::size_t bytes) : folder_(std::move(folder)) {
+  fs::create_directories(folder_);
+  const std::string options = "size=" + std::to_string(bytes);
+  if (::mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+    error_ = "cannot mount a tmpfs on " + folder_ + ": " + std::strerror(errno);
+    return;
+  }
+  mounted_ = true;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_)
+    ::umount2(folder_.c_str(), MNT_DETACH);
+}
+
+bool SmallDisk::Resize(std::size_t bytes) {
+  const std::string options = "size=" + std::to_string(bytes);
+  return mounted_ && ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
+}
+
+TempFolderOverride::TempFolderOverride(const std::string& folder) {
+  if (const char* former = std::getenv("TMPDIR")) {
+    former_ = former;
+    hadFormer_ = true;
+  }
+  ::setenv("TMPDIR", folder.c_str(), 1);
+}
+
+TempFolderOverride::~TempFolderOverride() {
+  if (hadFormer_)
+    ::setenv("TMPDIR", former_.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+}
+
+} // namespace vornel::test

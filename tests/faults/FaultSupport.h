@@ -1,0 +1,122 @@
+#pragma once
+
+// Shared pieces of the fault tests: running the vornel binary with a time limit, the
+// independent check of what a manifest lists, a small disk mounted for one test, and trees of
+// generated files.
+
+#include "app/BuildProcedure.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vornel::test {
+
+struct CliRun {
+  int Status = -1; // 124: the time limit ended it (a hang)
+  std::string Out;
+  std::string Err;
+};
+
+// Runs "vornel arguments" in workDir, ended after timeoutSeconds. env is put in front of the
+// command ("TMPDIR=... ").
+CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds = 300,
+                 const std::string& env = "");
+bool HaveVornel();
+
+// check_listed.py: "" when every archive updates.lst lists is whole (and, with a clean folder,
+// holds the source's bytes); the problems otherwise. With noStrays, an archive that is not
+// listed is a problem too. Also "" when python3 is missing (the caller skips).
+std::string CheckListed(const std::string& upload, const std::string& clean = "",
+                        bool noStrays = false);
+// check_upload.py: the whole set covers the clean tree and every archive is whole.
+std::string CheckWholeUpload(const std::string& clean, const std::string& upload);
+// The number of archives the manifest lists (IAM and F lines).
+int ListedCount(const std::string& upload);
+
+// Every regular file below dir, as paths relative to it.
+std::set<std::string> FilesBelow(const std::string& dir);
+
+// Writes count files of incompressible bytes below root (some in subfolders), plus the self
+// file; sizes cycle through the given list.
+void MakeTree(const std::string& root, int count, const std::vector<std::size_t>& sizes,
+              unsigned seed = 1);
+
+// An archive of stored entries, laid out as zip tools write it (local records from offset 0,
+// then the central directory and the end record), for tests that need archives the component
+// did not write or that are patched afterwards.
+struct RawEntry {
+  std::string Name;
+  std::string Data;
+  friend bool operator==(const RawEntry&, const RawEntry&) = default;
+  friend void PrintTo(const RawEntry& entry, std::ostream* out) {
+    *out << entry.Name << " (" << entry.Data.size() << " bytes)";
+  }
+};
+std::string StoredArchive(const std::vector<RawEntry>& entries);
+// Little-endian patching of crafted archives.
+void Put16(std::string& bytes, std::size_t at, std::uint16_t value);
+void Put32(std::string& bytes, std::size_t at, std::uint32_t value);
+
+// A tmpfs of the given size mounted on a folder for the life of the object, unmounted on every
+// way out. Needs root; Error() says why it could not be mounted.
+class SmallDisk {
+public:
+  SmallDisk(std::string folder, std::size_t bytes);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool Mounted() const { return mounted_; }
+  const std::string& Error() const { return error_; }
+  // Grows (or shrinks) the mounted disk in place, keeping its files.
+  bool Resize(std::size_t bytes);
+
+private:
+  std::string folder_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// A view that records the build's calls and runs a hook at each step (the file just packed),
+// where a test changes the tree between the two walks.
+class HookedView : public BuildView {
+public:
+  std::function<void(const std::string& relativePath)> OnStep;
+  std::vector<std::string> Steps;
+  std::vector<std::string> Messages;
+  bool TreeEnabled = true;
+
+  void SetTreeEnabled(bool enabled) override { TreeEnabled = enabled; }
+  void SetProgressMax(std::int32_t) override {}
+  void StepProgress(const std::string& relativePath) override {
+    Steps.push_back(relativePath);
+    if (OnStep)
+      OnStep(relativePath);
+  }
+  void ResetProgress() override {}
+  void ShowMessage(const std::string& text) override { Messages.push_back(text); }
+};
+
+// Points TMPDIR at a folder for the life of the object, so that a test sees every temporary
+// file a build leaves.
+class TempFolderOverride {
+public:
+  explicit TempFolderOverride(const std::string& folder);
+  ~TempFolderOverride();
+  TempFolderOverride(const TempFolderOverride&) = delete;
+  TempFolderOverride& operator=(const TempFolderOverride&) = delete;
+
+private:
+  std::string former_;
+  bool hadFormer_ = false;
+};
+
+} // namespace vornel::test

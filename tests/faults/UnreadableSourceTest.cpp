@@ -1,0 +1,190 @@
+// Sources that cannot be read, an Upload that is a file and a manifest that cannot be appended
+// to: the build ends with an error, lists nothing that is not whole, leaves no temporary file,
+// and the next build starts clean.
+
+#include "tests/faults/FaultSupport.h"
+
+#include "platform/Errors.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class UnreadableSource : public ::testing::TestWithParam<int> {
+protected:
+  void SetUp() override {
+    fs::create_directories(dir_ / "tmp");
+    fs::create_directories(Work());
+    WriteFile(Clean("Teskor.exe"), "self");
+    WriteFile(Clean("a.txt"), RandomBytes(5000, 1));
+    WriteFile(Clean("b.txt"), RandomBytes(7000, 2));
+    WriteFile(Clean("c/d.txt"), "d");
+    options_.Jobs = GetParam();
+  }
+  void TearDown() override {
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp")) << "a temporary file was left behind";
+  }
+
+  std::string Clean(const std::string& relative = "") const {
+    return relative.empty() ? dir_ / "clean" : dir_ / ("clean/" + relative);
+  }
+  std::string Work() const { return dir_ / "work"; }
+  std::string Upload(const std::string& relative = "") const {
+    return relative.empty() ? dir_ / "work/Upload" : dir_ / ("work/Upload/" + relative);
+  }
+
+  // Runs a build that must fail; returns its error message.
+  std::string FailingBuild(HookedView& view) {
+    try {
+      packer_.Build(Clean(), Work(), view, options_);
+    } catch (const std::exception& error) {
+      EXPECT_TRUE(view.TreeEnabled);
+      EXPECT_EQ(packer_.FileCount, 0);
+      EXPECT_EQ(packer_.FileNumber, 1);
+      return error.what();
+    }
+    ADD_FAILURE() << "the build succeeded";
+    return "";
+  }
+
+  // The next build of the restored tree succeeds and is whole.
+  void ExpectNextBuildClean() {
+    HookedView view;
+    EXPECT_EQ(packer_.Build(Clean(), Work(), view, options_), BuildOutcome::Done);
+    EXPECT_EQ(view.Messages, std::vector<std::string>{"Done.4 files packed."});
+    if (HaveProgram("python3")) {
+      EXPECT_EQ(CheckWholeUpload(Clean(), Upload()), "");
+    }
+  }
+
+  TempDir dir_;
+  TempFolderOverride tmp_{dir_ / "tmp"};
+  Packer packer_{"Teskor.exe"};
+  BuildOptions options_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Jobs, UnreadableSource, ::testing::Values(1, 2));
+
+TEST_P(UnreadableSource, FileRemovedBetweenTheWalks) {
+  HookedView view;
+  view.OnStep = [&](const std::string& step) {
+    if (step == "Teskor.exe")
+      fs::remove(Clean("b.txt"));
+  };
+  EXPECT_EQ(FailingBuild(view), "File not found");
+  EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
+  EXPECT_EQ(CheckListed(Upload(), Clean(), true), "");
+
+  WriteFile(Clean("b.txt"), "back");
+  ExpectNextBuildClean();
+}
+
+TEST_P(UnreadableSource, FileReplacedByAFolderBetweenTheWalks) {
+  HookedView view;
+  view.OnStep = [&](const std::string& step) {
+    if (step == "Teskor.exe") {
+      fs::remove(Clean("b.txt"));
+      WriteFile(Clean("b.txt/inner"), "i");
+    }
+  };
+  EXPECT_EQ(FailingBuild(view), "File not found");
+  EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
+  EXPECT_EQ(CheckListed(Upload(), "", true), "");
+
+  fs::remove_all(Clean("b.txt"));
+  WriteFile(Clean("b.txt"), "back");
+  ExpectNextBuildClean();
+}
+
+TEST_P(UnreadableSource, FileWithoutReadPermission) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root reads every file; this needs a user without the permission";
+  ::chmod(Clean("b.txt").c_str(), 0);
+  HookedView view;
+  EXPECT_EQ(FailingBuild(view), "File access denied");
+  EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
+  EXPECT_EQ(CheckListed(Upload(), Clean(), true), "");
+
+  ::chmod(Clean("b.txt").c_str(), 0644);
+  ExpectNextBuildClean();
+}
+
+// A named pipe in the tree has no writer: opening it would wait for ever. A link to an endless
+// device would be read for ever. The build must end with an error naming them, not hang.
+TEST_P(UnreadableSource, PipesAndDevicesInTheTreeDoNotHang) {
+  if (!HaveVornel())
+    GTEST_SKIP() << "vornel was not built";
+  ASSERT_EQ(::mkfifo(Clean("b.pipe").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", Clean("c/endless"));
+  for (const std::string name : {"b.pipe", "c/endless"}) {
+    SCOPED_TRACE(name);
+    const CliRun run =
+        RunVornel(Work(), "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()),
+                  60, "TMPDIR=" + ShellQuote(dir_ / "tmp"));
+    ASSERT_NE(run.Status, 124) << "the build hung on " << name;
+    EXPECT_EQ(run.Status, 2) << run.Out;
+    EXPECT_EQ(run.Err, "Cannot open file \"" + Clean(name) + "\". It is not a regular file.\n");
+    EXPECT_FALSE(fs::exists(Upload(name + ".zip")));
+    if (fs::exists(Upload("updates.lst"))) {
+      EXPECT_EQ(CheckListed(Upload(), Clean(), GetParam() == 1), "");
+    }
+    fs::remove(Clean(name));
+  }
+  ExpectNextBuildClean();
+}
+
+TEST_P(UnreadableSource, UploadThatIsAFile) {
+  WriteFile(Upload(), "not a folder");
+  HookedView view;
+  EXPECT_NE(FailingBuild(view), "");
+  EXPECT_EQ(ReadFile(Upload()), "not a folder");
+  EXPECT_EQ(FilesBelow(Work()), std::set<std::string>{"Upload"});
+
+  fs::remove(Upload());
+  ExpectNextBuildClean();
+}
+
+// updates.lst turns into a folder after the self file was listed: the next append cannot open
+// it. The error ends the build; what was listed stays listed and whole.
+TEST_P(UnreadableSource, ManifestThatCannotBeOpenedForAppending) {
+  // With several jobs a file's step may come after later files were listed, so only the self
+  // file's step is sure to come before an append.
+  std::vector<std::string> steps{"Teskor.exe"};
+  if (GetParam() == 1)
+    steps.push_back("a.txt");
+  for (const std::string& replaceAfter : steps) {
+    SCOPED_TRACE("manifest replaced after " + replaceAfter);
+    std::string listedBefore;
+    HookedView view;
+    view.OnStep = [&](const std::string& step) {
+      if (step != replaceAfter)
+        return;
+      listedBefore = ReadFile(Upload("updates.lst"));
+      fs::rename(Upload("updates.lst"), Upload("updates.old"));
+      fs::create_directory(Upload("updates.lst"));
+    };
+    EXPECT_EQ(FailingBuild(view), IoErrorMessage(IoErrorCodeFromErrno(EISDIR)));
+    // With the manifest back in place, what it listed is whole.
+    fs::remove(Upload("updates.lst"));
+    fs::rename(Upload("updates.old"), Upload("updates.lst"));
+    EXPECT_EQ(ReadFile(Upload("updates.lst")), listedBefore);
+    EXPECT_EQ(CheckListed(Upload(), Clean()), "");
+
+    // A manifest that is still a folder refuses the next build before anything is packed.
+    fs::remove(Upload("updates.lst"));
+    fs::create_directory(Upload("updates.lst"));
+    HookedView blocked;
+    EXPECT_NE(FailingBuild(blocked), "");
+    EXPECT_TRUE(blocked.Steps.empty());
+    fs::remove(Upload("updates.lst"));
+    ExpectNextBuildClean();
+  }
+}
+
+} // namespace
+} // namespace vornel::test
