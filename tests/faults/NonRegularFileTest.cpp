@@ -74,7 +74,8 @@ TEST(NonRegularFiles, SocketIsRefused) {
     GTEST_SKIP() << "temporary path too long for a socket";
   path.copy(address.sun_path, path.size());
   ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(RefusedInChild([&] { FileCrc32(path); }, path), "");
+  // Opening a socket fails at once (ENXIO); the checksum reports it by its code.
+  EXPECT_EQ(RefusedInChild([&] { FileCrc32(path); }, "I/O error"), "");
   EXPECT_EQ(RefusedInChild([&] { FileStream stream(path, FileStream::Mode::OpenRead); }, path), "");
   ::close(fd);
 }
