@@ -3,6 +3,8 @@
 
 #include "tests/faults/FaultSupport.h"
 
+#include "zip/Pellum.h"
+
 #include <filesystem>
 #include <thread>
 
@@ -92,6 +94,49 @@ TEST_F(ConcurrentBuilds, TwoThreadsGiveIdenticalUploadSets) {
   EXPECT_EQ(outcomes[0], BuildOutcome::Done);
   EXPECT_EQ(outcomes[1], BuildOutcome::Done);
   EXPECT_EQ(CompareTrees(dir_ / "work1/Upload", dir_ / "work2/Upload"), "");
+}
+
+// Two components rebuild archives through temporary files in the same folder at the same time:
+// every temporary name is their own, and each archive ends up with exactly its own entries.
+TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
+  TempFolderOverride tmp(dir_ / "tmp");
+  std::string errors[2];
+  std::thread workers[2];
+  for (int w = 0; w < 2; ++w) {
+    workers[w] = std::thread([&, w] {
+      try {
+        const std::string path = dir_ / ("work" + std::to_string(w + 1) + "/a.zip");
+        TPellum zip;
+        zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
+        zip.SetUseTempFiles(true);
+        zip.CreateArchiveFile(path);
+        zip.OpenArchive(path);
+        for (int i = 0; i < 60; ++i) {
+          MemoryStream data(RandomBytes(2000, static_cast<unsigned>(w * 100 + i)));
+          zip.Entries().AddEntry("w" + std::to_string(w) + "-" + std::to_string(i), 0x20, data,
+                                 40000);
+          if (i % 3 == 2)
+            zip.Entries().RemoveEntry(0);
+        }
+        zip.CloseArchive();
+        TPellum check;
+        check.OpenArchive(path);
+        if (check.Entries().Count() != 40)
+          errors[w] = "archive " + std::to_string(w) + " holds " +
+                      std::to_string(check.Entries().Count()) + " entries";
+        for (std::int32_t i = 0; i < check.Entries().Count(); ++i) {
+          if (check.Entries()[i].CentralHeader.FileName.rfind("w" + std::to_string(w), 0) != 0)
+            errors[w] = "archive " + std::to_string(w) + " holds a foreign entry";
+        }
+      } catch (const std::exception& error) {
+        errors[w] = error.what();
+      }
+    });
+  }
+  for (std::thread& worker : workers)
+    worker.join();
+  EXPECT_EQ(errors[0], "");
+  EXPECT_EQ(errors[1], "");
 }
 
 // While a build rewrites an upload set, another process keeps reading every file of it (and
