@@ -32,7 +32,9 @@ struct CompressStream::Zlib {
 
 CompressStream::CompressStream(Stream& target, int level, ProgressHook progress)
     : target_(target), progress_(std::move(progress)), zlib_(std::make_unique<Zlib>()),
-      input_(InputCapacity), output_(BufferSize) {
+      // Not zero-filled: most files are small, and clearing 576 KiB per file showed in a build.
+      input_(std::make_unique_for_overwrite<unsigned char[]>(InputCapacity)),
+      output_(std::make_unique_for_overwrite<unsigned char[]>(BufferSize)) {
   z_stream& z = zlib_->z;
   // Negative window bits: the same deflate data as the zlib format, without its wrapper.
   const int result = deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
@@ -42,7 +44,7 @@ CompressStream::CompressStream(Stream& target, int level, ProgressHook progress)
     zlib_.reset();
     RaiseZlib("deflateInit2", result, failed);
   }
-  z.next_out = output_.data();
+  z.next_out = output_.get();
   z.avail_out = static_cast<uInt>(BufferSize - ZlibHeaderSize);
 }
 
@@ -60,13 +62,13 @@ void CompressStream::Write(const void* buffer, std::size_t count) {
     throw std::logic_error("CompressStream written after Finish");
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (count > 0) {
-    if (end_ == input_.size()) {
-      std::memmove(input_.data(), input_.data() + begin_, end_ - begin_);
+    if (end_ == InputCapacity) {
+      std::memmove(input_.get(), input_.get() + begin_, end_ - begin_);
       end_ -= begin_;
       begin_ = 0;
     }
-    const std::size_t step = std::min(count, input_.size() - end_);
-    std::memcpy(input_.data() + end_, bytes, step);
+    const std::size_t step = std::min(count, InputCapacity - end_);
+    std::memcpy(input_.get() + end_, bytes, step);
     end_ += step;
     bytes += step;
     count -= step;
@@ -77,7 +79,7 @@ void CompressStream::Write(const void* buffer, std::size_t count) {
 
 void CompressStream::FeedOnce() {
   z_stream& z = zlib_->z;
-  z.next_in = input_.data() + begin_;
+  z.next_in = input_.get() + begin_;
   z.avail_in = static_cast<uInt>(end_ - begin_);
   const int result = deflate(&z, Z_NO_FLUSH);
   if (result != Z_OK)
@@ -94,11 +96,11 @@ void CompressStream::FeedOnce() {
 
 void CompressStream::EmitOutput() {
   z_stream& z = zlib_->z;
-  const auto filled = static_cast<std::size_t>(z.next_out - output_.data());
+  const auto filled = static_cast<std::size_t>(z.next_out - output_.get());
   if (filled > 0)
-    target_.Write(output_.data(), filled);
+    target_.Write(output_.get(), filled);
   written_ += static_cast<std::int64_t>(filled);
-  z.next_out = output_.data();
+  z.next_out = output_.get();
   z.avail_out = static_cast<uInt>(BufferSize);
 }
 

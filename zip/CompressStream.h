@@ -62,10 +62,10 @@ private:
   Stream& target_;
   ProgressHook progress_;
   std::unique_ptr<Zlib> zlib_;
-  std::vector<unsigned char> input_;
-  std::size_t begin_ = 0; // held-back input is input_[begin_, end_)
+  std::unique_ptr<unsigned char[]> input_; // room for 512 KiB
+  std::size_t begin_ = 0;                  // held-back input is input_[begin_, end_)
   std::size_t end_ = 0;
-  std::vector<unsigned char> output_;
+  std::unique_ptr<unsigned char[]> output_; // BufferSize bytes
   std::int64_t written_ = 0;
   bool finished_ = false;
 };
