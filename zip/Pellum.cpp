@@ -179,9 +179,14 @@ void TPellum::SetComment(const TStringList& value) {
   CommentLines = lines;
   EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(text.size());
   const std::int64_t directory = EndRecord.OffsetOfStartOfCentralDirectory;
-  if (EndRecordPosition != directory + EndRecord.SizeOfTheCentralDirectory) {
+  std::int64_t span = 0;
+  for (std::int32_t i = 0; i < Entries_->Count(); ++i)
+    span += (*Entries_)[i].CentralSpan();
+  if (EndRecordPosition != directory + EndRecord.SizeOfTheCentralDirectory ||
+      directory + span > EndRecordPosition) {
     // The directory is not where the end record says (one rebuilt by the scan exists only in
-    // memory): write it first, or the end record would point at nothing.
+    // memory), or its records run into the end record (an archive whose sizes lie): write it
+    // first, or the end record would point at nothing or overwrite it.
     ArchiveStream->SetPosition(directory);
     for (std::int32_t i = 0; i < Entries_->Count(); ++i)
       WriteCentralRecord(*ArchiveStream, (*Entries_)[i].CentralHeader);
