@@ -124,7 +124,13 @@ void ReuseRecord::Save(const std::string& path) const {
   for (const auto& [archive, digest] : entries_)
     text += std::to_string(digest.Size) + " " + std::to_string(digest.Crc32) + " " +
             std::to_string(digest.Adler32) + " " + archive + "\n";
-  const std::string temporary = path + ".new";
+  // A name of its own, so two builds writing their records at once never share a half-written
+  // file.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string temporary = CreateUniqueTempFile(folder, BareName(path) + ".");
+  if (temporary.empty())
+    RaiseIoErrorFromErrno(errno);
   try {
     {
       FileStream file(temporary, FileStream::Mode::Create);

@@ -45,8 +45,8 @@ public:
   void Erase(const std::string& archive) { entries_.erase(archive); }
   const Entries& All() const { return entries_; }
 
-  // Writes the record to a temporary file beside path and renames it over path, so a failure
-  // never leaves half a record. Raises the input/output error when it cannot be written.
+  // Writes the record to a temporary file of its own beside path and renames it over path, so a
+  // failure never leaves half a record. Raises the input/output error when it cannot be written.
   void Save(const std::string& path) const;
 
   // The first line of a record written by this build of the program.

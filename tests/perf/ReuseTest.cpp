@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 
 namespace vornel::test {
@@ -149,6 +150,11 @@ TEST_F(Reuse, RecordThatCannotBeTrustedMeansAFullBuild) {
   ASSERT_EQ(BuildInto(Work(), Jobs(1, true), view), BuildOutcome::Done);
   EXPECT_EQ(view.Reused, 0);
   EXPECT_EQ(ReadFile(RecordPath()), good);
+  // No temporary record is left beside it.
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(Work()))
+    names.insert(item.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"Upload", ReuseRecordFileName}));
 }
 
 // The record lies beside Upload/; with the working folder inside the clean tree it is left out
