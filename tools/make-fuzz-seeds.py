@@ -50,6 +50,29 @@ def frame(upload):
     return data
 
 
+def build_varied(exe):
+    """An upload set with an empty file, blanks and a bar in names, and deep folders."""
+    work = tempfile.mkdtemp(prefix="vornel-seeds-")
+    try:
+        files = {
+            "Teskor.exe": b"self",
+            "empty.txt": b"",
+            "a b/c d.txt": b"text with blanks\r\n" * 20,
+            "deep/er/est/x.bin": bytes((i * 7919) % 251 for i in range(3000)),
+            "bar|name.txt": b"|",
+        }
+        for name, data in files.items():
+            path = os.path.join(work, "clean", name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as out:
+                out.write(data)
+        subprocess.run([exe, "build", "-q", os.path.join(work, "clean")], cwd=work, check=True,
+                       stdout=subprocess.DEVNULL)
+        return frame(os.path.join(work, "Upload"))
+    finally:
+        shutil.rmtree(work)
+
+
 def verify_seeds(folder, repo, exe):
     work = tempfile.mkdtemp(prefix="vornel-seeds-")
     try:
@@ -60,6 +83,7 @@ def verify_seeds(folder, repo, exe):
     finally:
         shutil.rmtree(work)
     write(folder, "sample-build", good)
+    write(folder, "varied-build", build_varied(exe))
     # The first archive's bytes with its data damaged, a manifest cut short, an archive that is
     # a folder, and an empty set.
     first = good.index(MARKER)
