@@ -61,8 +61,7 @@ TEST(PackEngine, ListsInTreeOrderWhateverOrderTheWorkEnds) {
   std::vector<std::size_t> finished = sink.finished;
   std::sort(finished.begin(), finished.end());
   EXPECT_EQ(finished, tree);
-  // The largest task was started first.
-  EXPECT_EQ(worked.size(), 40u);
+  EXPECT_EQ(worked.size(), 40u); // every task ran once
 }
 
 // Two failures: the listing stops before the earlier one in tree order, which is the error
@@ -158,7 +157,9 @@ TEST(PackEngine, StopRequestStartsNothingNew) {
       stop = true;
   };
   EXPECT_FALSE(RunPackEngine(tasks, 3, &stop, work, sink));
-  EXPECT_LE(worked.load(), 5 + 2); // at most the other workers' files in flight
+  // The other workers finish what they hold and take nothing more (a margin for a worker that
+  // took its task just before the request).
+  EXPECT_LT(worked.load(), 12);
   EXPECT_EQ(sink.finished.size(), static_cast<std::size_t>(worked.load()));
   // Largest first: the early files were never started, so nothing is listed.
   EXPECT_TRUE(sink.listed.empty());
