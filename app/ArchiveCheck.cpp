@@ -123,6 +123,11 @@ void CheckEndRecord(Stream& archive, std::vector<std::string>& problems) {
             end.SizeOfTheCentralDirectory !=
         recordPosition)
       problems.push_back("the central directory does not end where the end record begins");
+    // Readers such as unzip take other disk numbers, or counts that differ, for a split archive
+    // and refuse it.
+    if (end.NumberOfThisDisk != 0 || end.NumberOfTheDiskWithStartOfCentralDirectory != 0 ||
+        end.TotalEntries != end.TotalEntriesOnThisDisk)
+      problems.push_back("the end record's disk numbers or entry counts describe a split archive");
     return;
   }
   problems.push_back("the end of central directory record is missing");

@@ -113,8 +113,8 @@ inline std::optional<Entry> ReadSingleEntryArchive(std::string_view archive) {
       continue;
     const std::uint64_t directory = Le32(archive, at + 16);
     const std::uint64_t directorySize = Le32(archive, at + 12);
-    if (Le16(archive, at + 8) != 1 || Le16(archive, at + 10) != 1 ||
-        directory + directorySize != at || directorySize < 46 ||
+    if (Le16(archive, at + 4) != 0 || Le16(archive, at + 6) != 0 || Le16(archive, at + 8) != 1 ||
+        Le16(archive, at + 10) != 1 || directory + directorySize != at || directorySize < 46 ||
         Le32(archive, directory) != 0x02014b50)
       return std::nullopt;
     const std::uint64_t nameLength = Le16(archive, directory + 28);
