@@ -103,7 +103,7 @@ std::optional<Unpacked> Unpack(Stream& archive, std::uint16_t method, std::uint6
 // The archive must end with its end record (and comment) describing one central directory right
 // in front of it: a reader that starts from the end, as unzip and the client do, finds nothing
 // otherwise, however intact the entries may be.
-void CheckEndRecord(Stream& archive, std::vector<std::string>& problems) {
+void CheckEndRecord(Stream& archive, std::int64_t openedAt, std::vector<std::string>& problems) {
   const std::int64_t size = archive.Size();
   const std::int64_t tail = std::min<std::int64_t>(size, TEndOfDirectory::FixedSize + 0xFFFF);
   archive.SetPosition(size - tail);
@@ -128,6 +128,10 @@ void CheckEndRecord(Stream& archive, std::vector<std::string>& problems) {
     if (end.NumberOfThisDisk != 0 || end.NumberOfTheDiskWithStartOfCentralDirectory != 0 ||
         end.TotalEntries != end.TotalEntriesOnThisDisk)
       problems.push_back("the end record's disk numbers or entry counts describe a split archive");
+    // The component takes the last signature it meets; one inside the comment would make it read
+    // another directory than the one a reader from the end finds.
+    if (recordPosition != openedAt)
+      problems.push_back("the archive opens with another end record than the one at its end");
     return;
   }
   problems.push_back("the end of central directory record is missing");
@@ -137,18 +141,28 @@ void CompareHeaders(const TCentralDirectoryFile& central, const TLocalFile& loca
                     std::vector<std::string>& problems) {
   if (local.CompressionMethod != central.CompressionMethod || local.Crc32 != central.Crc32 ||
       local.CompressedSize != central.CompressedSize ||
-      local.UncompressedSize != central.UncompressedSize || local.FileName != central.FileName)
+      local.UncompressedSize != central.UncompressedSize || local.FileName != central.FileName ||
+      local.GeneralPurposeBitFlag != central.GeneralPurposeBitFlag)
     problems.push_back("the local header disagrees with the central directory");
 }
 
 void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
                 std::vector<std::string>& problems) {
   const TCentralDirectoryFile& central = pellum.Entries()[0].CentralHeader;
+  // The component reads the directory without looking at the signatures; unzip does not.
+  if (central.CentralFileHeaderSignature != CentralFileHeaderSignature)
+    problems.push_back("the central directory header's signature is missing");
+  else if (pellum.GetEndRecord().SizeOfTheCentralDirectory != pellum.Entries()[0].CentralSpan())
+    problems.push_back("the central directory holds more than its one entry");
   if (central.FileName != expected.EntryName)
     problems.push_back("the entry is named \"" + central.FileName + "\", not \"" +
                        expected.EntryName + "\"");
   if ((central.GeneralPurposeBitFlag & 1) != 0) {
     problems.push_back("the entry is encrypted");
+    return;
+  }
+  if ((central.GeneralPurposeBitFlag & 8) != 0) {
+    problems.push_back("the entry uses a data descriptor, which the packer never writes");
     return;
   }
   if (central.CompressionMethod != 0 && central.CompressionMethod != 8) {
@@ -216,7 +230,7 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
       problems.push_back("it is not a zip archive");
       return problems;
     }
-    CheckEndRecord(*pellum.GetArchiveStream(), problems);
+    CheckEndRecord(*pellum.GetArchiveStream(), pellum.GetEndRecordPosition(), problems);
     if (pellum.Entries().Count() != 1) {
       problems.push_back("it holds " + std::to_string(pellum.Entries().Count()) +
                          " entries instead of 1");

@@ -82,7 +82,9 @@ TEST_F(ConcurrentBuilds, TwoThreadsGiveIdenticalUploadSets) {
       try {
         Packer packer("Teskor.exe");
         HookedView view;
-        outcomes[i] = packer.Build(dir_ / "clean", dir_ / ("work" + std::to_string(i + 1)), view);
+        std::string work = "work";
+        work += std::to_string(i + 1);
+        outcomes[i] = packer.Build(dir_ / "clean", dir_ / work, view);
       } catch (const std::exception& error) {
         errors[i] = error.what();
       }
@@ -105,7 +107,11 @@ TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
   for (int w = 0; w < 2; ++w) {
     workers[w] = std::thread([&, w] {
       try {
-        const std::string path = dir_ / ("work" + std::to_string(w + 1) + "/a.zip");
+        std::string prefix = "w";
+        prefix += std::to_string(w);
+        std::string folder = "work";
+        folder += std::to_string(w + 1);
+        const std::string path = dir_ / (folder + "/a.zip");
         TPellum zip;
         zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
         zip.SetUseTempFiles(true);
@@ -113,8 +119,7 @@ TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
         zip.OpenArchive(path);
         for (int i = 0; i < 60; ++i) {
           MemoryStream data(RandomBytes(2000, static_cast<unsigned>(w * 100 + i)));
-          zip.Entries().AddEntry("w" + std::to_string(w) + "-" + std::to_string(i), 0x20, data,
-                                 40000);
+          zip.Entries().AddEntry(prefix + "-" + std::to_string(i), 0x20, data, 40000);
           if (i % 3 == 2)
             zip.Entries().RemoveEntry(0);
         }
@@ -125,7 +130,7 @@ TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
           errors[w] = "archive " + std::to_string(w) + " holds " +
                       std::to_string(check.Entries().Count()) + " entries";
         for (std::int32_t i = 0; i < check.Entries().Count(); ++i) {
-          if (check.Entries()[i].CentralHeader.FileName.rfind("w" + std::to_string(w), 0) != 0)
+          if (check.Entries()[i].CentralHeader.FileName.rfind(prefix, 0) != 0)
             errors[w] = "archive " + std::to_string(w) + " holds a foreign entry";
         }
       } catch (const std::exception& error) {
