@@ -16,7 +16,10 @@ set -euo pipefail
 size_mb=${1:-60}
 big_mb=${2:-0}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bin=${VORNEL_BUILD_DIR:-$here/../build}/bin
+build_dir=${VORNEL_BUILD_DIR:-$here/../build}
+# The runs below change folder, so a relative build folder is made absolute first.
+if [ -d "$build_dir" ]; then build_dir=$(cd "$build_dir" && pwd); fi
+bin=$build_dir/bin
 for tool in vornel vornel_deflate_all vornel_measure vornel_bench; do
   if [ ! -x "$bin/$tool" ]; then
     echo "$bin/$tool is missing: build first (see README.md)" >&2
@@ -186,6 +189,12 @@ keep_best() {
 # Each run is repeated and its best time kept, the rounds interleaved so that other load on the
 # machine falls on all of them alike; the zip loop, by far the slowest, runs once.
 rounds=${VORNEL_BENCH_ROUNDS:-3}
+# An untimed warm-up first: on file systems mounted with online discard, creating files soon
+# after many were deleted (an earlier run's clean-up) costs seconds of kernel time, which would
+# otherwise fall on whichever run comes first.
+echo "warming up ..." >&2
+measure warmup.build "$work/warmup" "$bin/vornel" build --quiet --jobs 1 "$clean"
+measure warmup.zlib "$work" "$bin/vornel_deflate_all" "$clean" "$work/deflated.warmup"
 echo "timing ($rounds rounds) ..." >&2
 for round in $(seq 1 "$rounds"); do
   measure "jobs1.$round" "$work/serial.$round" "$bin/vornel" build --quiet --jobs 1 "$clean"
