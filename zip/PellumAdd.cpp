@@ -79,19 +79,32 @@ void CheckDataLength(const std::string& given, std::int64_t length) {
     throw EPellumError(Quoted(given) + " is too large for a zip archive (2 GiB or more)");
 }
 
-// Everything an add is refused for, checked before the archive is touched.
-void CheckLimits(const std::string& given, const std::string& stored, std::int64_t length,
-                 std::int64_t archiveSize, std::int32_t entriesAfter) {
-  CheckDataLength(given, length);
-  if (entriesAfter > MaxEntries)
+// What either save method settles before it writes: the archive stream, the name as stored,
+// the data's length and the entry of that name it replaces (-1: none). Everything an add is
+// refused for is checked here, before the archive is touched.
+struct AddPlan {
+  Stream& Archive;
+  std::string Stored;
+  std::int64_t Length;
+  std::int32_t Replaced;
+};
+
+AddPlan PlanAdd(const TPellumEntries& entries, Stream* archiveStream, bool storeRelativePath,
+                const std::string& given, Stream& data) {
+  Stream& archive = OpenArchiveStream(archiveStream);
+  AddPlan plan{archive, StoredEntryName(given, storeRelativePath), DataLength(data), -1};
+  plan.Replaced = entries.IndexOfName(plan.Stored);
+  CheckDataLength(given, plan.Length);
+  if (entries.Count() + (plan.Replaced >= 0 ? 0 : 1) > MaxEntries)
     throw EPellumError("The archive already holds 65535 entries; " + Quoted(given) +
                        " cannot be added");
-  const auto name = static_cast<std::int64_t>(stored.size());
-  const auto data = static_cast<std::int64_t>(compressBound(static_cast<uLong>(length)));
-  const std::int64_t projected = archiveSize + std::int64_t{TLocalFile::FixedSize} + name + data +
-                                 std::int64_t{TCentralDirectoryFile::FixedSize} + name;
+  const auto name = static_cast<std::int64_t>(plan.Stored.size());
+  const auto deflated = static_cast<std::int64_t>(compressBound(static_cast<uLong>(plan.Length)));
+  const std::int64_t projected = archive.Size() + std::int64_t{TLocalFile::FixedSize} + name +
+                                 deflated + std::int64_t{TCentralDirectoryFile::FixedSize} + name;
   if (projected > MaxArchiveSize)
     throw EPellumError("Adding " + Quoted(given) + " would make the archive 2 GiB or larger");
+  return plan;
 }
 
 // The records of a new entry with every value but the data's and the offset's.
@@ -331,14 +344,14 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
                                                   std::uint16_t attributes, Stream& data,
                                                   TDateTime time) {
   TPellum& zip = Archive();
-  Stream& archive = OpenArchiveStream(zip.ArchiveStream.get());
-  const std::string stored = StoredEntryName(entryName, zip.StoreRelativePath);
-  const std::int64_t length = DataLength(data);
-  const std::int32_t replaced = IndexOfName(stored);
-  CheckLimits(entryName, stored, length, archive.Size(), Count() + (replaced >= 0 ? 0 : 1));
-  if (replaced >= 0) {
+  const AddPlan plan =
+      PlanAdd(*this, zip.ArchiveStream.get(), zip.StoreRelativePath, entryName, data);
+  Stream& archive = plan.Archive;
+  const std::string& stored = plan.Stored;
+  const std::int64_t length = plan.Length;
+  if (plan.Replaced >= 0) {
     SuppressChanges quiet(zip);
-    RemoveEntry(replaced);
+    RemoveEntry(plan.Replaced);
   }
 
   // The stored comment bytes go back exactly as they were, so that its length field stays true.
@@ -404,11 +417,11 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
                                                      std::uint16_t attributes, Stream& data,
                                                      TDateTime time) {
   TPellum& zip = Archive();
-  Stream& archive = OpenArchiveStream(zip.ArchiveStream.get());
-  const std::string stored = StoredEntryName(entryName, zip.StoreRelativePath);
-  const std::int64_t length = DataLength(data);
-  const std::int32_t same = IndexOfName(stored);
-  CheckLimits(entryName, stored, length, archive.Size(), Count() + (same >= 0 ? 0 : 1));
+  const AddPlan plan =
+      PlanAdd(*this, zip.ArchiveStream.get(), zip.StoreRelativePath, entryName, data);
+  Stream& archive = plan.Archive;
+  const std::string& stored = plan.Stored;
+  const std::int64_t length = plan.Length;
 
   std::unique_ptr<ImageTarget> image;
   if (zip.UseTempFiles) {
@@ -425,10 +438,9 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
   }
   Stream& target = image->Get();
 
-  const std::int32_t replaced = IndexOfName(stored);
-  if (replaced >= 0) {
+  if (plan.Replaced >= 0) {
     SuppressChanges quiet(zip);
-    RemoveEntry(replaced);
+    RemoveEntry(plan.Replaced);
   }
   zip.WriteLocalImage(target);
 
