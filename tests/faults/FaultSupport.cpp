@@ -31,6 +31,14 @@ bool HaveVornel() {
 #endif
 }
 
+std::string VornelPath() {
+#ifdef VORNEL_EXE
+  return VORNEL_EXE;
+#else
+  return "";
+#endif
+}
+
 CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds,
                  const std::string& env) {
   CliRun run;

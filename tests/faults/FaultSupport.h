@@ -30,6 +30,8 @@ struct CliRun {
 CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds = 300,
                  const std::string& env = "");
 bool HaveVornel();
+// The vornel program the tests run ("" when it was not built).
+std::string VornelPath();
 
 // check_listed.py: "" when every archive updates.lst lists is whole (and, with a clean folder,
 // holds the source's bytes); the problems otherwise. With noStrays, an archive that is not

@@ -114,6 +114,34 @@ TEST_P(UnreadableSource, FileWithoutReadPermission) {
   ExpectNextBuildClean();
 }
 
+// As root the permission cannot stop a read in this process, so the build runs as "nobody"
+// (setpriv, util-linux) on a tree that user may enter, with one file it may not read.
+TEST_P(UnreadableSource, FileWithoutReadPermissionForAnUnprivilegedBuild) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "the in-process test covers this without root";
+  if (!HaveVornel() || !HaveProgram("setpriv"))
+    GTEST_SKIP() << "needs vornel and setpriv";
+  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  if (RunCommand(asNobody + "test -x " + ShellQuote(VornelPath())) != 0)
+    GTEST_SKIP() << "user nobody cannot run " << VornelPath();
+  fs::permissions(dir_.Path(),
+                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  for (const std::string& writable : {Work(), dir_ / "tmp"})
+    fs::permissions(writable, fs::perms::all);
+  fs::permissions(Clean("b.txt"), fs::perms::none);
+
+  const CliRun run =
+      RunVornel(Work(), "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()),
+                60, "TMPDIR=" + ShellQuote(dir_ / "tmp") + " " + asNobody);
+  EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
+  EXPECT_EQ(run.Err, "File access denied.\n");
+  EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
+  EXPECT_EQ(CheckListed(Upload(), Clean(), GetParam() == 1), "");
+
+  fs::permissions(Clean("b.txt"), fs::perms::owner_read | fs::perms::owner_write);
+  ExpectNextBuildClean();
+}
+
 // A named pipe in the tree has no writer: opening it would wait for ever. A link to an endless
 // device would be read for ever. The build must end with an error naming them, not hang.
 TEST_P(UnreadableSource, PipesAndDevicesInTheTreeDoNotHang) {
