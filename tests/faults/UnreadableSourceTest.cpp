@@ -114,31 +114,61 @@ TEST_P(UnreadableSource, FileWithoutReadPermission) {
   ExpectNextBuildClean();
 }
 
-// As root the permission cannot stop a read in this process, so the build runs as "nobody"
-// (setpriv, util-linux) on a tree that user may enter, with one file it may not read.
-TEST_P(UnreadableSource, FileWithoutReadPermissionForAnUnprivilegedBuild) {
-  if (::geteuid() != 0)
-    GTEST_SKIP() << "the in-process test covers this without root";
-  if (!HaveVornel() || !HaveProgram("setpriv"))
-    GTEST_SKIP() << "needs vornel and setpriv";
-  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-  if (RunCommand(asNobody + "test -x " + ShellQuote(VornelPath())) != 0)
-    GTEST_SKIP() << "user nobody cannot run " << VornelPath();
-  fs::permissions(dir_.Path(),
-                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  for (const std::string& writable : {Work(), dir_ / "tmp"})
-    fs::permissions(writable, fs::perms::all);
-  fs::permissions(Clean("b.txt"), fs::perms::none);
+// As root, permissions cannot stop a read in this process, so these builds run as "nobody"
+// (setpriv, util-linux) on a tree that user may enter, with one entry it may not read.
+class UnprivilegedBuild : public UnreadableSource {
+protected:
+  // Empty when the build can run as nobody; otherwise why not.
+  std::string Prepare() {
+    if (::geteuid() != 0)
+      return "the in-process tests cover this without root";
+    if (!HaveVornel() || !HaveProgram("setpriv"))
+      return "needs vornel and setpriv";
+    if (RunCommand(kAsNobody + "test -x " + ShellQuote(VornelPath())) != 0)
+      return "user nobody cannot run " + VornelPath();
+    fs::permissions(dir_.Path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    for (const std::string& writable : {Work(), dir_ / "tmp"})
+      fs::permissions(writable, fs::perms::all);
+    return "";
+  }
+  CliRun BuildAsNobody() {
+    return RunVornel(Work(),
+                     "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()), 60,
+                     "TMPDIR=" + ShellQuote(dir_ / "tmp") + " " + kAsNobody);
+  }
+  const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+};
 
-  const CliRun run =
-      RunVornel(Work(), "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()),
-                60, "TMPDIR=" + ShellQuote(dir_ / "tmp") + " " + asNobody);
+INSTANTIATE_TEST_SUITE_P(Jobs, UnprivilegedBuild, ::testing::Values(1, 2));
+
+TEST_P(UnprivilegedBuild, FileWithoutReadPermission) {
+  if (const std::string why = Prepare(); !why.empty())
+    GTEST_SKIP() << why;
+  fs::permissions(Clean("b.txt"), fs::perms::none);
+  const CliRun run = BuildAsNobody();
   EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
   EXPECT_EQ(run.Err, "File access denied.\n");
   EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
   EXPECT_EQ(CheckListed(Upload(), Clean(), GetParam() == 1), "");
 
   fs::permissions(Clean("b.txt"), fs::perms::owner_read | fs::perms::owner_write);
+  ExpectNextBuildClean();
+}
+
+// A folder that cannot be listed must not pass for an empty one: the update set would silently
+// lack its files. The first walk finds it, before anything is written.
+TEST_P(UnprivilegedBuild, FolderThatCannotBeListed) {
+  if (const std::string why = Prepare(); !why.empty())
+    GTEST_SKIP() << why;
+  fs::permissions(Clean("c"), fs::perms::none);
+  const CliRun run = BuildAsNobody();
+  EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
+  EXPECT_NE(run.Err.find("Cannot read the folder \"" + Clean("c") + "\""), std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(fs::exists(Upload("updates.lst")));
+
+  fs::permissions(Clean("c"), fs::perms::owner_all);
   ExpectNextBuildClean();
 }
 
