@@ -82,9 +82,7 @@ TEST_F(ConcurrentBuilds, TwoThreadsGiveIdenticalUploadSets) {
       try {
         Packer packer("Teskor.exe");
         HookedView view;
-        std::string work = "work";
-        work += std::to_string(i + 1);
-        outcomes[i] = packer.Build(dir_ / "clean", dir_ / work, view);
+        outcomes[i] = packer.Build(dir_ / "clean", dir_ / ("work" + std::to_string(i + 1)), view);
       } catch (const std::exception& error) {
         errors[i] = error.what();
       }
@@ -107,11 +105,8 @@ TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
   for (int w = 0; w < 2; ++w) {
     workers[w] = std::thread([&, w] {
       try {
-        std::string prefix = "w";
-        prefix += std::to_string(w);
-        std::string folder = "work";
-        folder += std::to_string(w + 1);
-        const std::string path = dir_ / (folder + "/a.zip");
+        const std::string prefix = "w" + std::to_string(w);
+        const std::string path = dir_ / ("work" + std::to_string(w + 1) + "/a.zip");
         TPellum zip;
         zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
         zip.SetUseTempFiles(true);

@@ -61,18 +61,9 @@ CliRun RunVornel(const std::string& workDir, const std::string& arguments, int t
 }
 
 std::string CheckListed(const std::string& upload, const std::string& clean, bool noStrays) {
-  // Appended piece by piece: GCC 12 takes a literal in front of a temporary string for an
-  // overlapping copy (a -Wrestrict false positive).
-  std::string command = "python3 ";
-  for (const std::string& argument : {std::string(VORNEL_CHECK_LISTED), upload, clean}) {
-    if (argument.empty())
-      continue;
-    command += ShellQuote(argument);
-    command += ' ';
-  }
-  if (noStrays)
-    command += "--no-strays";
-  return RunChecker(command);
+  return RunChecker("python3 " + ShellQuote(VORNEL_CHECK_LISTED) + " " + ShellQuote(upload) +
+                    (clean.empty() ? "" : " " + ShellQuote(clean)) +
+                    (noStrays ? " --no-strays" : ""));
 }
 
 std::string CheckWholeUpload(const std::string& clean, const std::string& upload) {

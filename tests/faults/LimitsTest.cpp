@@ -101,7 +101,7 @@ TEST_P(Limits, AnAddThatWouldMakeTheArchive2GiBIsRefused) {
 TEST_P(Limits, MoreThan65535EntriesAreRefused) {
   std::vector<RawEntry> entries;
   for (int i = 0; i < 65534; ++i)
-    entries.push_back({std::string(1, 'e').append(std::to_string(i)), ""});
+    entries.push_back({"e" + std::to_string(i), ""});
   OpenArchive open(StoredArchive(entries), GetParam());
   ASSERT_EQ(open.Zip.Entries().Count(), 65534);
 
