@@ -3,9 +3,8 @@
 #include "crc/Crc32.h"
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
+#include "zip/EntryReader.h"
 #include "zip/Pellum.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,89 +14,26 @@ namespace vornel {
 
 namespace {
 
-constexpr std::size_t BlockSize = 65536;
-
 struct Unpacked {
   std::uint32_t Crc = 0;
   std::uint64_t Length = 0;
 };
 
-// Releases the inflate state on every path.
-class Inflater {
-public:
-  Inflater() {
-    if (inflateInit2(&stream_, -15) != Z_OK)
-      throw std::runtime_error("zlib could not start inflating");
+// Unpacks the entry's data from the archive stream's current position, stopping as soon as the
+// output passes the size the entry declares.
+std::optional<Unpacked> Unpack(Stream& archive, const TCentralDirectoryFile& central,
+                               std::vector<std::string>& problems) {
+  try {
+    EntryReader reader(archive, central.CompressionMethod, central.CompressedSize,
+                       central.UncompressedSize);
+    const auto block = std::make_unique_for_overwrite<unsigned char[]>(IoBlockSize);
+    while (reader.Read(block.get(), IoBlockSize) != 0) {
+    }
+    return Unpacked{reader.Crc32(), reader.Produced()};
+  } catch (const EEntryDataError& error) {
+    problems.push_back(error.what());
+    return std::nullopt;
   }
-  ~Inflater() { inflateEnd(&stream_); }
-  Inflater(const Inflater&) = delete;
-  Inflater& operator=(const Inflater&) = delete;
-  z_stream& Stream() { return stream_; }
-
-private:
-  z_stream stream_{};
-};
-
-// Reads compressedSize bytes from the archive stream's current position and unpacks them,
-// stopping as soon as the output passes the size the entry declares.
-std::optional<Unpacked> Unpack(Stream& archive, std::uint16_t method, std::uint64_t compressedSize,
-                               std::uint64_t declaredSize, std::vector<std::string>& problems) {
-  std::vector<unsigned char> input(BlockSize);
-  std::vector<unsigned char> output(BlockSize);
-  Unpacked result;
-  result.Crc = 0xFFFFFFFFu;
-  std::uint64_t left = compressedSize;
-  auto readBlock = [&]() {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, BlockSize));
-    archive.ReadBuffer(input.data(), want);
-    left -= want;
-    return want;
-  };
-
-  if (method == 0) {
-    while (left > 0) {
-      const std::size_t got = readBlock();
-      result.Crc = Crc32Update(result.Crc, input.data(), got);
-      result.Length += got;
-    }
-    result.Crc = ~result.Crc;
-    return result;
-  }
-
-  Inflater inflater;
-  z_stream& z = inflater.Stream();
-  bool ended = false;
-  while (!ended) {
-    if (z.avail_in == 0) {
-      if (left == 0) {
-        problems.push_back("the deflate data end too early");
-        return std::nullopt;
-      }
-      z.avail_in = static_cast<uInt>(readBlock());
-      z.next_in = input.data();
-    }
-    z.next_out = output.data();
-    z.avail_out = static_cast<uInt>(output.size());
-    const int status = inflate(&z, Z_NO_FLUSH);
-    if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
-      problems.push_back(std::string("the deflate data are damaged (") +
-                         (z.msg ? z.msg : "zlib error " + std::to_string(status)) + ")");
-      return std::nullopt;
-    }
-    const std::size_t produced = output.size() - z.avail_out;
-    result.Crc = Crc32Update(result.Crc, output.data(), produced);
-    result.Length += produced;
-    if (result.Length > declaredSize) {
-      problems.push_back("the data unpack to more than the " + std::to_string(declaredSize) +
-                         " bytes the entry declares");
-      return std::nullopt;
-    }
-    ended = status == Z_STREAM_END;
-  }
-  if (z.avail_in != 0 || left != 0)
-    problems.push_back("bytes follow the end of the deflate data");
-  result.Crc = ~result.Crc;
-  return result;
 }
 
 // The archive must end with its end record (and comment) describing one central directory right
@@ -191,8 +127,7 @@ void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
     return;
   }
   archive.SetPosition(dataStart);
-  const auto unpacked = Unpack(archive, central.CompressionMethod, central.CompressedSize,
-                               central.UncompressedSize, problems);
+  const auto unpacked = Unpack(archive, central, problems);
   if (!unpacked)
     return;
   if (unpacked->Length != central.UncompressedSize)

@@ -16,16 +16,15 @@ struct KeptArchive {
 };
 
 // The archive at zipPath is kept only when all of this holds:
-// - the record vouches for its bytes (same size and checksums as when this program wrote them
-//   at the current level with the current zlib);
-// - it opens with the archive component as one entry under the source's bare name, without a
-//   comment;
+// - its entry's data unpack to exactly the source's bytes, compared block by block as the two
+//   are read (the source is read once, and its CRC-32 for the manifest is taken on the way);
 // - its header, directory and end records are byte for byte those a fresh pack of the source
-//   writes now (method, CRC-32, sizes, DOS date and time, attributes, offsets), and its size is
-//   98 + 2n + c for an n-byte name and c bytes of data;
-// - its data unpack to exactly the source's length and CRC-32 (FileCrc32 of the source).
-// Deflate is deterministic, so an archive that once was a fresh pack of content with this
-// CRC-32 and length is byte for byte what packing that content again writes.
+//   writes now (method, CRC-32, sizes, DOS date and time, attributes, offsets), so it opens
+//   with the archive component as one entry under the source's bare name, without a comment;
+// - the record vouches for its bytes (same size and checksums as when this program wrote them
+//   at the current level with the current zlib), so the deflate data are the ones a fresh pack
+//   makes. The record only saves packing again: it is no evidence of the content, which the
+//   first check alone establishes.
 // Nothing (and no error) when any of it fails: the caller packs the file afresh, and that
 // reports whatever is wrong with the source.
 std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const std::string& zipPath,

@@ -17,7 +17,6 @@ namespace vornel {
 
 namespace {
 
-constexpr std::size_t BlockSize = 65536;
 // Far more than any real record (a line per archive); a bigger file is not ours.
 constexpr std::int64_t LargestRecord = std::int64_t{1} << 30;
 
@@ -48,7 +47,7 @@ bool ParseLine(const std::string& line, std::string& path, ArchiveDigest& digest
 std::optional<ArchiveDigest> DigestFile(const std::string& path) {
   try {
     FileStream file(path, FileStream::Mode::OpenRead);
-    std::vector<unsigned char> block(BlockSize);
+    std::vector<unsigned char> block(IoBlockSize);
     ArchiveDigest digest;
     std::uint32_t crc = 0xFFFFFFFFu;
     uLong adler = adler32(0L, Z_NULL, 0);

@@ -129,8 +129,9 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
                        std::to_string(MaxJobs) + ")")
       ->check(CLI::PositiveNumber);
   verb->add_flag("--reuse", arguments->Reuse,
-                 "Keep archives of an earlier build that provably hold the current file, and "
-                 "print how many were kept and packed");
+                 "Keep an archive of an earlier build when its entry unpacks to exactly the "
+                 "file's bytes (compared as both are read) and its records and bytes are those "
+                 "packing it now writes; print how many were kept and packed");
   verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost) and writes\n"
                "Upload/ in the current folder.\n"
                "Example:\n"

@@ -65,11 +65,10 @@ std::uint32_t FileCrc32(const std::string& path) {
     throw EFOpenError(path, NotARegularFile);
   if (::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK) != 0)
     RaiseIoErrorFromErrno(errno);
-  constexpr std::size_t BlockSize = 65536;
-  auto buffer = std::make_unique<unsigned char[]>(BlockSize);
+  auto buffer = std::make_unique<unsigned char[]>(IoBlockSize);
   std::uint32_t reg = 0xFFFFFFFFu;
   for (;;) {
-    ssize_t got = ::read(file.fd, buffer.get(), BlockSize);
+    ssize_t got = ::read(file.fd, buffer.get(), IoBlockSize);
     if (got < 0) {
       if (errno == EINTR)
         continue;

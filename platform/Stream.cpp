@@ -16,7 +16,6 @@ namespace vornel {
 
 namespace {
 
-constexpr std::size_t CopyBlockSize = 64 * 1024;
 // One system call moves at most this much, so that the count always fits ssize_t.
 constexpr std::size_t MaxTransfer = 1 << 30;
 
@@ -39,9 +38,9 @@ std::string Stream::ReadString(std::size_t count) {
   // Grows with what actually arrives, so that a corrupt length field cannot make us allocate
   // gigabytes before the short read is noticed.
   std::string bytes;
-  bytes.reserve(std::min(count, CopyBlockSize));
+  bytes.reserve(std::min(count, IoBlockSize));
   while (bytes.size() < count) {
-    const std::size_t step = std::min(count - bytes.size(), std::max(bytes.size(), CopyBlockSize));
+    const std::size_t step = std::min(count - bytes.size(), std::max(bytes.size(), IoBlockSize));
     const std::size_t start = bytes.size();
     bytes.resize(start + step);
     ReadBuffer(bytes.data() + start, step);
@@ -56,10 +55,10 @@ std::int64_t Stream::CopyFrom(Stream& source, std::int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
-  std::string block(static_cast<std::size_t>(std::min<std::int64_t>(count, CopyBlockSize)), '\0');
+  std::string block(static_cast<std::size_t>(std::min<std::int64_t>(count, IoBlockSize)), '\0');
   std::int64_t left = count;
   while (left > 0) {
-    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(left, CopyBlockSize));
+    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(left, IoBlockSize));
     source.ReadBuffer(block.data(), step);
     Write(block.data(), step);
     left -= static_cast<std::int64_t>(step);

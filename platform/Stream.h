@@ -10,6 +10,10 @@ namespace vornel {
 
 enum class SeekOrigin { Begin, Current, End };
 
+// The block in which files and entry data are read, checksummed, packed and copied, so memory
+// stays small whatever the sizes.
+inline constexpr std::size_t IoBlockSize = 64 * 1024;
+
 // A seekable byte stream. Reads and writes are checked: ReadBuffer and Write either transfer
 // every byte or raise EInOutError. Read is the one call that may come up short, for the callers
 // that explicitly tolerate it.

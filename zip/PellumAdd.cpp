@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "zip/CompressStream.h"
+#include "zip/FreshEntry.h"
 #include "zip/RecordIo.h"
 
 #include <algorithm>
@@ -15,13 +16,11 @@ namespace vornel {
 
 namespace {
 
-constexpr std::size_t ReadBlockSize = 65536;
 // Offsets are taken as signed 32-bit values when an archive is read, so neither the data nor
 // the archive may reach 2 GiB.
 constexpr std::int64_t MaxArchiveSize = 0x7FFFFFFF;
 constexpr std::int32_t MaxEntries = 0xFFFF;
 constexpr std::size_t MaxNameLength = 0xFFFF;
-constexpr std::uint16_t VersionWritten = 20;
 constexpr std::uint16_t FolderAttributes = 0x10;
 
 std::string Quoted(const std::string& text) {
@@ -107,49 +106,6 @@ AddPlan PlanAdd(const TPellumEntries& entries, Stream* archiveStream, bool store
   return plan;
 }
 
-// The records of a new entry with every value but the data's and the offset's.
-struct NewEntryRecords {
-  TLocalFile Local;
-  TCentralDirectoryFile Central;
-};
-
-NewEntryRecords MakeRecords(const std::string& stored, std::uint16_t attributes, TDateTime time) {
-  const std::uint32_t dos = DateTimeToDosDateTime(time);
-  NewEntryRecords records;
-  TLocalFile& local = records.Local;
-  local.LocalFileHeaderSignature = LocalFileHeaderSignature;
-  local.VersionNeededToExtract = VersionWritten;
-  local.LastModFileTime = static_cast<std::uint16_t>(dos & 0xFFFF);
-  local.LastModFileDate = static_cast<std::uint16_t>(dos >> 16);
-  local.FilenameLength = static_cast<std::uint16_t>(stored.size());
-  local.FileName = stored;
-
-  TCentralDirectoryFile& central = records.Central;
-  central.CentralFileHeaderSignature = CentralFileHeaderSignature;
-  central.VersionMadeBy = VersionWritten;
-  central.VersionNeededToExtract = VersionWritten;
-  central.LastModFileTime = local.LastModFileTime;
-  central.LastModFileDate = local.LastModFileDate;
-  central.FilenameLength = local.FilenameLength;
-  central.ExternalFileAttributes = attributes;
-  central.FileName = stored;
-  return records;
-}
-
-struct PackedData {
-  std::uint16_t Method = 0;
-  std::uint32_t Crc32 = 0;
-  std::uint32_t CompressedSize = 0;
-  std::uint32_t UncompressedSize = 0;
-};
-
-void SetPacked(NewEntryRecords& records, const PackedData& packed) {
-  records.Local.CompressionMethod = records.Central.CompressionMethod = packed.Method;
-  records.Local.Crc32 = records.Central.Crc32 = packed.Crc32;
-  records.Local.CompressedSize = records.Central.CompressedSize = packed.CompressedSize;
-  records.Local.UncompressedSize = records.Central.UncompressedSize = packed.UncompressedSize;
-}
-
 // A source that has more bytes than its size announced was changed under us; its CRC-32 and
 // sizes would not describe what a later reader finds in the file.
 void CheckSourceEnded(Stream& source, const std::string& given) {
@@ -160,21 +116,21 @@ void CheckSourceEnded(Stream& source, const std::string& given) {
 
 // Reads length bytes of the source in 64 KiB blocks, checksums them and deflates them into the
 // target at its position. A source that comes up short raises "Read beyond end of file".
-PackedData PackData(Stream& source, std::int64_t length, Stream& target, int level,
-                    const CompressStream::ProgressHook& progress, const std::string& given) {
-  PackedData packed;
+EntryData PackData(Stream& source, std::int64_t length, Stream& target, int level,
+                   const CompressStream::ProgressHook& progress, const std::string& given) {
+  EntryData packed;
+  packed.Method = StoredOrDeflated(static_cast<std::uint64_t>(length));
   packed.UncompressedSize = static_cast<std::uint32_t>(length);
-  if (length == 0) {
+  if (packed.Method == 0) {
     CheckSourceEnded(source, given);
     return packed;
   }
-  packed.Method = 8;
   std::vector<unsigned char> block(
-      static_cast<std::size_t>(std::min<std::int64_t>(length, ReadBlockSize)));
+      static_cast<std::size_t>(std::min<std::int64_t>(length, IoBlockSize)));
   std::uint32_t reg = 0xFFFFFFFFu;
   CompressStream deflater(target, level, progress);
   for (std::int64_t left = length; left > 0;) {
-    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(left, ReadBlockSize));
+    const auto step = static_cast<std::size_t>(std::min<std::int64_t>(left, IoBlockSize));
     source.ReadBuffer(block.data(), step);
     reg = PellumCrc32Update(reg, block.data(), step);
     deflater.Write(block.data(), step);
@@ -190,14 +146,14 @@ PackedData PackData(Stream& source, std::int64_t length, Stream& target, int lev
 // Writes the new entry's local record and data into target at its position and leaves the
 // position behind the data. The header goes first with the values still open, so that a
 // stream that cannot be written fails before any data are read.
-PackedData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& data,
-                               std::int64_t length, int level,
-                               const CompressStream::ProgressHook& progress,
-                               const std::string& given) {
+EntryData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& data,
+                              std::int64_t length, int level,
+                              const CompressStream::ProgressHook& progress,
+                              const std::string& given) {
   const std::int64_t localOffset = target.Position();
   WriteLocalRecord(target, records.Local, false);
-  const PackedData packed = PackData(data, length, target, level, progress, given);
-  SetPacked(records, packed);
+  const EntryData packed = PackData(data, length, target, level, progress, given);
+  SetEntryData(records, packed);
   const std::int64_t end = target.Position();
   target.SetPosition(localOffset);
   WriteLocalRecord(target, records.Local, false);
@@ -310,9 +266,8 @@ TPellumEntriesEntry* TPellumEntries::AddFileAs(const std::string& path,
   // A folder fails here with the stream's open error, before anything changes.
   FileStream file(path, FileStream::Mode::OpenRead);
   file.SetPosition(0);
-  const TDateTime time =
-      found->DosTime != 0 ? DosDateTimeToDateTime(found->DosTime) : found->LastWriteTime;
-  return AddEntry(entryName, static_cast<std::uint16_t>(found->Attributes & 0xFFFF), file, time);
+  return AddEntry(entryName, static_cast<std::uint16_t>(found->Attributes & 0xFFFF), file,
+                  EntryTimeOf(*found));
 }
 
 TPellumEntriesEntry* TPellumEntries::AddEntry(const std::string& entryName,
@@ -368,7 +323,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
     throw EPellumError("The archive's records reach past its end; " + Quoted(entryName) +
                        " cannot be added");
 
-  NewEntryRecords records = MakeRecords(stored, attributes, time);
+  NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
   zip.CurrentDataSize = static_cast<std::int32_t>(length);
   const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };
@@ -447,7 +402,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
   const std::int64_t localOffset = target.Position();
   if (localOffset > MaxArchiveSize)
     throw EPellumError("Adding " + Quoted(entryName) + " would make the archive 2 GiB or larger");
-  NewEntryRecords records = MakeRecords(stored, attributes, time);
+  NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
   zip.CurrentDataSize = static_cast<std::int32_t>(length);
   const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };

@@ -1,0 +1,133 @@
+// What a build keeps and leaves behind: --reuse keeps only archives whose content it compared,
+// and temporary files never outlive the operation that made them, whatever the outcome.
+
+#include "tests/faults/FaultSupport.h"
+
+#include "app/ReuseRecord.h"
+
+#include <zlib.h>
+
+#include <filesystem>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::uint32_t Crc(const std::string& bytes) {
+  return static_cast<std::uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
+// Another content of the same length and CRC-32. CRC-32 is linear over GF(2), so the 32 bits
+// of four bytes at `at` can be solved for any wanted checksum once another byte has changed.
+std::string SameCrcOtherContent(const std::string& original, std::size_t at) {
+  std::string bytes = original;
+  bytes[0] = static_cast<char>(bytes[0] ^ 1);
+  for (std::size_t i = 0; i < 4; ++i)
+    bytes[at + i] = 0;
+  const std::uint32_t zero = Crc(bytes);
+  std::uint32_t basis[32] = {};
+  std::uint32_t combination[32] = {};
+  for (std::uint32_t bit = 0; bit < 32; ++bit) {
+    std::string flipped = bytes;
+    flipped[at + bit / 8] = static_cast<char>(1u << (bit % 8));
+    std::uint32_t column = Crc(flipped) ^ zero;
+    std::uint32_t used = 1u << bit;
+    for (int b = 31; b >= 0 && column != 0; --b) {
+      if (((column >> b) & 1) == 0)
+        continue;
+      if (basis[b] == 0) {
+        basis[b] = column;
+        combination[b] = used;
+        break;
+      }
+      column ^= basis[b];
+      used ^= combination[b];
+    }
+  }
+  std::uint32_t wanted = Crc(original) ^ zero;
+  std::uint32_t patch = 0;
+  for (int b = 31; b >= 0; --b)
+    if (((wanted >> b) & 1) != 0) {
+      wanted ^= basis[b];
+      patch ^= combination[b];
+    }
+  for (std::size_t i = 0; i < 4; ++i)
+    bytes[at + i] = static_cast<char>((patch >> (8 * i)) & 0xFF);
+  return bytes;
+}
+
+class CountingView : public BuildView {
+public:
+  void SetTreeEnabled(bool) override {}
+  void SetProgressMax(std::int32_t) override {}
+  void StepProgress(const std::string&) override {}
+  void ResetProgress() override {}
+  void ShowMessage(const std::string&) override {}
+  void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
+    Reused = reused;
+    Packed = packed;
+  }
+  std::int32_t Reused = -1;
+  std::int32_t Packed = -1;
+};
+
+class PublishingSafety : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directories(Work());
+    WriteFile(Clean("Teskor.exe"), "self");
+  }
+  // No temporary file outlives the case, wherever it was made.
+  void TearDown() override {
+    for (const auto& item : fs::recursive_directory_iterator(dir_.Path()))
+      EXPECT_NE(item.path().extension(), ".tmp") << "left behind: " << item.path();
+  }
+
+  std::string Clean(const std::string& relative) const { return dir_ / ("clean/" + relative); }
+  std::string Work(const std::string& relative = "") const {
+    return relative.empty() ? dir_ / "work" : dir_ / ("work/" + relative);
+  }
+  // Writes a source with a fixed time, so two contents give archives that differ only there.
+  void PutSource(const std::string& relative, const std::string& bytes) const {
+    WriteFile(Clean(relative), bytes);
+    fs::last_write_time(Clean(relative), fs::last_write_time(Clean("Teskor.exe")));
+  }
+  BuildOutcome Build(const std::string& work, bool reuse, BuildView& view) {
+    BuildOptions options;
+    options.Reuse = reuse;
+    return packer_.Build(dir_ / "clean", work, view, options);
+  }
+
+  TempDir dir_;
+  Packer packer_{"Teskor.exe"};
+};
+
+TEST_F(PublishingSafety, ReuseRepacksAForgedArchiveWithTheSourcesCrcAndLength) {
+  const std::string real = RandomBytes(20000, 7);
+  const std::string forged = SameCrcOtherContent(real, 9000);
+  ASSERT_NE(forged, real);
+  ASSERT_EQ(Crc(forged), Crc(real));
+
+  // The forged content packed by this program, so its archive and record line are genuine.
+  PutSource("data/a.bin", forged);
+  CountingView first;
+  ASSERT_EQ(Build(Work(), false, first), BuildOutcome::Done);
+  ASSERT_NE(ReuseRecord::Load(Work(ReuseRecordFileName)).Find("data/a.bin.zip"), nullptr);
+
+  PutSource("data/a.bin", real);
+  CountingView view;
+  ASSERT_EQ(Build(Work(), true, view), BuildOutcome::Done);
+  EXPECT_EQ(view.Packed, 1);
+  EXPECT_EQ(view.Reused, 1); // the self file's archive is the same as before
+
+  CountingView reference;
+  ASSERT_EQ(Build(dir_ / "reference", false, reference), BuildOutcome::Done);
+  EXPECT_TRUE(ReadFile(Work("Upload/data/a.bin.zip")) ==
+              ReadFile(dir_ / "reference/Upload/data/a.bin.zip"));
+  EXPECT_EQ(CheckListed(Work("Upload"), dir_ / "clean"), "");
+}
+
+} // namespace
+} // namespace vornel::test
