@@ -1,0 +1,315 @@
+#include "gui/win32/MainWindow.h"
+
+#include "app/PackEngine.h"
+#include "gui/win32/MessageBoxes.h"
+#include "gui/win32/PrintWindowContents.h"
+#include "platform/FileSystem.h"
+
+#include <commctrl.h>
+#include <stdexcept>
+
+namespace vornel::win32 {
+
+namespace {
+
+constexpr const wchar_t* kWindowClass = L"VornelTForm1";
+constexpr const wchar_t* kCaption = L"  Vornel v0.801a";
+constexpr const char* kAboutText = "Teskor v0.79a.  Vornel developers, 2026";
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
+
+// Sizes are laid out for 96 dots per inch and follow the screen's resolution.
+constexpr int kDesignDpi = 96;
+
+int ScreenDpi() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
+  if (screen)
+    ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+int Scale(int value, int dpi) {
+  return MulDiv(value, dpi, kDesignDpi);
+}
+
+void RegisterWindowClass(WNDPROC procedure) {
+  static const bool registered = [procedure] {
+    WNDCLASSEXW type{};
+    type.cbSize = sizeof type;
+    type.lpfnWndProc = procedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    type.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    type.lpszClassName = kWindowClass;
+    return RegisterClassExW(&type) != 0;
+  }();
+  if (!registered)
+    throw std::runtime_error("The main window's class could not be registered");
+}
+
+HWND CreateControl(HWND parent, const wchar_t* type, const wchar_t* text, DWORD style, int id) {
+  return CreateWindowExW(0, type, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+BuildResult RunBuild(Packer& packer, const std::string& cleanRoot, const std::string& workDir,
+                     BuildView& view, const BuildOptions& options) {
+  BuildResult result;
+  try {
+    result.Outcome = packer.Build(cleanRoot, workDir, view, options);
+  } catch (const std::exception& error) {
+    result.Failed = true;
+    result.Error = error.what();
+  } catch (...) {
+    result.Failed = true;
+    result.Error = "Unknown error";
+  }
+  return result;
+}
+
+} // namespace
+
+TForm1::TForm1() {
+  RegisterWindowClass(&TForm1::WindowProc);
+  window_ = CreateWindowExW(kExStyle, kWindowClass, kCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  if (window_ == nullptr)
+    throw std::runtime_error("The main window could not be created");
+  try {
+    CreateControls();
+    PlaceControls();
+    FormCreate();
+  } catch (...) {
+    quitOnDestroy_ = false;
+    DestroyWindow(window_);
+    throw;
+  }
+}
+
+TForm1::~TForm1() {
+  // The build uses this window's packer and view: it must be over before they go.
+  StopBuildAndWait();
+  quitOnDestroy_ = false;
+  if (IsWindow(window_))
+    DestroyWindow(window_);
+  if (font_)
+    DeleteObject(font_);
+}
+
+void TForm1::CreateControls() {
+  // Created in tab order, which is the order Tab walks them.
+  ShellTreeView1 = std::make_unique<ShellFolderTree>(window_, ShellTreeView1Id);
+  Button1 = CreateControl(window_, WC_BUTTONW, L"Build", WS_TABSTOP | BS_PUSHBUTTON, Button1Id);
+  Button2 = CreateControl(window_, WC_BUTTONW, L"About", WS_TABSTOP | BS_PUSHBUTTON, Button2Id);
+  Button3 = CreateControl(window_, WC_BUTTONW, L"Quit", WS_TABSTOP | BS_PUSHBUTTON, Button3Id);
+  ProgressBar1 = CreateControl(window_, PROGRESS_CLASSW, L"", 0, ProgressBar1Id);
+  if (!ShellTreeView1->Handle() || !Button1 || !Button2 || !Button3 || !ProgressBar1)
+    throw std::runtime_error("The main window's controls could not be created");
+  SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, 100);
+  SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
+}
+
+void TForm1::PlaceControls() {
+  const int dpi = ScreenDpi();
+  const auto place = [dpi](HWND control, int x, int y, int w, int h) {
+    SetWindowPos(control, nullptr, Scale(x, dpi), Scale(y, dpi), Scale(w, dpi), Scale(h, dpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  place(ShellTreeView1->Handle(), 4, 4, 219, 277);
+  place(Button1, 228, 4, 75, 25);
+  place(Button2, 228, 32, 75, 25);
+  place(Button3, 228, 286, 75, 25);
+  place(ProgressBar1, 4, 286, 219, 25);
+  SendMessageW(ShellTreeView1->Handle(), TVM_SETINDENT, Scale(19, dpi), 0);
+
+  // "MS Sans Serif", 8 point: height -11 at 96 dpi.
+  font_ = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+  for (HWND control : {window_, ShellTreeView1->Handle(), Button1, Button2, Button3, ProgressBar1})
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+
+  RECT frame{0, 0, Scale(305, dpi), Scale(315, dpi)};
+  AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  RECT desk{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &desk, 0);
+  SetWindowPos(window_, nullptr, desk.left + (desk.right - desk.left - width) / 2,
+               desk.top + (desk.bottom - desk.top - height) / 2, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm1::FormCreate() {
+  packer_ = std::make_unique<Packer>(
+      Packer::ReadCustomName(JoinPath(CurrentDirectory(), "settings.ini")));
+  packer_->FileNumber = 1;
+}
+
+bool TForm1::TranslateDialogKeys(MSG& msg) {
+  return IsWindow(window_) && IsDialogMessageW(window_, &msg);
+}
+
+void TForm1::Button1Click() {
+  if (BuildRunning())
+    return;
+  try {
+    const std::string cleanRoot = ShellTreeView1->SelectedPath();
+    const std::string workDir = CurrentDirectory();
+    EnableWindow(ShellTreeView1->Handle(), FALSE);
+    EnableWindow(Button1, FALSE);
+    // A failed build leaves the bar where it stopped; the next one counts from the start.
+    SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
+    stopRequested_ = false;
+    result_ = {};
+    view_ = std::make_unique<PostedBuildView>(window_);
+    BuildOptions options;
+    options.Jobs = DefaultJobs();
+    options.StopRequested = &stopRequested_;
+    worker_ = std::thread([this, cleanRoot, workDir, options, view = view_.get()] {
+      result_ = RunBuild(*packer_, cleanRoot, workDir, *view, options);
+      PostMessageW(window_, WM_BUILD_ENDED, 0, 0);
+    });
+  } catch (const std::exception& error) {
+    std::string unused;
+    FinishBuild(unused);
+    ShowErrorBox(window_, error.what());
+  }
+}
+
+BuildResult TForm1::FinishBuild(std::string& message) {
+  if (worker_.joinable())
+    worker_.join();
+  BuildResult result = std::exchange(result_, {});
+  if (view_)
+    message = view_->TakeMessage();
+  view_.reset();
+  EnableWindow(ShellTreeView1->Handle(), TRUE);
+  EnableWindow(Button1, TRUE);
+  return result;
+}
+
+void TForm1::BuildEnded() {
+  if (!BuildRunning())
+    return; // already wound up by a close while it ran
+  std::string message;
+  const BuildResult result = FinishBuild(message);
+  if (result.Failed)
+    ShowErrorBox(window_, result.Error);
+  else if (!message.empty())
+    ShowPlainBox(window_, message);
+  if (OnBuildFinished)
+    OnBuildFinished();
+}
+
+void TForm1::StopBuildAndWait() {
+  if (!BuildRunning())
+    return;
+  stopRequested_ = true;
+  if (worker_.joinable())
+    worker_.join();
+}
+
+void TForm1::Button2Click() {
+  ShowPlainBox(window_, kAboutText);
+}
+
+void TForm1::Button3Click() {
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void TForm1::OnClose() {
+  if (BuildRunning()) {
+    // No question asked: the files being packed are finished, then the build stops. The window
+    // takes no input meanwhile because this thread waits.
+    StopBuildAndWait();
+    std::string message;
+    const BuildResult result = FinishBuild(message);
+    if (result.Failed)
+      ShowErrorBox(window_, result.Error);
+    if (OnBuildFinished)
+      OnBuildFinished();
+  }
+  DestroyWindow(window_);
+}
+
+LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    auto* form = static_cast<TForm1*>(create->lpCreateParams);
+    form->window_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (form == nullptr)
+    return DefWindowProcW(window, message, wParam, lParam);
+  return form->OnMessage(message, wParam, lParam);
+}
+
+LRESULT TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case WM_COMMAND:
+    if (HIWORD(wParam) == BN_CLICKED) {
+      switch (LOWORD(wParam)) {
+      case Button1Id:
+        Button1Click();
+        return 0;
+      case Button2Id:
+        Button2Click();
+        return 0;
+      case Button3Id:
+        Button3Click();
+        return 0;
+      default:
+        break;
+      }
+    }
+    break;
+  case WM_NOTIFY: {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (ShellTreeView1 && header->hwndFrom == ShellTreeView1->Handle())
+      return ShellTreeView1->OnNotify(*header);
+    break;
+  }
+  case WM_BUILD_TREE_ENABLED:
+    if (ShellTreeView1)
+      EnableWindow(ShellTreeView1->Handle(), wParam != 0);
+    return 0;
+  case WM_BUILD_PROGRESS_MAX:
+    SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, static_cast<LPARAM>(wParam));
+    return 0;
+  case WM_BUILD_PROGRESS_STEP:
+    SendMessageW(ProgressBar1, PBM_DELTAPOS, 1, 0);
+    return 0;
+  case WM_BUILD_PROGRESS_RESET:
+    SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
+    return 0;
+  case WM_BUILD_ENDED:
+    BuildEnded();
+    return 0;
+  case WM_PRINT:
+    PrintWindowContents(window_, reinterpret_cast<HDC>(wParam), lParam);
+    return 0;
+  case WM_CLOSE:
+    OnClose();
+    return 0;
+  case WM_DESTROY:
+    if (ShellTreeView1) {
+      ShellTreeView1->Clear(); // the tree control goes now; its items' data must not leak
+      ShellTreeView1.reset();
+    }
+    if (quitOnDestroy_)
+      PostQuitMessage(0);
+    return 0;
+  case WM_NCDESTROY:
+    SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    break;
+  default:
+    break;
+  }
+  return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+} // namespace vornel::win32
