@@ -128,7 +128,7 @@ void TForm1::PlaceControls() {
   font_ = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
-  for (HWND control : {window_, ShellTreeView1->Handle(), Button1, Button2, Button3, ProgressBar1})
+  for (HWND control : {ShellTreeView1->Handle(), Button1, Button2, Button3, ProgressBar1})
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
   RECT frame{0, 0, Scale(305, dpi), Scale(315, dpi)};
