@@ -5,12 +5,11 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
+#include "platform/TempFile.h"
 
 #include <zlib.h>
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <vector>
 
 namespace vornel {
@@ -123,24 +122,11 @@ void ReuseRecord::Save(const std::string& path) const {
   for (const auto& [archive, digest] : entries_)
     text += std::to_string(digest.Size) + " " + std::to_string(digest.Crc32) + " " +
             std::to_string(digest.Adler32) + " " + archive + "\n";
-  // A name of its own, so two builds writing their records at once never share a half-written
-  // file.
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string temporary = CreateUniqueTempFile(folder, BareName(path) + ".");
-  if (temporary.empty())
-    RaiseIoErrorFromErrno(errno);
-  try {
-    {
-      FileStream file(temporary, FileStream::Mode::Create);
-      file.WriteString(text);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0)
-      RaiseIoErrorFromErrno(errno);
-  } catch (...) {
-    DeleteFileAt(temporary);
-    throw;
-  }
+  // A file of its own, so two builds writing their records at once never share a half-written
+  // one; it is removed when anything fails.
+  TempFile temporary(path);
+  temporary.Stream().WriteString(text);
+  temporary.RenameOver(path);
 }
 
 } // namespace vornel

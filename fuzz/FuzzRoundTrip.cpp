@@ -114,9 +114,12 @@ void CheckArchive(TPellum& zip, const std::map<std::string, std::string>& added)
   }
 }
 
-// No temporary file outlives an add, whether it succeeded or not.
+// No temporary file outlives an add, whether it succeeded or not: none in the temporary-files
+// folder (a stream's images), none beside the archive (a file's).
 void CheckNoTempFiles() {
   Check(fs::is_empty(Scratch().Path() / "tmp"));
+  for (const auto& item : fs::directory_iterator(Scratch().Path()))
+    Check(item.path().extension() != ".tmp");
 }
 
 void Operate(TPellum& zip, Input& input, std::map<std::string, std::string>& added, int number) {

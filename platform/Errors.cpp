@@ -82,27 +82,89 @@ int IoErrorCodeFromErrno(int err) {
   }
 }
 
-EInOutError::EInOutError(int code) : std::runtime_error(IoErrorMessage(code)), code_(code) {}
-
-void RaiseIoError(int code) {
-  throw EInOutError(code);
+const char* IoOperationName(IoOperation operation) {
+  switch (operation) {
+  case IoOperation::Open:
+    return "open";
+  case IoOperation::Create:
+    return "create";
+  case IoOperation::Read:
+    return "read";
+  case IoOperation::Write:
+    return "write";
+  case IoOperation::Seek:
+    return "seek";
+  case IoOperation::Resize:
+    return "resize";
+  case IoOperation::Rename:
+    return "rename";
+  case IoOperation::List:
+    return "list";
+  case IoOperation::Inspect:
+    return "inspect";
+  case IoOperation::Unknown:
+    break;
+  }
+  return "unknown";
 }
 
-void RaiseIoErrorFromErrno(int err) {
-  throw EInOutError(IoErrorCodeFromErrno(err));
+EIoError::EIoError(const std::string& message, const std::string& path, IoOperation operation,
+                   int platformCode)
+    : std::runtime_error(message), path_(std::make_shared<const std::string>(path)),
+      operation_(operation), platformCode_(platformCode) {}
+
+namespace {
+
+std::string InOutMessage(int code, const std::string& path, const std::string& note) {
+  std::string message = IoErrorMessage(code);
+  if (!path.empty())
+    message += ": \"" + path + "\"";
+  if (!note.empty())
+    message += ". " + note;
+  return message;
+}
+
+} // namespace
+
+EInOutError::EInOutError(int code, const std::string& path, IoOperation operation, int platformCode,
+                         const std::string& note)
+    : EIoError(InOutMessage(code, path, note), path, operation, platformCode), code_(code),
+      note_(std::make_shared<const std::string>(note)) {}
+
+EInOutError EInOutError::WithPath(const std::string& path) const {
+  return EInOutError(code_, path, Operation(), PlatformCode(), *note_);
+}
+
+EInOutError EInOutError::WithNote(const std::string& note) const {
+  return EInOutError(code_, Path(), Operation(), PlatformCode(),
+                     note_->empty() ? note : *note_ + ". " + note);
+}
+
+void RaiseIoError(int code, const std::string& path, IoOperation operation) {
+  throw EInOutError(code, path, operation);
+}
+
+void RaiseIoErrorFromErrno(int err, const std::string& path, IoOperation operation) {
+  throw EInOutError(IoErrorCodeFromErrno(err), path, operation, err);
 }
 
 EFOpenError::EFOpenError(const std::string& path, int err)
-    : std::runtime_error("Cannot open file \"" + path + "\". " + ErrnoText(err)) {}
+    : EIoError("Cannot open file \"" + path + "\". " + ErrnoText(err), path, IoOperation::Open,
+               err) {}
 
 EFOpenError::EFOpenError(const std::string& path, const std::string& reason)
-    : std::runtime_error("Cannot open file \"" + path + "\". " + reason) {}
+    : EIoError("Cannot open file \"" + path + "\". " + reason, path, IoOperation::Open, 0) {}
 
 EFCreateError::EFCreateError(const std::string& path, int err)
-    : std::runtime_error("Cannot create file \"" + path + "\". " + ErrnoText(err)) {}
+    : EIoError("Cannot create file \"" + path + "\". " + ErrnoText(err), path, IoOperation::Create,
+               err) {}
 
 EFCreateError::EFCreateError(const std::string& path, const std::string& reason)
-    : std::runtime_error("Cannot create file \"" + path + "\". " + reason) {}
+    : EIoError("Cannot create file \"" + path + "\". " + reason, path, IoOperation::Create, 0) {}
+
+bool EFCreateError::AlreadyExists() const noexcept {
+  return PlatformCode() == EEXIST;
+}
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')

@@ -1,20 +1,53 @@
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 namespace vornel {
 
-// The run-time input/output error: a numeric code and the fixed message that belongs to it.
-// Codes follow the classic run-time numbering so that operators see familiar texts
-// ("File not found", "Disk full", ...).
-class EInOutError : public std::runtime_error {
+// What was being done when an input/output operation failed.
+enum class IoOperation { Unknown, Open, Create, Read, Write, Seek, Resize, Rename, List, Inspect };
+const char* IoOperationName(IoOperation operation);
+
+// Every input/output failure: besides its message it carries the path it concerns (empty for
+// a stream that is no file), the operation and the platform's own code (errno here; 0 when the
+// program found the fault itself, such as a file that ends early).
+class EIoError : public std::runtime_error {
 public:
-  explicit EInOutError(int code);
+  const std::string& Path() const noexcept { return *path_; }
+  IoOperation Operation() const noexcept { return operation_; }
+  int PlatformCode() const noexcept { return platformCode_; }
+
+protected:
+  EIoError(const std::string& message, const std::string& path, IoOperation operation,
+           int platformCode);
+
+private:
+  std::shared_ptr<const std::string> path_; // shared, so copying the error cannot throw
+  IoOperation operation_;
+  int platformCode_;
+};
+
+// The run-time input/output error: a numeric code and the fixed message that belongs to it,
+// then the path in quotes when there is one ("Disk full: \"Upload/a.txt.zip\""). Codes follow
+// the classic run-time numbering so that operators see familiar texts ("File not found",
+// "Disk full", ...).
+class EInOutError : public EIoError {
+public:
+  explicit EInOutError(int code, const std::string& path = {},
+                       IoOperation operation = IoOperation::Unknown, int platformCode = 0,
+                       const std::string& note = {});
   int ErrorCode() const noexcept { return code_; }
+
+  // The same failure told about another path (for instance relative to a folder the user
+  // knows), and with a sentence more after the message.
+  EInOutError WithPath(const std::string& path) const;
+  EInOutError WithNote(const std::string& note) const;
 
 private:
   int code_;
+  std::shared_ptr<const std::string> note_;
 };
 
 // Well-known run-time error codes.
@@ -40,12 +73,14 @@ std::string IoErrorMessage(int code);
 // "File access denied"): they become DeviceError.
 int IoErrorCodeFromErrno(int err);
 
-[[noreturn]] void RaiseIoError(int code);
-[[noreturn]] void RaiseIoErrorFromErrno(int err);
+[[noreturn]] void RaiseIoError(int code, const std::string& path = {},
+                               IoOperation operation = IoOperation::Unknown);
+[[noreturn]] void RaiseIoErrorFromErrno(int err, const std::string& path = {},
+                                        IoOperation operation = IoOperation::Unknown);
 
 // Errors of the file stream itself when a file cannot be opened or created; the message names
 // the path and the reason.
-class EFOpenError : public std::runtime_error {
+class EFOpenError : public EIoError {
 public:
   EFOpenError(const std::string& path, int err);
   EFOpenError(const std::string& path, const std::string& reason);
@@ -55,10 +90,12 @@ public:
 // could wait for ever or never end.
 inline constexpr const char* NotARegularFile = "It is not a regular file";
 
-class EFCreateError : public std::runtime_error {
+class EFCreateError : public EIoError {
 public:
   EFCreateError(const std::string& path, int err);
   EFCreateError(const std::string& path, const std::string& reason);
+  // A file or link of that name is there already (an exclusive creation failed).
+  bool AlreadyExists() const noexcept;
 };
 
 // A value that does not convert (for example a DOS date and time that is no calendar date).

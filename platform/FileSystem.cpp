@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,6 +47,11 @@ bool DeleteFileAt(const std::string& path) {
   return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
+void RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    RaiseIoErrorFromErrno(errno, to, IoOperation::Rename);
+}
+
 bool FileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
@@ -62,15 +68,6 @@ std::string TempDirectory() {
   while (dir.size() > 1 && dir.back() == '/')
     dir.pop_back();
   return dir;
-}
-
-std::string CreateUniqueTempFile(const std::string& dir, const std::string& prefix) {
-  std::string pattern = JoinPath(dir, prefix + "XXXXXX");
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0)
-    return {};
-  ::close(fd);
-  return pattern;
 }
 
 std::string JoinPath(const std::string& a, const std::string& b) {

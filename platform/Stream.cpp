@@ -80,7 +80,11 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   case Mode::Create:
     flags |= O_RDWR | O_CREAT | O_TRUNC;
     break;
+  case Mode::CreateNew:
+    flags |= O_RDWR | O_CREAT | O_EXCL;
+    break;
   }
+  const bool creating = mode == Mode::Create || mode == Mode::CreateNew;
   writable_ = mode != Mode::OpenRead;
   // Opened without blocking: opening a named pipe that has no writer would otherwise wait for
   // ever, before the check below could refuse it. Regular files ignore the flag.
@@ -89,7 +93,7 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) {
     const int err = errno;
-    if (mode == Mode::Create)
+    if (creating)
       throw EFCreateError(path, err);
     throw EFOpenError(path, err);
   }
@@ -108,7 +112,7 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
       throw EFOpenError(path, err);
     if (S_ISDIR(info.st_mode))
       throw EFOpenError(path, EISDIR);
-    if (mode == Mode::Create)
+    if (creating)
       throw EFCreateError(path, NotARegularFile);
     throw EFOpenError(path, NotARegularFile);
   }

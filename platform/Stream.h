@@ -49,12 +49,13 @@ public:
 };
 
 // A stream over a file on disk. Files are opened with sharing open to everyone (POSIX never
-// locks), read-only or read-write, or created (replacing an existing file).
+// locks), read-only or read-write, or created (replacing an existing file, or, with CreateNew,
+// only when no file or link of that name exists).
 class FileStream final : public Stream {
 public:
-  enum class Mode { OpenRead, OpenReadWrite, Create };
+  enum class Mode { OpenRead, OpenReadWrite, Create, CreateNew };
 
-  // Raises EFOpenError (OpenRead/OpenReadWrite) or EFCreateError (Create).
+  // Raises EFOpenError (OpenRead/OpenReadWrite) or EFCreateError (Create/CreateNew).
   FileStream(const std::string& path, Mode mode);
   ~FileStream() override;
 

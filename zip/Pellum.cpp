@@ -118,15 +118,13 @@ TPellumEntriesEntry* TPellum::AddFileEntry(const std::string& path) {
   return Entries_->AddFile(path);
 }
 
-std::string TPellum::NewTempFileName() {
-  std::string result = CurrentDirectory();
-  const std::string folder = TempDirectory();
-  if (!folder.empty()) {
-    const std::string unique = CreateUniqueTempFile(folder, "");
-    if (!unique.empty())
-      result = unique;
-  }
-  return result;
+std::unique_ptr<TempFile> TPellum::NewTempFile() {
+  std::string beside = FileName;
+  if (const auto* file = dynamic_cast<const FileStream*>(ArchiveStream.get()))
+    beside = file->Path();
+  if (beside.empty())
+    beside = JoinPath(TempDirectory(), "archive");
+  return std::make_unique<TempFile>(beside);
 }
 
 void TPellum::CompressProgress(std::int64_t consumed) {
@@ -279,7 +277,7 @@ void TPellum::WriteArchiveImage(Stream& target) {
   WriteEndImage(target);
 }
 
-void TPellum::CopyImageOver(Stream& image) {
+void TPellum::CopyImageOver(Stream& image, TempFile* imageFile) {
   Stream& archive = *ArchiveStream;
   const std::int64_t oldSize = archive.Size();
   try {
@@ -292,8 +290,38 @@ void TPellum::CopyImageOver(Stream& image) {
     }
     throw;
   }
-  archive.SetPosition(0);
-  archive.CopyFrom(image, 0);
+  try {
+    archive.SetPosition(0);
+    archive.CopyFrom(image, 0);
+  } catch (...) {
+    KeepImageAndRethrow(image, imageFile);
+  }
+}
+
+void TPellum::KeepImageAndRethrow(Stream& image, TempFile* imageFile) {
+  std::string kept;
+  try {
+    if (imageFile != nullptr) {
+      kept = imageFile->Keep();
+    } else {
+      const std::unique_ptr<TempFile> saved = NewTempFile();
+      saved->Stream().CopyFrom(image, 0);
+      kept = saved->Keep();
+    }
+  } catch (...) {
+    // Nowhere to keep it; the copy-back's failure is still the one to report.
+  }
+  const std::string note =
+      kept.empty()
+          ? "The archive was left incomplete, and no whole copy could be kept"
+          : "The archive was left incomplete; its rebuilt image is kept in \"" + kept + "\"";
+  try {
+    throw;
+  } catch (const EInOutError& error) {
+    throw error.WithNote(note);
+  } catch (const std::exception& error) {
+    throw EPellumError(std::string(error.what()) + ". " + note);
+  }
 }
 
 } // namespace vornel

@@ -7,6 +7,7 @@
 #include "platform/DateTime.h"
 #include "platform/Stream.h"
 #include "platform/StringList.h"
+#include "platform/TempFile.h"
 #include "zip/Records.h"
 
 #include <cstdint>
@@ -170,7 +171,9 @@ public:
   void OpenFromStream(std::unique_ptr<Stream> stream);
   void CloseArchive();
   TPellumEntriesEntry* AddFileEntry(const std::string& path);
-  std::string NewTempFileName();
+  // A temporary file for a rebuilt image, beside the archive (in the temporary-files folder
+  // when the archive is no file), made exclusively and kept open; removed unless kept.
+  std::unique_ptr<TempFile> NewTempFile();
   void CompressProgress(std::int64_t consumed);
 
   void WriteLocalImage(Stream& target);
@@ -239,8 +242,11 @@ private:
   // The stored comment bytes as they are, cut at the end of the stream.
   std::string RawComment();
   // Sets the archive stream's size to the image's (restoring it when that fails) and copies the
-  // image over it.
-  void CopyImageOver(Stream& image);
+  // image over it. When the copy fails part way, the archive is torn and the image is the only
+  // whole copy: it is kept on disk (imageFile, or a temporary file it is saved to) and the error
+  // says where.
+  void CopyImageOver(Stream& image, TempFile* imageFile);
+  [[noreturn]] void KeepImageAndRethrow(Stream& image, TempFile* imageFile);
 
   // Members, in declaration order.
   std::unique_ptr<TPellumEntries> Entries_;

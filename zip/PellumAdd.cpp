@@ -190,42 +190,30 @@ private:
   std::string bytes_;
 };
 
-// The target of a rebuilt image: memory, or a temporary file that is closed and deleted on
-// every way out.
+// The target of a rebuilt image: memory, or a temporary file that is removed on every way out
+// unless it had to be kept.
 class ImageTarget {
 public:
-  static std::unique_ptr<ImageTarget> InMemory(std::size_t room) {
+  static ImageTarget InMemory(std::size_t room) {
+    ImageTarget target;
     auto memory = std::make_unique<MemoryStream>();
     memory->Reserve(room);
-    return std::unique_ptr<ImageTarget>(new ImageTarget(std::move(memory)));
+    target.memory_ = std::move(memory);
+    return target;
   }
-  // The platform has made the file already; it is deleted also when opening it fails.
-  static std::unique_ptr<ImageTarget> InTempFile(const std::string& path) {
-    return std::unique_ptr<ImageTarget>(new ImageTarget(path));
+  static ImageTarget InTempFile(std::unique_ptr<TempFile> file) {
+    ImageTarget target;
+    target.file_ = std::move(file);
+    return target;
   }
-  ImageTarget(const ImageTarget&) = delete;
-  ImageTarget& operator=(const ImageTarget&) = delete;
 
-  Stream& Get() { return *stream_; }
+  Stream& Get() { return file_ ? static_cast<Stream&>(file_->Stream()) : *memory_; }
+  TempFile* File() { return file_.get(); }
 
 private:
-  struct TempFileName {
-    std::string Path;
-    ~TempFileName() {
-      // The name falls back to the current directory when no temporary file could be made;
-      // a folder is never deleted.
-      if (!Path.empty() && !DirectoryExists(Path))
-        DeleteFileAt(Path);
-    }
-  };
-
-  explicit ImageTarget(std::unique_ptr<Stream> stream) : stream_(std::move(stream)) {}
-  explicit ImageTarget(const std::string& path) : temp_{path} {
-    stream_ = std::make_unique<FileStream>(path, FileStream::Mode::Create);
-  }
-
-  TempFileName temp_; // declared first, so the file is deleted after its stream is closed
-  std::unique_ptr<Stream> stream_;
+  ImageTarget() = default;
+  std::unique_ptr<MemoryStream> memory_;
+  std::unique_ptr<TempFile> file_;
 };
 
 // Sets the values that every entry carries beside its central header. FastSave keeps the given
@@ -378,9 +366,9 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
   const std::string& stored = plan.Stored;
   const std::int64_t length = plan.Length;
 
-  std::unique_ptr<ImageTarget> image;
+  std::optional<ImageTarget> image;
   if (zip.UseTempFiles) {
-    image = ImageTarget::InTempFile(zip.NewTempFileName());
+    image = ImageTarget::InTempFile(zip.NewTempFile());
   } else {
     std::int64_t room = 22 + std::int64_t{zip.EndRecord.ZipFileCommentLength};
     for (std::int32_t i = 0; i < Count(); ++i) {
@@ -419,7 +407,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
     zip.RebuildOffsets[index] = records.Central.RelativeOffsetOfLocalHeader;
     zip.WriteCentralImage(target);
     zip.WriteEndImage(target);
-    zip.CopyImageOver(target);
+    zip.CopyImageOver(target, image->File());
   } catch (...) {
     Delete(Count() - 1);
     throw;

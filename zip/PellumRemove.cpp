@@ -9,34 +9,6 @@
 
 namespace vornel {
 
-namespace {
-
-// A temporary image file: its stream is closed and the file deleted on every way out.
-class TempImageFile {
-public:
-  explicit TempImageFile(std::string path) : path_(std::move(path)) {}
-  ~TempImageFile() {
-    stream_.reset();
-    // The name falls back to the current directory when no temporary file could be made;
-    // a folder is never deleted.
-    if (!DirectoryExists(path_))
-      DeleteFileAt(path_);
-  }
-  TempImageFile(const TempImageFile&) = delete;
-  TempImageFile& operator=(const TempImageFile&) = delete;
-
-  Stream& Create() {
-    stream_.emplace(path_, FileStream::Mode::Create);
-    return *stream_;
-  }
-
-private:
-  std::string path_;
-  std::optional<FileStream> stream_;
-};
-
-} // namespace
-
 void TPellumEntries::RemoveEntry(std::int32_t index) {
   TPellum& zip = Archive();
   if (!zip.ArchiveStream)
@@ -64,10 +36,10 @@ void TPellumEntries::RebuildArchive() {
   TPellum& zip = Archive();
   Stream& archive = *zip.ArchiveStream;
   if (zip.UseTempFiles) {
-    TempImageFile temp(zip.NewTempFileName());
-    Stream& image = temp.Create();
+    const std::unique_ptr<TempFile> temp = zip.NewTempFile();
+    Stream& image = temp->Stream();
     zip.WriteArchiveImage(image);
-    zip.CopyImageOver(image);
+    zip.CopyImageOver(image, temp.get());
     ReloadRewritten(archive);
   } else {
     std::int64_t total = 22 + std::int64_t{zip.EndRecord.ZipFileCommentLength};
@@ -81,7 +53,7 @@ void TPellumEntries::RebuildArchive() {
     // it copies, so the reservation is held to that.
     image.Reserve(static_cast<std::size_t>(std::min(total, archive.Size() + 65536)));
     zip.WriteArchiveImage(image);
-    zip.CopyImageOver(image);
+    zip.CopyImageOver(image, nullptr);
     ReloadRewritten(archive);
   }
 }

@@ -4,6 +4,9 @@
 #include "tests/faults/FaultSupport.h"
 
 #include "app/ReuseRecord.h"
+#include "platform/Errors.h"
+#include "tests/support/FaultyStream.h"
+#include "zip/Pellum.h"
 
 #include <zlib.h>
 
@@ -127,6 +130,53 @@ TEST_F(PublishingSafety, ReuseRepacksAForgedArchiveWithTheSourcesCrcAndLength) {
   EXPECT_TRUE(ReadFile(Work("Upload/data/a.bin.zip")) ==
               ReadFile(dir_ / "reference/Upload/data/a.bin.zip"));
   EXPECT_EQ(CheckListed(Work("Upload"), dir_ / "clean"), "");
+}
+
+TEST_F(PublishingSafety, AFailedCopyBackKeepsTheRebuiltImageAndSaysWhereItIs) {
+  WriteFile(Clean("a.txt"), RandomBytes(30000, 1));
+  WriteFile(Clean("b.txt"), RandomBytes(20000, 2));
+  const std::string zip = Work("set.zip");
+  std::string before;
+  {
+    TPellum pellum;
+    pellum.CreateArchiveFile(zip);
+    pellum.OpenArchive(zip);
+    pellum.AddFileEntry(Clean("a.txt"));
+    pellum.CloseArchive();
+    before = ReadFile(zip);
+  }
+  for (const bool tempFiles : {true, false}) {
+    SCOPED_TRACE(tempFiles ? "image in a temporary file" : "image in memory");
+    const auto rebuild = [&](std::unique_ptr<Stream> archive) {
+      TPellum pellum;
+      pellum.SetSaveMethod(TZipSaveMethod::RebuildAll);
+      pellum.SetUseTempFiles(tempFiles);
+      pellum.SetFileName(zip);
+      pellum.OpenFromStream(std::move(archive));
+      pellum.AddFileEntry(Clean("b.txt"));
+      Stream& result = *pellum.GetArchiveStream();
+      result.SetPosition(0);
+      return result.ReadString(static_cast<std::size_t>(result.Size()));
+    };
+    const std::string good = rebuild(std::make_unique<MemoryStream>(before));
+
+    // The archive grows to the image's size, then the copy over it fails half way.
+    auto faulty = std::make_unique<FaultyStream>(before);
+    faulty->FailWritesAfter(good.size() - before.size() + good.size() / 2);
+    std::string message;
+    try {
+      rebuild(std::move(faulty));
+    } catch (const EInOutError& error) {
+      message = error.what();
+    }
+    const std::string start =
+        "Disk full. The archive was left incomplete; its rebuilt image is kept in \"";
+    ASSERT_EQ(message.rfind(start, 0), 0u) << message;
+    const std::string kept = message.substr(start.size(), message.size() - start.size() - 1);
+    EXPECT_EQ(fs::path(kept).parent_path(), fs::path(Work()));
+    EXPECT_TRUE(ReadFile(kept) == good);
+    fs::remove(kept);
+  }
 }
 
 } // namespace

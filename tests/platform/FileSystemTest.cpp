@@ -1,7 +1,10 @@
 #include "platform/FileSystem.h"
+#include "platform/Errors.h"
+#include "platform/TempFile.h"
 #include "tests/support/TestSupport.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace vornel {
@@ -50,16 +53,31 @@ TEST(TempFileTest, TempDirectoryFollowsTmpdirWithoutTrailingSlash) {
     ::setenv("TMPDIR", keep.c_str(), 1);
 }
 
-TEST(TempFileTest, UniqueFilesAreCreatedEmptyWithThePrefix) {
+TEST(TempFileTest, MadeBesideItsTargetExclusivelyAndGoneUnlessRenamedOrKept) {
+  namespace fs = std::filesystem;
   TempDir dir;
-  const std::string first = CreateUniqueTempFile(dir.Str(), "zip");
-  const std::string second = CreateUniqueTempFile(dir.Str(), "zip");
-  ASSERT_FALSE(first.empty());
-  EXPECT_NE(first, second);
-  EXPECT_EQ(BareName(first).substr(0, 3), "zip");
-  EXPECT_TRUE(FileExists(first));
-  EXPECT_EQ(test::ReadFile(first), "");
-  EXPECT_EQ(CreateUniqueTempFile(dir / "missing", "zip"), "");
+  const std::string target = dir / "a.zip";
+  std::string dropped;
+  std::string kept;
+  {
+    TempFile renamed(target);
+    TempFile left(target);
+    TempFile keptFile(target);
+    dropped = left.Path();
+    EXPECT_NE(renamed.Path(), dropped);
+    EXPECT_EQ(dropped.rfind(target + ".", 0), 0u);
+    renamed.Stream().WriteString("abc");
+    renamed.RenameOver(target);
+    kept = keptFile.Keep();
+  }
+  EXPECT_EQ(test::ReadFile(target), "abc");
+  EXPECT_FALSE(fs::exists(dropped));
+  EXPECT_TRUE(fs::exists(kept));
+  // Exclusive creation: a taken name, even a dangling link's, is refused and not followed.
+  fs::create_symlink(dir / "elsewhere", dir / "link");
+  EXPECT_THROW(FileStream(dir / "link", FileStream::Mode::CreateNew), EFCreateError);
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+  EXPECT_THROW(TempFile(dir / "missing/a.zip"), EFCreateError);
 }
 
 TEST(PathTest, JoinAndBareName) {
