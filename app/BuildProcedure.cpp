@@ -9,11 +9,13 @@
 #include "app/ReuseRecord.h"
 #include "app/Settings.h"
 #include "app/TreeWalk.h"
+#include "app/UploadScan.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "zip/Pellum.h"
 
 #include <optional>
+#include <set>
 #include <unistd.h>
 #include <vector>
 
@@ -65,12 +67,16 @@ public:
     if (packer_.SelfFound != 1)
       return Refuse(packer_.CustomName + " not found in \"clean\" directory");
     if (StopRequested())
-      return BuildOutcome::Stopped;
+      return Stop();
+    const UploadContents before = ScanUpload(uploadDir);
+    RemoveLeftoverTemporaries(uploadDir, before);
+    ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
     record_ = ReuseRecord::Load(recordPath_);
     ManifestWriter manifest(JoinPath(uploadDir, ManifestFileName));
     manifest.Start();
+    manifestStarted_ = true;
     bool whole = false;
     try {
       PackSelfFile(root, uploadDir, manifest);
@@ -89,7 +95,8 @@ public:
     SaveRecord(whole);
     view_.ResetProgress();
     if (!whole)
-      return BuildOutcome::Stopped;
+      return Stop();
+    ReportStale(uploadDir, tree, before);
     ShowCounts();
     view_.ShowMessage("Done." + std::to_string(packer_.FileCount) + " files packed.");
     return BuildOutcome::Done;
@@ -99,6 +106,49 @@ private:
   BuildOutcome Refuse(const std::string& message) {
     view_.ShowMessage(message);
     return BuildOutcome::Refused;
+  }
+
+  BuildOutcome Stop() {
+    StopReport report;
+    const auto count = [&report](const FileOutcome& outcome) {
+      if (outcome.Done)
+        ++report.Finished;
+    };
+    count(selfOutcome_);
+    for (const FileOutcome& outcome : outcomes_)
+      count(outcome);
+    report.ManifestStarted = manifestStarted_;
+    report.Listed = (selfListed_ ? 1 : 0) + (packer_.FileNumber - 1);
+    view_.ShowStopped(report);
+    return BuildOutcome::Stopped;
+  }
+
+  void ShowPlan(const std::string& root, const CleanTree& tree) {
+    std::uint64_t bytes = 0;
+    if (const auto self = FindFile(JoinPath(root, packer_.CustomName)))
+      bytes = self->Size;
+    for (const std::uint64_t size : tree.FileSizes)
+      bytes += size;
+    view_.ShowPlan(static_cast<std::int32_t>(tree.Files.size()) + 1, bytes);
+  }
+
+  // Archives and folders of Upload/ that this whole build did not produce.
+  void ReportStale(const std::string& uploadDir, const CleanTree& tree,
+                   const UploadContents& before) {
+    std::set<std::string> archives{RecordKey(selfTask_)};
+    for (const PackTask& task : tasks_)
+      archives.insert(RecordKey(task));
+    const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
+    const StaleSet stale = FindStale(before, archives, folders);
+    if (stale.Empty())
+      return;
+    StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),
+                       static_cast<std::int32_t>(stale.Folders.size()), false};
+    if (options_.Prune) {
+      const PruneCount pruned = PruneStale(uploadDir, stale);
+      report = {pruned.Archives, pruned.Folders, true};
+    }
+    view_.ShowStale(report);
   }
 
   bool StopRequested() const {
@@ -140,9 +190,13 @@ private:
   void PackSelfFile(const std::string& root, const std::string& uploadDir,
                     ManifestWriter& manifest) {
     const std::string& name = packer_.CustomName;
-    selfTask_ = PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, 0};
+    const auto found = FindFile(JoinPath(root, name));
+    selfTask_ = PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
+                         found ? found->Size : 0};
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
     manifest.AppendSelf(name, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
+    selfListed_ = true;
+    ShowArchive(selfTask_, selfOutcome_);
     view_.StepProgress(name);
   }
 
@@ -157,6 +211,7 @@ private:
       ++run_.packer_.FileNumber;
     }
     void Finished(std::size_t index) override {
+      run_.ShowArchive(run_.tasks_[index], run_.outcomes_[index]);
       run_.view_.StepProgress(run_.tasks_[index].RelativePath);
     }
 
@@ -199,6 +254,11 @@ private:
     next.Save(recordPath_);
   }
 
+  void ShowArchive(const PackTask& task, const FileOutcome& outcome) {
+    view_.ShowArchive(
+        {task.RelativePath, task.Size, outcome.File.Crc, outcome.File.ArchiveSize, outcome.Reused});
+  }
+
   void ShowCounts() {
     std::int32_t reused = 0;
     std::int32_t packed = 0;
@@ -222,6 +282,8 @@ private:
   FileOutcome selfOutcome_;
   std::vector<PackTask> tasks_;
   std::vector<FileOutcome> outcomes_;
+  bool manifestStarted_ = false;
+  bool selfListed_ = false;
 };
 
 } // namespace

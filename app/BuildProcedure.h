@@ -10,6 +10,29 @@
 
 namespace vornel {
 
+// One archive of a build, finished (packed or kept).
+struct ArchiveReport {
+  std::string RelativePath; // the file's path, "/"-separated
+  std::uint64_t FileBytes = 0;
+  std::uint32_t Crc = 0;
+  std::int32_t ArchiveSize = 0;
+  bool Reused = false;
+};
+
+// A build that stopped early, as it left Upload/.
+struct StopReport {
+  std::int32_t Finished = 0;    // whole archives written or kept, the self file's included
+  std::int32_t Listed = 0;      // how many of them updates.lst lists
+  bool ManifestStarted = false; // false: updates.lst was not touched
+};
+
+// Archives and folders in Upload/ that a whole build did not produce.
+struct StaleReport {
+  std::int32_t Archives = 0;
+  std::int32_t Folders = 0;
+  bool Pruned = false; // removed (--prune); Archives and Folders then count what went
+};
+
 // What a front end shows while a build runs. Calls arrive on the thread that runs the build.
 class BuildView {
 public:
@@ -28,6 +51,18 @@ public:
     (void)reused;
     (void)packed;
   }
+  // Once the build goes ahead: the archives it will write (the self file's included) and the
+  // bytes of their files, for progress by bytes.
+  virtual void ShowPlan(std::int32_t archives, std::uint64_t bytes) {
+    (void)archives;
+    (void)bytes;
+  }
+  // Each finished archive, just before its progress step.
+  virtual void ShowArchive(const ArchiveReport& report) { (void)report; }
+  // Instead of the final message when a build was stopped.
+  virtual void ShowStopped(const StopReport& report) { (void)report; }
+  // After a whole build, when Upload/ holds archives or folders it did not produce.
+  virtual void ShowStale(const StaleReport& report) { (void)report; }
 };
 
 enum class BuildOutcome { Done, Refused, Stopped };
@@ -39,6 +74,9 @@ struct BuildOptions {
   // Keep archives in Upload/ that provably hold the current file instead of packing them again
   // (app/ReuseCheck.h says what proves it). Every build records what it wrote for this.
   bool Reuse = false;
+  // After a whole build, remove the archives (and then empty folders) in Upload/ that it did not
+  // produce: files deleted from the clean tree since an earlier build.
+  bool Prune = false;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
 };

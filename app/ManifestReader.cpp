@@ -130,6 +130,8 @@ public:
       if (ParseFileLine(static_cast<std::int32_t>(i + 1), fileLines + 1))
         ++fileLines;
     }
+    result_.Fcount = fcount;
+    result_.FileLines = fileLines;
     if (fcount && *fcount < fileLines)
       Problem(7, "fcount=" + std::to_string(*fcount) + " is less than the " +
                      std::to_string(fileLines) + " F lines");

@@ -4,6 +4,7 @@
 // layout the packer writes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct ManifestProblem {
 struct ParsedManifest {
   std::vector<ListedArchive> Archives; // the self file first, then the F lines in order
   std::vector<ManifestProblem> Problems;
+  std::optional<std::int32_t> Fcount; // the "fcount=" value, when it could be read
+  std::int32_t FileLines = 0;         // lines read as F lines
 };
 
 ParsedManifest ParseManifest(const std::string& text);

@@ -1,5 +1,6 @@
 #include "app/PackFile.h"
 
+#include "app/UploadScan.h"
 #include "crc/Crc32.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -25,8 +26,8 @@ std::uint64_t SourceSize(const std::string& sourcePath) {
   return found->Size;
 }
 
-std::int32_t ArchiveSize(const std::string& zipPath) {
-  const auto found = FindFile(zipPath);
+std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipPath) {
+  const auto found = FindFile(writtenPath);
   if (!found || (found->Attributes & attr::Directory) != 0)
     throw std::runtime_error("Archive \"" + zipPath + "\" is missing after it was written");
   if (found->Size > LargestListable)
@@ -59,15 +60,19 @@ PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std
                        const std::string& relativePath) {
   const std::uint64_t size = SourceSize(sourcePath);
   PackedFile packed{relativePath, FileCrc32(sourcePath), 0};
+  // Written under a name of its own and renamed over the final name only when whole and closed,
+  // so a crash, a kill or a power cut leaves the earlier archive or the new one, never a part.
+  const std::string temporary = TemporaryArchivePath(zipPath);
   try {
     std::uint32_t entryCrc = 0;
     std::uint64_t entrySize = 0;
-    AddToNewArchive(pellum, sourcePath, zipPath, entryCrc, entrySize);
+    AddToNewArchive(pellum, sourcePath, temporary, entryCrc, entrySize);
     // The checksum and the archive come from two reads of the file; a write in between would
     // list a CRC that the archive's content does not have.
     if (entryCrc != packed.Crc || entrySize != size)
       throw EFileChanged("\"" + sourcePath + "\" changed while it was packed");
-    packed.ArchiveSize = ArchiveSize(zipPath);
+    packed.ArchiveSize = ArchiveSize(temporary, zipPath);
+    RenameFile(temporary, zipPath);
     return packed;
   } catch (...) {
     try {
@@ -75,7 +80,7 @@ PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std
     } catch (...) {
       // The first error is the one to report.
     }
-    DeleteFileAt(zipPath);
+    DeleteFileAt(temporary);
     throw;
   }
 }

@@ -24,9 +24,10 @@ public:
 };
 
 // Packs sourcePath into a new archive at zipPath (replacing any file there) through pellum, whose
-// stored values must be set (ConfigurePellum1). The result holds a whole archive whose one entry
-// has exactly the checksummed content; on any failure the archive is deleted and the error
-// passes on, so a failed file is never listed.
+// stored values must be set (ConfigurePellum1). The archive is written under a temporary name and
+// renamed into place when whole, so zipPath only ever holds a whole archive; its one entry has
+// exactly the checksummed content. On any failure the temporary archive is deleted, whatever was
+// at zipPath stays, and the error passes on, so a failed file is never listed.
 PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
                        const std::string& relativePath);
 

@@ -3,9 +3,13 @@
 #include "app/ArchiveCheck.h"
 #include "app/BuildPaths.h"
 #include "app/ManifestReader.h"
+#include "app/TreeCompare.h"
+#include "app/UploadScan.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
+
+#include <set>
 
 namespace vornel {
 
@@ -26,23 +30,67 @@ std::string ReadManifest(const std::string& path, VerifyResult& result) {
   return file.ReadString(static_cast<std::size_t>(file.Size()));
 }
 
+void AddManifestProblem(VerifyResult& result, std::int32_t line, const std::string& text) {
+  std::string where = ManifestFileName;
+  if (line > 0)
+    where += " line " + std::to_string(line);
+  result.Problems.push_back(where + ": " + text);
+  ++result.ManifestProblems;
+}
+
+// fcount counts every file of the tree but one; a build lists them all except the files named
+// like the self file in subfolders. More counted than listed means a build that stopped, unless
+// the clean tree shows those namesakes.
+void CheckFcount(const ParsedManifest& parsed, std::int32_t namesakes, VerifyResult& result) {
+  if (!parsed.Fcount || *parsed.Fcount <= parsed.FileLines)
+    return;
+  const std::int32_t missing = *parsed.Fcount - parsed.FileLines;
+  if (namesakes >= 0 && missing == namesakes)
+    return;
+  std::string text = "fcount=" + std::to_string(*parsed.Fcount) + " but " +
+                     Plural(parsed.FileLines, "F line") + " follow";
+  text += namesakes < 0 ? ": the build that wrote this set stopped before the end (files named "
+                          "like the self file in subfolders also count; --against tells)"
+                        : ": the build that wrote this set stopped before the end";
+  AddManifestProblem(result, 7, text);
+}
+
+void FindUnlisted(const std::string& uploadDir, const ParsedManifest& parsed,
+                  VerifyResult& result) {
+  std::set<std::string> listed;
+  for (const ListedArchive& archive : parsed.Archives)
+    listed.insert(archive.RelativePath + ".zip");
+  for (const std::string& archive : ScanUpload(uploadDir).Archives) {
+    if (listed.count(archive) == 0)
+      result.Unlisted.push_back(archive);
+  }
+}
+
 } // namespace
 
 std::string VerifyResult::Summary() const {
   std::string text = "verified " + Plural(ArchivesListed, "archive") + ": ";
-  if (AllGood())
-    return text + "all good";
-  text += Plural(static_cast<std::int32_t>(Problems.size()), "problem") + " in ";
-  if (ArchivesWithProblems > 0)
-    text += Plural(ArchivesWithProblems, "archive");
-  if (ArchivesWithProblems > 0 && ManifestProblems > 0)
-    text += " and ";
-  if (ManifestProblems > 0)
-    text += ManifestFileName;
+  if (Problems.empty())
+    text += "all good";
+  else {
+    text += Plural(static_cast<std::int32_t>(Problems.size()), "problem") + " in ";
+    std::vector<std::string> places;
+    if (ArchivesWithProblems > 0)
+      places.push_back(Plural(ArchivesWithProblems, "archive"));
+    if (ManifestProblems > 0)
+      places.push_back(ManifestFileName);
+    if (TreeProblems > 0)
+      places.push_back(Plural(TreeProblems, "file") + " of the clean folder");
+    for (std::size_t i = 0; i < places.size(); ++i)
+      text += (i == 0 ? "" : " and ") + places[i];
+  }
+  if (!Unlisted.empty())
+    text += "; " + Plural(static_cast<std::int32_t>(Unlisted.size()), "archive") + " not listed";
   return text;
 }
 
-VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress& progress) {
+VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress& progress,
+                             const VerifyOptions& options) {
   VerifyResult result;
   const std::string manifestPath = JoinPath(uploadDir, ManifestFileName);
   const std::string text = ReadManifest(manifestPath, result);
@@ -50,13 +98,19 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
     return result;
 
   const ParsedManifest parsed = ParseManifest(text);
-  for (const ManifestProblem& problem : parsed.Problems) {
-    std::string where = ManifestFileName;
-    if (problem.Line > 0)
-      where += " line " + std::to_string(problem.Line);
-    result.Problems.push_back(where + ": " + problem.Text);
+  for (const ManifestProblem& problem : parsed.Problems)
+    AddManifestProblem(result, problem.Line, problem.Text);
+
+  std::int32_t namesakes = -1; // unknown without the tree
+  if (!options.Against.empty()) {
+    const TreeComparison comparison =
+        CompareWithTree(parsed, options.Against, uploadDir, options.CustomName);
+    namesakes = comparison.Namesakes;
+    for (const std::string& problem : comparison.Problems)
+      result.Problems.push_back(problem);
+    result.TreeProblems = static_cast<std::int32_t>(comparison.Problems.size());
   }
-  result.ManifestProblems = static_cast<std::int32_t>(parsed.Problems.size());
+  CheckFcount(parsed, namesakes, result);
 
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
   if (progress.SetMax)
@@ -72,6 +126,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
     if (progress.Step)
       progress.Step(archive);
   }
+  FindUnlisted(uploadDir, parsed, result);
   return result;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // Checks a whole upload set (updates.lst and every archive it lists) as the client updater would
-// use it. Core code shared by the front ends.
+// use it, and optionally against the clean tree it was built from. Core code shared by the front
+// ends.
 
 #include <cstdint>
 #include <functional>
@@ -15,19 +16,34 @@ struct VerifyProgress {
   std::function<void(const std::string& archive)> Step; // after each archive
 };
 
+struct VerifyOptions {
+  // The clean folder to compare the manifest with; empty: no comparison.
+  std::string Against;
+  // The self file's name as the settings give it, for the comparison: files of that name in
+  // subfolders are counted but never listed.
+  std::string CustomName;
+};
+
 struct VerifyResult {
   std::int32_t ArchivesListed = 0;
   std::int32_t ArchivesWithProblems = 0;
   std::int32_t ManifestProblems = 0;
+  std::int32_t TreeProblems = 0; // files of the clean folder that the set does not match
   // One line per problem, each naming its file ("updates.lst line 3: ...",
-  // "data/config.ini.zip: ...").
+  // "data/config.ini.zip: ...", "data/config.ini: changed since the build").
   std::vector<std::string> Problems;
+  // Archives in the folder that no line lists: stale, or finished by a build that stopped. A
+  // finding of their own that fails verification only when asked to (strict).
+  std::vector<std::string> Unlisted;
 
-  bool AllGood() const { return Problems.empty(); }
+  bool AllGood(bool strict = false) const {
+    return Problems.empty() && (!strict || Unlisted.empty());
+  }
   // "verified 12 archives: all good", or how many problems were found and where.
   std::string Summary() const;
 };
 
-VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress& progress = {});
+VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress& progress = {},
+                             const VerifyOptions& options = {});
 
 } // namespace vornel

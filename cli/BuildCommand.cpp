@@ -1,9 +1,11 @@
 #include "cli/Commands.h"
+#include "cli/JsonLine.h"
 #include "cli/ProgressBar.h"
 
 #include "app/BuildProcedure.h"
 #include "app/PackEngine.h"
 #include "app/Settings.h"
+#include "app/UploadScan.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
@@ -22,38 +24,98 @@ namespace {
 struct BuildArguments {
   std::string CleanDir;
   bool Quiet = false;
-  int Jobs = DefaultJobs();
+  std::string Jobs;
   bool Reuse = false;
+  bool Prune = false;
+  bool Json = false;
+};
+
+// Events for build pipelines: one JSON object per line on standard output.
+class EventStream {
+public:
+  explicit EventStream(bool enabled) : enabled_(enabled) {}
+  bool Enabled() const { return enabled_; }
+  void Emit(const JsonLine& line) {
+    if (enabled_)
+      std::cout << line.Text() << '\n' << std::flush;
+  }
+
+private:
+  bool enabled_;
 };
 
 // The terminal's stand-in for the window: the progress bar on stderr, the message kept for the
 // end (a terminal has no folder tree to disable).
 class TerminalBuildView final : public BuildView {
 public:
-  explicit TerminalBuildView(ProgressBar& bar) : bar_(bar) {}
+  TerminalBuildView(ProgressBar& bar, EventStream& events) : bar_(bar), events_(events) {}
   void SetTreeEnabled(bool) override {}
   void SetProgressMax(std::int32_t maximum) override { bar_.SetMax(maximum); }
-  void StepProgress(const std::string& relativePath) override { bar_.Step(relativePath); }
+  void StepProgress(const std::string& relativePath) override {
+    bar_.Step(relativePath, lastBytes_);
+    lastBytes_ = 0;
+  }
   void ResetProgress() override { bar_.Clear(); }
   void ShowMessage(const std::string& text) override { message_ = text; }
   void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
     counts_ = "reused " + std::to_string(reused) + " archives, packed " + std::to_string(packed);
+    reused_ = reused;
+    packed_ = packed;
   }
+  void ShowPlan(std::int32_t archives, std::uint64_t bytes) override {
+    bar_.SetBytes(bytes);
+    events_.Emit(JsonLine().Add("event", "start").Add("archives", archives).Add("bytes", bytes));
+  }
+  void ShowArchive(const ArchiveReport& report) override {
+    lastBytes_ = report.FileBytes;
+    ++finished_;
+    events_.Emit(JsonLine()
+                     .Add("event", "archive")
+                     .Add("path", report.RelativePath)
+                     .Add("crc", report.Crc)
+                     .Add("size", report.ArchiveSize)
+                     .Add("bytes", report.FileBytes)
+                     .Add("reused", report.Reused));
+  }
+  void ShowStopped(const StopReport& report) override { stop_ = report; }
+  void ShowStale(const StaleReport& report) override {
+    const std::string what = DescribeStale(report.Archives, report.Folders);
+    stale_ = report.Pruned ? "removed " + what + " from Upload/ that this build did not produce"
+                           : "Upload/ holds " + what +
+                                 " that this build did not produce (files deleted from the clean "
+                                 "folder); --prune removes them";
+  }
+
   const std::string& Message() const { return message_; }
   const std::string& Counts() const { return counts_; }
+  const std::string& Stale() const { return stale_; }
+  const StopReport& Stop() const { return stop_; }
+  std::int32_t Finished() const { return finished_; }
+  std::int32_t Reused() const { return reused_; }
+  std::int32_t Packed() const { return packed_; }
 
 private:
   ProgressBar& bar_;
+  EventStream& events_;
+  std::uint64_t lastBytes_ = 0;
   std::string message_;
   std::string counts_;
+  std::string stale_;
+  StopReport stop_;
+  std::int32_t finished_ = 0;
+  std::int32_t reused_ = 0;
+  std::int32_t packed_ = 0;
 };
 
-// Ctrl-C or a termination request lets the archive in flight finish, so every archive that
+// Ctrl-C or a termination request lets the archives in flight finish, so every archive that
 // updates.lst lists is whole; a second Ctrl-C ends the process at once.
 std::atomic<bool> stopRequested{false};
+std::atomic<int> stopSignal{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void RequestStop(int) {
+extern "C" void RequestStop(int signal) {
+  stopSignal.store(signal);
   stopRequested.store(true);
 }
 
@@ -79,40 +141,104 @@ private:
   struct sigaction oldTerm_ {};
 };
 
+// Shells report a process ended by signal N as 128 + N; a build stopped by one says the same.
+int StoppedExitCode() {
+  const int signal = stopSignal.load();
+  return signal > 0 ? 128 + signal : ExitError;
+}
+
+std::string StopMessage(const StopReport& stop, const std::string& cleanDir) {
+  const auto archives = [](std::int32_t n) {
+    return std::to_string(n) + (n == 1 ? " archive" : " archives");
+  };
+  std::string text = "Build stopped: " + archives(stop.Finished) + " finished";
+  if (!stop.ManifestStarted)
+    return text + "; updates.lst was not touched";
+  text += ", updates.lst lists " + std::to_string(stop.Listed) + " of them and is incomplete. ";
+  const bool plain = cleanDir.find_first_of(" \t\"'$&;|<>()*?`\\") == std::string::npos;
+  return text + "Run 'vornel build --reuse " + (plain ? cleanDir : "\"" + cleanDir + "\"") +
+         "' to finish: it keeps the finished archives.";
+}
+
+// "--jobs" as a whole number in range, or a one-line message.
+bool ParseJobs(const std::string& text, int& jobs) {
+  if (text.empty()) {
+    jobs = DefaultJobs();
+    return true;
+  }
+  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  jobs = std::stoi(text);
+  return jobs >= 1 && jobs <= MaxJobs;
+}
+
+int Finish(EventStream& events, const std::string& outcome, int code, const JsonLine& extra) {
+  JsonLine line = extra;
+  events.Emit(line.Add("outcome", outcome).Add("exit", code));
+  return code;
+}
+
 int RunBuild(const BuildArguments& arguments) {
-  ProgressBar bar(arguments.Quiet);
-  TerminalBuildView view(bar);
+  int jobs = 1;
+  if (!ParseJobs(arguments.Jobs, jobs)) {
+    std::cerr << "vornel build: --jobs takes a whole number from 1 to " << MaxJobs << ", not \""
+              << arguments.Jobs << "\"" << std::endl;
+    return ExitError;
+  }
+  EventStream events(arguments.Json);
+  ProgressBar bar(arguments.Quiet || arguments.Json);
+  TerminalBuildView view(bar, events);
   BuildOutcome outcome;
   try {
     const std::string workDir = CurrentDirectory();
     Packer packer(Packer::ReadCustomName(SettingsPathIn(workDir)));
     BuildOptions options;
-    options.Jobs = arguments.Jobs;
+    options.Jobs = jobs;
     options.Reuse = arguments.Reuse;
+    options.Prune = arguments.Prune;
     options.StopRequested = &stopRequested;
     StopSignals signals;
     outcome = packer.Build(arguments.CleanDir, workDir, view, options);
   } catch (const std::exception& error) {
     bar.Clear();
-    std::cerr << ErrorBoxText(error.what()) << std::endl;
-    return ExitError;
+    const std::string message = ErrorBoxText(error.what());
+    std::cerr << message << std::endl;
+    return Finish(
+        events, "error", ExitError,
+        JsonLine().Add("event", "end").Add("message", message).Add("archives", view.Finished()));
   }
   bar.Clear();
+  JsonLine end;
+  end.Add("event", "end").Add("archives", view.Finished());
   switch (outcome) {
-  case BuildOutcome::Done:
+  case BuildOutcome::Done: {
+    if (!view.Stale().empty()) {
+      std::cerr << view.Stale() << std::endl;
+      events.Emit(JsonLine().Add("event", "warning").Add("message", view.Stale()));
+    }
     // The final message stays the one line it always was; the counts go beside it.
     if (arguments.Reuse && !view.Counts().empty())
       std::cerr << view.Counts() << std::endl;
+    if (events.Enabled())
+      return Finish(events, "done", ExitOk,
+                    end.Add("listed", view.Finished())
+                        .Add("reused", view.Reused())
+                        .Add("packed", view.Packed())
+                        .Add("message", view.Message()));
     std::cout << view.Message() << std::endl;
     return std::cout ? ExitOk : ExitError;
+  }
   case BuildOutcome::Refused:
     std::cerr << view.Message() << std::endl;
-    return ExitRefused;
+    events.Emit(JsonLine().Add("event", "problem").Add("message", view.Message()));
+    return Finish(events, "refused", ExitRefused, end.Add("message", view.Message()));
   case BuildOutcome::Stopped:
     break;
   }
-  std::cerr << "Build stopped; updates.lst lists the archives finished so far" << std::endl;
-  return ExitError;
+  const std::string message = StopMessage(view.Stop(), arguments.CleanDir);
+  std::cerr << message << std::endl;
+  return Finish(events, "stopped", StoppedExitCode(),
+                end.Add("listed", view.Stop().Listed).Add("message", message));
 }
 
 } // namespace
@@ -125,19 +251,23 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
       ->required();
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
   verb->add_option("-j,--jobs", arguments->Jobs,
-                   "Files packed at once (default: the hardware threads; at most " +
-                       std::to_string(MaxJobs) + ")")
-      ->check(CLI::PositiveNumber);
+                   "Files packed at once, 1 to " + std::to_string(MaxJobs) +
+                       " (default: the hardware threads)");
   verb->add_flag("--reuse", arguments->Reuse,
                  "Keep an archive of an earlier build when its entry unpacks to exactly the "
                  "file's bytes (compared as both are read) and its records and bytes are those "
                  "packing it now writes; print how many were kept and packed");
+  verb->add_flag("--prune", arguments->Prune,
+                 "After a whole build, remove the archives in Upload/ that it did not produce "
+                 "(and folders left empty)");
+  verb->add_flag("--json", arguments->Json,
+                 "Write one JSON object per line to standard output for each event");
   verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost) and writes\n"
                "Upload/ in the current folder.\n"
                "Example:\n"
                "  vornel build /srv/client-clean\n"
                "Exit codes: 0 built, 1 refused (no self file, no usable clean folder),\n"
-               "2 error (the message names the cause).");
+               "2 error (the message names the cause), 130 stopped by Ctrl-C.");
   verb->callback([arguments, &exitCode] { exitCode = RunBuild(*arguments); });
 }
 

@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include "platform/FileSystem.h"
+
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -11,6 +13,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer("Examples:\n"
              "  vornel build /srv/clean-client\n"
+             "  vornel -C /srv/release build --reuse --prune /srv/clean-client\n"
              "  vornel verify Upload\n"
              "  vornel list Upload/bin/game.exe.zip\n"
              "  vornel add --relative pack.zip data/readme.txt\n"
@@ -19,6 +22,15 @@ int main(int argc, char** argv) {
              "Run \"vornel VERB --help\" for the options of a verb.\n"
              "Exit codes: 0 done, 1 refused (not an archive, missing file or name), "
              "2 any other error.");
+
+  // As make, git and tar do: settings.ini and Upload/ are then found in DIR. Given before the
+  // verb; each one is taken from the folder the one before it entered.
+  app.add_option("-C", "Run in DIR as if started there")
+      ->type_name("DIR")
+      ->each([](const std::string& dir) {
+        if (!vornel::ChangeDirectory(dir))
+          throw CLI::ValidationError("cannot enter the folder \"" + dir + "\"");
+      });
 
   int exitCode = vornel::cli::ExitOk;
   vornel::cli::RegisterListCommand(app, exitCode);

@@ -1,6 +1,8 @@
 #include "cli/ProgressBar.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -37,7 +39,51 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
+// "1.5 MiB", "730 KiB", "12 B".
+std::string ShortBytes(std::uint64_t bytes) {
+  static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(units)) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+  return text;
+}
+
+std::string ShortDuration(double seconds) {
+  const auto whole = static_cast<long long>(seconds + 0.5);
+  char text[32];
+  if (whole >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+  return text;
+}
+
+std::string Fit(std::string line, std::size_t width) {
+  // One column spare, so that the cursor never wraps to the next line.
+  const std::size_t room = width > 1 ? width - 1 : 1;
+  if (line.size() > room)
+    line = line.substr(0, room);
+  return line;
+}
+
 } // namespace
+
+std::string ProgressLine(std::int32_t position, std::int32_t maximum, const ByteProgress& bytes,
+                         const std::string& label, std::size_t width) {
+  std::string line = ProgressLine(position, maximum, "", std::string::npos);
+  line += ", " + ShortBytes(bytes.Done) + " of " + ShortBytes(bytes.Total);
+  if (bytes.SecondsLeft >= 0)
+    line += ", " + ShortDuration(bytes.SecondsLeft) + " left";
+  if (!label.empty())
+    line += " " + Printable(label);
+  return Fit(line, width);
+}
 
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std::string& label,
                          std::size_t width) {
@@ -52,11 +98,7 @@ std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std:
                      std::to_string(position) + "/" + std::to_string(shownMax);
   if (!label.empty())
     line += " " + Printable(label);
-  // One column spare, so that the cursor never wraps to the next line.
-  const std::size_t room = width > 1 ? width - 1 : 1;
-  if (line.size() > room)
-    line = line.substr(0, room);
-  return line;
+  return Fit(line, width);
 }
 
 ProgressBar::ProgressBar(bool quiet) : enabled_(!quiet && ::isatty(STDERR_FILENO) == 1) {}
@@ -70,8 +112,14 @@ void ProgressBar::SetMax(std::int32_t maximum) {
   Draw();
 }
 
-void ProgressBar::Step(const std::string& label) {
+void ProgressBar::SetBytes(std::uint64_t total) {
+  bytesTotal_ = total;
+  started_ = std::chrono::steady_clock::now();
+}
+
+void ProgressBar::Step(const std::string& label, std::uint64_t bytes) {
   ++position_;
+  bytesDone_ += bytes;
   label_ = label;
   Draw();
 }
@@ -86,7 +134,19 @@ void ProgressBar::Clear() {
 void ProgressBar::Draw() {
   if (!enabled_)
     return;
-  WriteToTerminal("\r" + ProgressLine(position_, maximum_, label_, TerminalWidth()) + "\033[K");
+  std::string line;
+  if (bytesTotal_ == 0) {
+    line = ProgressLine(position_, maximum_, label_, TerminalWidth());
+  } else {
+    ByteProgress bytes{bytesDone_, bytesTotal_, -1};
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
+    // A second of history at least, or the first small file promises a minute for a day's work.
+    if (bytesDone_ > 0 && elapsed.count() >= 1 && bytesDone_ <= bytesTotal_)
+      bytes.SecondsLeft = elapsed.count() * static_cast<double>(bytesTotal_ - bytesDone_) /
+                          static_cast<double>(bytesDone_);
+    line = ProgressLine(position_, maximum_, bytes, label_, TerminalWidth());
+  }
+  WriteToTerminal("\r" + line + "\033[K");
   drawn_ = true;
 }
 

@@ -3,6 +3,7 @@
 // A one-line progress bar on standard error for the long verbs (build, verify). It draws only
 // when standard error is a terminal, so logs and pipes stay clean.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -18,8 +19,10 @@ public:
 
   bool Enabled() const { return enabled_; }
   void SetMax(std::int32_t maximum);
-  // One step done; label names the item just finished.
-  void Step(const std::string& label);
+  // The bytes behind all steps; from then on the bar shows bytes done and the time left.
+  void SetBytes(std::uint64_t total);
+  // One step done; label names the item just finished, bytes is what it covered.
+  void Step(const std::string& label, std::uint64_t bytes = 0);
   // Removes the bar from the terminal (before a message is printed).
   void Clear();
 
@@ -31,10 +34,25 @@ private:
   std::int32_t maximum_ = 0;
   std::int32_t position_ = 0;
   std::string label_;
+  std::uint64_t bytesTotal_ = 0;
+  std::uint64_t bytesDone_ = 0;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 
 // The text of one bar line, fitted to width columns (for tests and Draw).
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std::string& label,
                          std::size_t width);
+
+// Bytes done and in all, and the estimate of the time left (negative: not known yet).
+struct ByteProgress {
+  std::uint64_t Done = 0;
+  std::uint64_t Total = 0;
+  double SecondsLeft = -1;
+};
+
+// The same with the bytes and the time left after the count: the largest files go first, so
+// the count alone would promise an early end.
+std::string ProgressLine(std::int32_t position, std::int32_t maximum, const ByteProgress& bytes,
+                         const std::string& label, std::size_t width);
 
 } // namespace vornel::cli

@@ -1,8 +1,11 @@
 #include "cli/Commands.h"
 #include "cli/ProgressBar.h"
 
+#include "app/BuildProcedure.h"
+#include "app/Settings.h"
 #include "app/Verify.h"
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 
 #include <CLI/CLI.hpp>
 
@@ -17,6 +20,8 @@ namespace {
 struct VerifyArguments {
   std::string UploadDir = "Upload";
   bool Quiet = false;
+  std::string Against;
+  bool Strict = false;
 };
 
 int RunVerify(const VerifyArguments& arguments) {
@@ -26,7 +31,11 @@ int RunVerify(const VerifyArguments& arguments) {
     VerifyProgress progress;
     progress.SetMax = [&bar](std::int32_t archives) { bar.SetMax(archives); };
     progress.Step = [&bar](const std::string& archive) { bar.Step(archive); };
-    result = VerifyUploadSet(arguments.UploadDir, progress);
+    VerifyOptions options;
+    options.Against = arguments.Against;
+    if (!options.Against.empty())
+      options.CustomName = Packer::ReadCustomName(SettingsPathIn(CurrentDirectory()));
+    result = VerifyUploadSet(arguments.UploadDir, progress, options);
   } catch (const std::exception& error) {
     bar.Clear();
     std::cerr << ErrorBoxText(error.what()) << std::endl;
@@ -36,11 +45,13 @@ int RunVerify(const VerifyArguments& arguments) {
   std::string report;
   for (const std::string& problem : result.Problems)
     report += problem + '\n';
+  for (const std::string& archive : result.Unlisted)
+    report += archive + ": no line of updates.lst lists it (stale, or left by a stopped build)\n";
   report += result.Summary() + '\n';
   std::cout << report << std::flush;
   if (!std::cout)
     return ExitError;
-  return result.AllGood() ? ExitOk : ExitRefused;
+  return result.AllGood(arguments.Strict) ? ExitOk : ExitRefused;
 }
 
 } // namespace
@@ -51,9 +62,15 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
       "verify", "Check updates.lst and every archive it lists, as the client updater would");
   verb->add_option("UPLOAD_DIR", arguments->UploadDir, "The upload folder (default ./Upload)");
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
+  verb->add_option("--against", arguments->Against,
+                   "Also compare the manifest with this clean folder: files changed, gone or "
+                   "new since the build");
+  verb->add_flag("--strict", arguments->Strict,
+                 "Fail when the folder holds archives that no line lists");
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
                "  vornel verify Upload\n"
+               "  vornel verify --against /srv/client-clean --strict\n"
                "Exit codes: 0 all good, 1 problems found, 2 error.");
   verb->callback([arguments, &exitCode] { exitCode = RunVerify(*arguments); });
 }

@@ -14,6 +14,10 @@ bool DeleteFileAt(const std::string& path);
 // Renames from over to, replacing a file (or a link, not what it points to) of that name.
 // Raises the input/output error naming to when it fails.
 void RenameFile(const std::string& from, const std::string& to);
+// Removes a folder only when it is empty; false otherwise.
+bool RemoveEmptyDirectory(const std::string& path);
+// Makes path the current folder; false when it cannot be entered.
+bool ChangeDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <sstream>
 #include <unistd.h>
 
 namespace vornel::test {
@@ -61,8 +62,16 @@ protected:
     }
     EXPECT_EQ(CheckListed(Upload(), Clean(), GetParam() == 1), "");
     if (HaveVornel()) {
+      // Every listed archive is whole; the one finding is the manifest cut short (with several
+      // jobs, also archives finished but not listed).
       const CliRun verify = RunVornel(Work(), "verify");
-      EXPECT_EQ(verify.Status, 0) << verify.Out << verify.Err;
+      std::istringstream lines(verify.Out);
+      for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.rfind("updates.lst line 7: fcount=", 0) == 0 ||
+                    line.find(": no line of updates.lst lists it") != std::string::npos ||
+                    line.rfind("verified ", 0) == 0)
+            << line;
+      }
     }
   }
 

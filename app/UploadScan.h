@@ -1,0 +1,59 @@
+#pragma once
+
+// What lies in Upload/ apart from what a build produces: archives of files deleted from the clean
+// tree since an earlier build (stale), their folders, and temporary archives that a build killed
+// part way through left behind.
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+// The name an archive is written under until it is whole: in the archive's own folder, so the
+// final rename never crosses file systems, and unique per process and per archive, so builds and
+// workers never share one.
+std::string TemporaryArchivePath(const std::string& zipPath);
+
+// The id of the process that wrote a temporary archive of this bare name; 0 when the name is not
+// one of a build's temporaries.
+std::uint32_t TemporaryArchiveOwner(const std::string& name);
+
+struct UploadContents {
+  std::vector<std::string> Archives;    // relative paths ("/"-separated) of files ending ".zip"
+  std::vector<std::string> Folders;     // relative paths, each after its contents
+  std::vector<std::string> Temporaries; // relative paths of builds' temporary archives
+};
+
+// Lists the upload folder (nothing when it does not exist). Links to folders are not followed.
+UploadContents ScanUpload(const std::string& uploadDir);
+
+// Deletes temporary archives whose build has ended (its process is gone); a build still running
+// keeps its own. Returns how many were removed.
+std::int32_t RemoveLeftoverTemporaries(const std::string& uploadDir,
+                                       const UploadContents& contents);
+
+struct StaleSet {
+  std::vector<std::string> Archives; // relative paths with ".zip"
+  std::vector<std::string> Folders;  // relative paths, each after its contents
+  bool Empty() const { return Archives.empty() && Folders.empty(); }
+};
+
+// The archives and folders in contents that the given sets do not hold.
+StaleSet FindStale(const UploadContents& contents, const std::set<std::string>& archives,
+                   const std::set<std::string>& folders);
+
+struct PruneCount {
+  std::int32_t Archives = 0;
+  std::int32_t Folders = 0;
+};
+
+// Deletes the stale archives (regular files ending ".zip" only), then every stale folder that is
+// empty by then. Nothing outside uploadDir and nothing else is touched.
+PruneCount PruneStale(const std::string& uploadDir, const StaleSet& stale);
+
+// "2 archives and 1 folder" for messages.
+std::string DescribeStale(std::int32_t archives, std::int32_t folders);
+
+} // namespace vornel
