@@ -1,0 +1,186 @@
+// What an operator does between patches: verify a set against the tree, clear out stale archives,
+// feed a pipeline with JSON events, and the command line's small conveniences.
+
+#include "tests/faults/FaultSupport.h"
+
+#include <filesystem>
+#include <functional>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class OperatorDay : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!HaveVornel())
+      GTEST_SKIP() << "vornel was not built";
+    fs::create_directories(Work());
+    fs::copy(VORNEL_SAMPLE_TREE, Clean(), fs::copy_options::recursive);
+  }
+  std::string Clean(const std::string& relative = "") const { return dir_ / ("clean/" + relative); }
+  std::string Work() const { return dir_ / "work"; }
+  std::string Upload(const std::string& relative = "") const {
+    return dir_ / ("work/Upload/" + relative);
+  }
+  CliRun Vornel(const std::string& arguments) const { return RunVornel(Work(), arguments); }
+  CliRun Build(const std::string& options = "") const {
+    return Vornel("build " + options + " " + ShellQuote(Clean()));
+  }
+  void Edit(const std::string& path, const std::string& from, const std::string& to) const {
+    std::string text = ReadFile(path);
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    WriteFile(path, text.replace(at, from.size(), to));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(OperatorDay, VerifyFindsStoppedEditedAndStaleSets) {
+  struct Case {
+    const char* What;
+    std::function<void()> Change;
+    std::string Options;
+    int Status;
+    std::string Finding;
+  };
+  const std::string manifest = Upload("updates.lst");
+  const std::vector<Case> cases = {
+      {"sound", [] {}, "--strict --against ../clean", 0, "verified 5 archives: all good\n"},
+      {"stopped",
+       [&] { Edit(manifest, ReadFile(manifest).substr(ReadFile(manifest).find("F3=")), ""); }, "",
+       1,
+       "updates.lst line 7: fcount=4 but 2 F lines follow: the build that wrote this set "
+       "stopped before the end"},
+      {"fcount edited", [&] { Edit(manifest, "fcount=4", "fcount=9"); }, "--against ../clean", 1,
+       "fcount=9 but 4 F lines follow"},
+      {"numbering", [&] { Edit(manifest, "F2=", "F7="); }, "", 1, "F2 was expected here, not F7"},
+      {"stale", [&] { WriteFile(Upload("old/gone.dll.zip"), ReadFile(Upload("readme.txt.zip"))); },
+       "", 0, "old/gone.dll.zip: no line of updates.lst lists it"},
+      {"stale, strict",
+       [&] { WriteFile(Upload("old/gone.dll.zip"), ReadFile(Upload("readme.txt.zip"))); },
+       "--strict", 1, "all good; 1 archive not listed"},
+      {"edited", [&] { WriteFile(Clean("readme.txt"), "patched"); }, "--against ../clean", 1,
+       "readme.txt: changed since the build\n"},
+      {"deleted", [&] { fs::remove(Clean("data/config.ini")); }, "--against ../clean", 1,
+       "data/config.ini: listed, but no longer in the clean folder\n"},
+      {"new", [&] { WriteFile(Clean("data/new.txt"), "new"); }, "--against ../clean", 1,
+       "data/new.txt: in the clean folder, but not listed\n"},
+      // A file named like the self file in a subfolder is counted, never listed: only the tree
+      // tells that from a stopped build.
+      {"namesake, tree known",
+       [&] {
+         WriteFile(Clean("data/Teskor.exe"), "twin");
+         ASSERT_EQ(Build().Status, 0);
+       },
+       "--against ../clean", 0, "all good"},
+      {"namesake, tree unknown",
+       [&] {
+         WriteFile(Clean("data/Teskor.exe"), "twin");
+         ASSERT_EQ(Build().Status, 0);
+       },
+       "", 1, "fcount=5 but 4 F lines follow"},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.What);
+    fs::remove_all(Upload());
+    fs::remove_all(Clean());
+    fs::copy(VORNEL_SAMPLE_TREE, Clean(), fs::copy_options::recursive);
+    ASSERT_EQ(Build().Status, 0);
+    test.Change();
+    const CliRun run = Vornel("verify " + test.Options);
+    EXPECT_EQ(run.Status, test.Status) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find(test.Finding), std::string::npos) << run.Out << run.Err;
+  }
+}
+
+TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
+  ASSERT_EQ(Build().Status, 0);
+  const std::string archive = ReadFile(Upload("readme.txt.zip"));
+  WriteFile(Upload("old/gone.dll.zip"), archive);
+  WriteFile(Upload("old/deep/gone.map.zip"), archive);
+  WriteFile(Upload("old/notes.txt"), "the operator's own file");
+  WriteFile(Upload("data/old.ini.zip.bak"), "not an archive's name");
+  fs::create_directories(Upload("empty"));
+  WriteFile(dir_ / "outside/kept.zip", archive);
+  fs::create_symlink(dir_ / "outside/kept.zip", Upload("link.zip"));
+  fs::create_directory_symlink(dir_ / "outside", Upload("elsewhere"));
+
+  // A refused build prunes nothing, and a plain build only tells.
+  WriteFile(Work() + "/settings.ini", "[main]\nCustomName=Nope.exe\n");
+  EXPECT_EQ(Build("--prune").Status, 1);
+  fs::remove(Work() + "/settings.ini");
+  const std::set<std::string> planted = FilesBelow(Upload());
+  CliRun run = Build();
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "Upload/ holds 3 archives and 3 folders that this build did not produce "
+                     "(files deleted from the clean folder); --prune removes them\n");
+  EXPECT_EQ(FilesBelow(Upload()), planted);
+
+  run = Build("--prune");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Err, "removed 3 archives and 2 folders from Upload/ that this build did not "
+                     "produce\n");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(Upload("link.zip"))));
+  EXPECT_FALSE(fs::exists(Upload("old/deep")));
+  EXPECT_FALSE(fs::exists(Upload("empty")));
+  EXPECT_EQ(ReadFile(Upload("old/notes.txt")), "the operator's own file");
+  EXPECT_TRUE(fs::exists(Upload("data/old.ini.zip.bak")));
+  EXPECT_EQ(ReadFile(dir_ / "outside/kept.zip"), archive);
+  EXPECT_TRUE(fs::is_symlink(Upload("elsewhere")));
+  EXPECT_EQ(Vornel("verify --strict").Status, 0);
+}
+
+TEST_F(OperatorDay, JsonEventsParseAndMatchTheManifest) {
+  if (!HaveProgram("python3"))
+    GTEST_SKIP() << "python3 is missing";
+  WriteFile(Clean("data/a \"quoted\" name.txt"), "quoted");
+  const CliRun run = Build("--json --jobs 2");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  WriteFile(dir_ / "events", run.Out);
+  const std::string script = R"(import json, sys
+events = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]
+listed = {}
+for line in open(sys.argv[2], 'rb').read().decode('utf-8').split('\r\n'):
+    if line.startswith('IAM=') or (line.startswith('F') and '=' in line):
+        path, crc, size = line.split('=', 1)[1].split('|')[:3]
+        listed[path.replace('\\', '/')] = (int(crc), int(size))
+start, end = events[0], events[-1]
+archives = [e for e in events if e['event'] == 'archive']
+assert start['event'] == 'start' and start['archives'] == len(listed), start
+assert start['bytes'] == sum(e['bytes'] for e in archives), start
+assert {e['path']: (e['crc'], e['size']) for e in archives} == listed, archives
+assert end == dict(end, event='end', outcome='done', exit=0, archives=len(listed),
+                   listed=len(listed)), end
+assert len(events) == len(listed) + 2, events
+)";
+  std::string problems;
+  EXPECT_EQ(RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(dir_ / "events") +
+                           " " + ShellQuote(Upload("updates.lst")) + " 2>&1",
+                       &problems),
+            0)
+      << problems << run.Out;
+}
+
+TEST_F(OperatorDay, CommandLineConveniences) {
+  for (const std::string jobs : {"0", "65", "two", "-1"}) {
+    const CliRun run = Build("--jobs " + jobs);
+    EXPECT_EQ(run.Status, 2) << jobs;
+    EXPECT_EQ(run.Err,
+              "vornel build: --jobs takes a whole number from 1 to 64, not \"" + jobs + "\"\n");
+  }
+  EXPECT_EQ(Build("--jobs 64").Status, 0);
+  // -C: settings and Upload/ are those of the folder named, relative paths taken from there.
+  WriteFile(dir_ / "other/settings.ini", "[main]\nServer=10.1.2.3\n");
+  const CliRun run = RunVornel(dir_.Str(), "-C other build ../clean");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(ReadFile(dir_ / "other/Upload/updates.lst").find("Server=10.1.2.3\r\n"),
+            std::string::npos);
+  EXPECT_EQ(RunVornel(dir_.Str(), "-C other verify").Status, 0);
+  EXPECT_EQ(RunVornel(dir_.Str(), "-C nowhere verify").Status, 2);
+}
+
+} // namespace
+} // namespace vornel::test
