@@ -89,6 +89,7 @@ int RunAdd(const AddOptions& options) {
     pellum.CreateArchiveFile(options.Archive);
   try {
     OpenExistingArchive(pellum, options.Archive);
+    RequireChangeable(pellum, options.Archive);
     ApplySaveOptions(pellum, options.Save);
     pellum.SetStoreRelativePath(options.Relative);
     pellum.SetStoreFolders(options.Folders);
@@ -138,7 +139,8 @@ void RegisterAddCommand(CLI::App& app, int& exitCode) {
                "Examples:\n"
                "  vornel add pack.zip game.exe readme.txt\n"
                "  vornel add --relative --folders --level fast pack.zip data/maps/town.map\n"
-               "  vornel add --rebuild --temp-files pack.zip game.exe");
+               "  vornel add --rebuild --temp-files pack.zip game.exe\n" +
+               std::string(ChangeExitCodes));
   verb->callback([options, &exitCode] { exitCode = RunGuarded([&] { return RunAdd(*options); }); });
 }
 

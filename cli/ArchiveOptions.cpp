@@ -14,6 +14,9 @@ int RunGuarded(const std::function<int()>& body) {
   } catch (const RefusalError& e) {
     std::cerr << e.what() << '\n';
     return ExitRefused;
+  } catch (const EPellumRefused& e) {
+    std::cerr << e.what() << '\n';
+    return ExitRefused;
   } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return ExitError;
@@ -32,6 +35,12 @@ void OpenExistingArchive(TPellum& pellum, const std::string& path) {
   }
   if (!pellum.GetIsZipFile())
     throw RefusalError(path + ": not a zip archive");
+}
+
+void RequireChangeable(const TPellum& pellum, const std::string& path) {
+  if (!pellum.ChangeRefusal().empty())
+    throw RefusalError(path + ": " + pellum.ChangeRefusal() +
+                       ": changes are not supported; the archive is left as it is");
 }
 
 void AddSaveOptions(CLI::App& verb, SaveOptions& options) {

@@ -22,12 +22,23 @@ public:
 };
 
 // Runs a verb's body and returns its exit code. An exception's message goes to stderr; a
-// RefusalError gives ExitRefused, every other exception ExitError.
+// RefusalError or the component's EPellumRefused (nothing was written) gives ExitRefused, every
+// other exception ExitError.
 int RunGuarded(const std::function<int()>& body);
 
 // Opens an existing archive. A missing file is refused with the component's own message, a
 // file that is not a zip archive with "PATH: not a zip archive"; other failures pass on.
 void OpenExistingArchive(TPellum& pellum, const std::string& path);
+
+// Refuses, naming the archive and the reason, a change to an archive the component cannot
+// describe (see TPellum::ChangeRefusal).
+void RequireChangeable(const TPellum& pellum, const std::string& path);
+
+// The exit codes of the verbs that change an archive, for their help.
+inline constexpr const char* ChangeExitCodes =
+    "Exit codes: 0 done; 1 refused, nothing written (a missing file or name, the 65,536th\n"
+    "entry, a source of 2 GiB, a zip64 archive, a directory that does not end where its end\n"
+    "record begins); 2 an error while reading or writing.";
 
 // How remove and add write the archive back.
 struct SaveOptions {

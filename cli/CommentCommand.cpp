@@ -47,6 +47,7 @@ int RunComment(const CommentOptions& options, bool writing) {
     std::cout << text << std::flush;
     return std::cout ? ExitOk : ExitError;
   }
+  RequireChangeable(pellum, options.Archive);
   const TStringList wanted = options.Clear ? TStringList{} : options.Lines;
   CheckComment(wanted);
   pellum.SetComment(wanted);
@@ -69,7 +70,8 @@ void RegisterCommentCommand(CLI::App& app, int& exitCode) {
   verb->footer("Examples:\n"
                "  vornel comment pack.zip\n"
                "  vornel comment pack.zip --set \"Release 0.801\" \"Built on the CI\"\n"
-               "  vornel comment pack.zip --clear");
+               "  vornel comment pack.zip --clear\n" +
+               std::string(ChangeExitCodes));
   verb->callback([options, set, &exitCode] {
     const bool writing = options->Clear || set->count() > 0;
     exitCode = RunGuarded([&] { return RunComment(*options, writing); });

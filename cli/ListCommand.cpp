@@ -60,6 +60,9 @@ int ListArchive(const std::string& path) {
   for (std::int32_t i = 0; i < pellum.Entries().Count(); ++i)
     listing += FormatEntry(pellum.Entries()[i]) + '\n';
   std::cout << listing << std::flush;
+  if (!pellum.ChangeRefusal().empty())
+    std::cerr << path << ": " << pellum.ChangeRefusal()
+              << ": this listing may be incomplete or show wrong sizes\n";
   return std::cout ? ExitOk : ExitError;
 }
 
@@ -70,7 +73,9 @@ void RegisterListCommand(CLI::App& app, int& exitCode) {
   CLI::App* verb = app.add_subcommand(
       "list", "List the entries: name, size, packed size, CRC-32, method, modification time");
   verb->add_option("ARCHIVE", *archive, "The zip archive to list")->required();
-  verb->footer("One line per entry, fields separated by a tab.\n"
+  verb->footer("One line per entry, fields separated by a tab. An archive that the other verbs\n"
+               "refuse to change (a zip64 archive, a directory that does not end where its end\n"
+               "record begins) is listed as far as its records go, with the reason on stderr.\n"
                "Example:\n"
                "  vornel list Upload/bin/game.exe.zip");
   verb->callback(

@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
              "  vornel comment pack.zip --set \"Release 0.801\"\n"
              "  vornel remove pack.zip data/readme.txt\n"
              "Run \"vornel VERB --help\" for the options of a verb.\n"
-             "Exit codes: 0 done, 1 refused (not an archive, missing file or name), "
-             "2 any other error.");
+             "Exit codes: 0 done; 1 refused: the change cannot be made and nothing was written\n"
+             "(not an archive, a missing file or name, the 65,536th entry, a source of 2 GiB, a\n"
+             "zip64 archive or one whose directory does not end at its end record); 2 an error\n"
+             "while reading or writing (the message names the cause).");
 
   // As make, git and tar do: settings.ini and Upload/ are then found in DIR. Given before the
   // verb; each one is taken from the folder the one before it entered.

@@ -30,6 +30,7 @@ std::int32_t IndexOfStoredName(TPellumEntries& entries, const std::string& store
 int RunRemove(const RemoveOptions& options) {
   TPellum pellum;
   OpenExistingArchive(pellum, options.Archive);
+  RequireChangeable(pellum, options.Archive);
   ApplySaveOptions(pellum, options.Save);
   TPellumEntries& entries = pellum.Entries();
 
@@ -73,7 +74,8 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode) {
   verb->footer("If any NAME is not in the archive, nothing is removed.\n"
                "Examples:\n"
                "  vornel remove pack.zip readme.txt\n"
-               "  vornel remove --rebuild --temp-files pack.zip data/old.bin data/older.bin");
+               "  vornel remove --rebuild --temp-files pack.zip data/old.bin data/older.bin\n" +
+               std::string(ChangeExitCodes));
   verb->callback(
       [options, &exitCode] { exitCode = RunGuarded([&] { return RunRemove(*options); }); });
 }

@@ -103,6 +103,7 @@ void TPellum::OpenFromStream(std::unique_ptr<Stream> stream) {
 
 void TPellum::ReleaseArchive() {
   Entries_->Clear();
+  Refusal.clear();
   ArchiveStream.reset();
   IsZipFile = false;
   NamesDirty = true;
@@ -172,8 +173,9 @@ void TPellum::SetComment(const TStringList& value) {
   CommentLines.clear();
   if (!IsZipFile)
     return;
+  RefuseUndescribable();
   if (text.size() > 0xFFFF)
-    throw EPellumError("The archive comment is too long");
+    throw EPellumRefused("The archive comment is too long");
   CommentLines = lines;
   EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(text.size());
   const std::int64_t directory = EndRecord.OffsetOfStartOfCentralDirectory;

@@ -52,6 +52,12 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+// A change that cannot be made, raised before anything was written: the archive is unchanged.
+class EPellumRefused : public EPellumError {
+public:
+  using EPellumError::EPellumError;
+};
+
 // The zlib level for a compression type (ctNormal -1, ctMaximum 9, ctFast/ctSuperFast 1,
 // ctNone 0, anything else -1).
 int ZlibLevel(TZipCompressionType type);
@@ -71,11 +77,15 @@ public:
   TDateTime Timestamp = 0;
   TZipCompressionType Compression = TZipCompressionType::ctNormal;
 
-  // Bytes the entry occupies in the local part (plus 16 for a data descriptor). The name and
+  // Bytes the entry occupies in the local part (with its data descriptor). The name and
   // extra field lengths are the local header's once it has been read (other tools write local
   // extra fields of their own length), else the central header's.
   std::int64_t LocalSpan() const;
   std::int64_t CentralSpan() const;
+
+  // Bytes of the data descriptor behind the data of an entry with bit 3, as measured when the
+  // archive was loaded; -1 until then (16 is counted).
+  std::int32_t DescriptorLength = -1;
 
 private:
   TPellumEntries* owner_;
@@ -127,6 +137,8 @@ public:
                             bool headersOnly);
   void ReadLocalHeaders(Stream& stream);
   bool ScanLocalHeaders(Stream& stream);
+  // Measures the data descriptor of every entry with bit 3 (see DescriptorLength).
+  void MeasureDescriptors(Stream& stream);
 
   // Removing.
   void RemoveEntry(std::int32_t index);
@@ -146,13 +158,16 @@ public:
 private:
   friend class TPellumEntriesEntry;
   void ReadLocalRecord(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly,
-                       const TCentralDirectoryFile* central);
+                       const TPellumEntriesEntry* entry);
   void RebuildArchive();
   void ReloadRewritten(Stream& archive);
   void RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size);
   void RecoverAfterFailedRemoval();
+  // Sets the archive's change refusal for a directory read from its end record.
+  void CheckDescribable(Stream& stream);
 
   TPellum* archive_;
+  std::int64_t directoryEnd_ = 0; // where reading the central headers ended
   std::vector<std::unique_ptr<TPellumEntriesEntry>> items_;
 };
 
@@ -232,6 +247,11 @@ public:
   Stream* GetArchiveStream() const { return ArchiveStream.get(); }
   std::int32_t GetCurrentDataSize() const { return CurrentDataSize; }
   bool GetSuppressChangeEvents() const { return SuppressChangeEvents; }
+  // Why the open archive cannot be changed soundly (a zip64 archive, a directory that does not
+  // end where its end record begins); empty when it can. Every change raises EPellumRefused
+  // with this reason before writing anything.
+  const std::string& ChangeRefusal() const { return Refusal; }
+  void RefuseUndescribable() const;
   void SetSuppressChangeEvents(bool value) { SuppressChangeEvents = value; }
 
 private:
@@ -274,6 +294,7 @@ private:
   bool ReadOnly = false;
   bool ApplyAtributes = true;
   std::unique_ptr<Stream> ArchiveStream;
+  std::string Refusal;
 };
 
 } // namespace vornel

@@ -44,8 +44,8 @@ std::string SafeZipName(const std::string& given, const std::string& path) {
     if (end == std::string::npos)
       end = name.size();
     if (name.compare(start, end - start, "..") == 0)
-      throw EPellumError("The entry name " + Quoted(given) +
-                         " climbs out of the archive's folder (\"..\")");
+      throw EPellumRefused("The entry name " + Quoted(given) +
+                           " climbs out of the archive's folder (\"..\")");
     start = end + 1;
   }
   return name;
@@ -62,9 +62,9 @@ std::string StoredEntryName(const std::string& given, bool storeRelativePath) {
   }
   name = SafeZipName(given, name);
   if (name.empty())
-    throw EPellumError("The entry name for " + Quoted(given) + " is empty");
+    throw EPellumRefused("The entry name for " + Quoted(given) + " is empty");
   if (name.size() > MaxNameLength)
-    throw EPellumError("The entry name for " + Quoted(given) + " is longer than 65535 bytes");
+    throw EPellumRefused("The entry name for " + Quoted(given) + " is longer than 65535 bytes");
   return name;
 }
 
@@ -75,7 +75,7 @@ std::int64_t DataLength(Stream& data) {
 
 void CheckDataLength(const std::string& given, std::int64_t length) {
   if (length > MaxArchiveSize)
-    throw EPellumError(Quoted(given) + " is too large for a zip archive (2 GiB or more)");
+    throw EPellumRefused(Quoted(given) + " is too large for a zip archive (2 GiB or more)");
 }
 
 // What either save method settles before it writes: the archive stream, the name as stored,
@@ -91,18 +91,19 @@ struct AddPlan {
 AddPlan PlanAdd(const TPellumEntries& entries, Stream* archiveStream, bool storeRelativePath,
                 const std::string& given, Stream& data) {
   Stream& archive = OpenArchiveStream(archiveStream);
+  entries.Archive().RefuseUndescribable();
   AddPlan plan{archive, StoredEntryName(given, storeRelativePath), DataLength(data), -1};
   plan.Replaced = entries.IndexOfName(plan.Stored);
   CheckDataLength(given, plan.Length);
   if (entries.Count() + (plan.Replaced >= 0 ? 0 : 1) > MaxEntries)
-    throw EPellumError("The archive already holds 65535 entries; " + Quoted(given) +
-                       " cannot be added");
+    throw EPellumRefused("The archive already holds 65535 entries; " + Quoted(given) +
+                         " cannot be added");
   const auto name = static_cast<std::int64_t>(plan.Stored.size());
   const auto deflated = static_cast<std::int64_t>(compressBound(static_cast<uLong>(plan.Length)));
   const std::int64_t projected = archive.Size() + std::int64_t{TLocalFile::FixedSize} + name +
                                  deflated + std::int64_t{TCentralDirectoryFile::FixedSize} + name;
   if (projected > MaxArchiveSize)
-    throw EPellumError("Adding " + Quoted(given) + " would make the archive 2 GiB or larger");
+    throw EPellumRefused("Adding " + Quoted(given) + " would make the archive 2 GiB or larger");
   return plan;
 }
 
@@ -263,6 +264,8 @@ TPellumEntriesEntry* TPellumEntries::AddEntry(const std::string& entryName,
                                               TDateTime time) {
   TPellum& zip = Archive();
   // What cannot be stored is refused before folder entries are written for it.
+  if (zip.ArchiveStream)
+    zip.RefuseUndescribable();
   StoredEntryName(entryName, zip.StoreRelativePath);
   CheckDataLength(entryName, DataLength(data));
   if (zip.StoreFolders && zip.StoreRelativePath)
@@ -308,8 +311,8 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
                  std::int64_t{item->CentralHeader.RelativeOffsetOfLocalHeader} + item->LocalSpan());
   // Records that claim to reach past the end would have the new one written far behind it.
   if (localOffset > archive.Size())
-    throw EPellumError("The archive's records reach past its end; " + Quoted(entryName) +
-                       " cannot be added");
+    throw EPellumRefused("The archive's records reach past its end; " + Quoted(entryName) +
+                         " cannot be added");
 
   NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);

@@ -40,7 +40,7 @@ std::int64_t TPellumEntriesEntry::LocalSpan() const {
                  : std::int64_t{CentralHeader.FilenameLength} + CentralHeader.ExtraFieldLength;
   std::int64_t span = std::int64_t{TLocalFile::FixedSize} + variable + CentralHeader.CompressedSize;
   if (CentralHeader.GeneralPurposeBitFlag & 0x0008)
-    span += 16;
+    span += DescriptorLength >= 0 ? DescriptorLength : 16;
   return span;
 }
 

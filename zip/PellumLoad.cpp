@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vornel {
 
@@ -48,10 +49,13 @@ LocalRead ReadLocalParts(Stream& stream, std::int64_t offset, std::int64_t size,
 void TPellumEntries::LoadDirectory(Stream& stream) {
   Recognised = false;
   Clear();
+  Archive().Refusal.clear();
   if (LocateEndRecord(stream)) {
     if (ReadCentralDirectory(stream)) {
       Recognised = true;
       ReadLocalHeaders(stream);
+      MeasureDescriptors(stream);
+      CheckDescribable(stream);
     }
   } else if (ScanLocalHeaders(stream)) {
     Recognised = Count() > 0;
@@ -120,6 +124,7 @@ bool TPellumEntries::ReadCentralDirectory(Stream& stream) {
             size - position)
       return false;
     stream.SetPosition(position);
+    directoryEnd_ = position;
     for (std::uint32_t i = 0; i < total; ++i) {
       unsigned char fixed[TCentralDirectoryFile::FixedSize];
       stream.ReadBuffer(fixed, sizeof fixed);
@@ -138,6 +143,7 @@ bool TPellumEntries::ReadCentralDirectory(Stream& stream) {
       if (header.FileCommentLength != 0)
         header.FileComment = stream.ReadString(header.FileCommentLength);
       position += variable;
+      directoryEnd_ = position;
       DeriveEntryValues(entry, header);
       entry.CentralHeader = std::move(header);
       if (zip.OnZipOpen)
@@ -151,7 +157,8 @@ bool TPellumEntries::ReadCentralDirectory(Stream& stream) {
 }
 
 void TPellumEntries::ReadLocalRecord(Stream& stream, std::int64_t offset, TLocalFile& record,
-                                     bool headersOnly, const TCentralDirectoryFile* central) {
+                                     bool headersOnly, const TPellumEntriesEntry* entry) {
+  const TCentralDirectoryFile* central = entry ? &entry->CentralHeader : nullptr;
   const std::int64_t size = stream.Size();
   const LocalRead state = ReadLocalParts(stream, offset, size, record);
   if (state == LocalRead::Missing)
@@ -171,7 +178,10 @@ void TPellumEntries::ReadLocalRecord(Stream& stream, std::int64_t offset, TLocal
   if (headersOnly)
     return;
   // The descriptor travels with the data so that a rewritten entry stays what it was.
-  const std::int64_t length = std::int64_t{record.CompressedSize} + (descriptor ? 16 : 0);
+  std::int64_t descriptorLength = 0;
+  if (descriptor)
+    descriptorLength = entry && entry->DescriptorLength >= 0 ? entry->DescriptorLength : 16;
+  const std::int64_t length = std::int64_t{record.CompressedSize} + descriptorLength;
   if (length > size - stream.Position())
     RaiseIoError(io_error::ReadBeyondEnd);
   if (length > 0)
@@ -180,20 +190,20 @@ void TPellumEntries::ReadLocalRecord(Stream& stream, std::int64_t offset, TLocal
 
 void TPellumEntries::ReadLocalHeader(Stream& stream, std::int64_t offset, TLocalFile& record,
                                      bool headersOnly) {
-  const TCentralDirectoryFile* central = nullptr;
+  const TPellumEntriesEntry* entry = nullptr;
   for (const auto& item : items_) {
     if (item->CentralHeader.RelativeOffsetOfLocalHeader == offset) {
-      central = &item->CentralHeader;
+      entry = item.get();
       break;
     }
   }
-  ReadLocalRecord(stream, offset, record, headersOnly, central);
+  ReadLocalRecord(stream, offset, record, headersOnly, entry);
 }
 
 void TPellumEntries::ReadEntryLocalHeader(Stream& stream, const TPellumEntriesEntry& entry,
                                           TLocalFile& record, bool headersOnly) {
   ReadLocalRecord(stream, entry.CentralHeader.RelativeOffsetOfLocalHeader, record, headersOnly,
-                  &entry.CentralHeader);
+                  &entry);
 }
 
 void TPellumEntries::ReadLocalHeaders(Stream& stream) {
@@ -206,6 +216,60 @@ void TPellumEntries::ReadLocalHeaders(Stream& stream) {
     TLocalFile record;
     ReadEntryLocalHeader(stream, entry, record, true);
     entry.LocalHeader = std::move(record);
+  }
+}
+
+void TPellumEntries::MeasureDescriptors(Stream& stream) {
+  TPellum& zip = Archive();
+  const bool any = std::any_of(items_.begin(), items_.end(), [](const auto& item) {
+    return (item->CentralHeader.GeneralPurposeBitFlag & DataDescriptorFlag) != 0;
+  });
+  if (!any)
+    return;
+  // Where the records of the archive begin: the span of an entry whose descriptor cannot be
+  // read ends at the next of them.
+  std::vector<std::int64_t> starts{zip.EndRecordPosition,
+                                   std::int64_t{zip.EndRecord.OffsetOfStartOfCentralDirectory}};
+  for (const auto& item : items_)
+    starts.push_back(item->CentralHeader.RelativeOffsetOfLocalHeader);
+  std::sort(starts.begin(), starts.end());
+  const std::int64_t size = stream.Size();
+  for (const auto& item : items_) {
+    TPellumEntriesEntry& entry = *item;
+    const TCentralDirectoryFile& central = entry.CentralHeader;
+    const TLocalFile& local = entry.LocalHeader;
+    if (!(central.GeneralPurposeBitFlag & DataDescriptorFlag) ||
+        local.LocalFileHeaderSignature != LocalFileHeaderSignature)
+      continue;
+    const std::int64_t dataEnd = std::int64_t{central.RelativeOffsetOfLocalHeader} +
+                                 std::int64_t{TLocalFile::FixedSize} + local.FilenameLength +
+                                 local.ExtraFieldLength + central.CompressedSize;
+    unsigned char bytes[16] = {};
+    std::int64_t available = 0;
+    if (dataEnd < size) {
+      available = std::min<std::int64_t>(size - dataEnd, sizeof bytes);
+      stream.SetPosition(dataEnd);
+      stream.ReadBuffer(bytes, static_cast<std::size_t>(available));
+    }
+    // The descriptor repeats the CRC and both sizes, after its signature when it has one.
+    const auto repeats = [&](const unsigned char* at) {
+      TLocalFile values;
+      unsigned char fixed[TLocalFile::FixedSize] = {};
+      std::copy(at, at + 12, fixed + 14);
+      values.DecodeFixed(fixed);
+      return values.Crc32 == central.Crc32 && values.CompressedSize == central.CompressedSize &&
+             values.UncompressedSize == central.UncompressedSize;
+    };
+    constexpr unsigned char Signature[4] = {0x50, 0x4B, 0x07, 0x08};
+    if (available >= 16 && std::equal(Signature, Signature + 4, bytes) && repeats(bytes + 4)) {
+      entry.DescriptorLength = 16;
+    } else if (available >= 12 && repeats(bytes)) {
+      entry.DescriptorLength = 12;
+    } else {
+      const auto next = std::lower_bound(starts.begin(), starts.end(), dataEnd);
+      if (next != starts.end() && *next - dataEnd <= 0x7FFFFFFF)
+        entry.DescriptorLength = static_cast<std::int32_t>(*next - dataEnd);
+    }
   }
 }
 

@@ -13,6 +13,7 @@ void TPellumEntries::RemoveEntry(std::int32_t index) {
   TPellum& zip = Archive();
   if (!zip.ArchiveStream)
     throw EPellumError("No archive is open");
+  zip.RefuseUndescribable();
   const TPellumEntriesEntry& entry = (*this)[index];
   const std::int64_t offset = entry.CentralHeader.RelativeOffsetOfLocalHeader;
   const std::int64_t span = entry.LocalSpan();
@@ -61,11 +62,17 @@ void TPellumEntries::RebuildArchive() {
 void TPellumEntries::ReloadRewritten(Stream& archive) {
   TPellum& zip = Archive();
   // What was just written, in case the reload cannot see it.
-  std::vector<std::pair<TCentralDirectoryFile, TLocalFile>> written;
+  struct Written {
+    TCentralDirectoryFile Central;
+    TLocalFile Local;
+    std::int32_t DescriptorLength;
+  };
+  std::vector<Written> written;
   written.reserve(items_.size());
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    written.emplace_back(items_[i]->CentralHeader, items_[i]->LocalHeader);
-    written.back().first.RelativeOffsetOfLocalHeader = zip.RebuildOffsets.at(i);
+    written.push_back(
+        {items_[i]->CentralHeader, items_[i]->LocalHeader, items_[i]->DescriptorLength});
+    written.back().Central.RelativeOffsetOfLocalHeader = zip.RebuildOffsets.at(i);
   }
   LoadDirectory(archive);
   if (Recognised && zip.EndRecordPosition == zip.RebuiltEndRecordPosition &&
@@ -76,11 +83,12 @@ void TPellumEntries::ReloadRewritten(Stream& archive) {
   // component keeps describing the archive it wrote, so that the next write keeps the comment
   // and uses the right positions.
   Clear();
-  for (auto& [central, local] : written) {
+  for (auto& [central, local, descriptor] : written) {
     TPellumEntriesEntry& entry = Add();
     DeriveEntryValues(entry, central);
     entry.CentralHeader = std::move(central);
     entry.LocalHeader = std::move(local);
+    entry.DescriptorLength = descriptor;
   }
   Recognised = true;
   zip.EndRecord = zip.RebuiltEndRecord;

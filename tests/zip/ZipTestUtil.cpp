@@ -39,7 +39,7 @@ std::string BuildArchive(const std::vector<Item>& items, const std::string& comm
       for (int v = 0; v < 4; ++v)
         for (int b = 0; b < 4; ++b)
           descriptor[v * 4 + b] = static_cast<unsigned char>(values[v] >> (8 * b));
-      out.Write(descriptor, sizeof descriptor);
+      out.Write(descriptor + 16 - item.descriptor, static_cast<std::size_t>(item.descriptor));
     }
     TCentralDirectoryFile header;
     header.CentralFileHeaderSignature = CentralFileHeaderSignature;

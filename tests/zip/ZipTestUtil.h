@@ -31,8 +31,8 @@ struct Item {
     localExtra = std::move(value);
     return *this;
   }
-  Item& Descriptor() {
-    descriptor = true;
+  Item& Descriptor(int length = 16) {
+    descriptor = length;
     return *this;
   }
 
@@ -45,7 +45,7 @@ struct Item {
   std::string localExtra;
   std::string centralExtra;
   std::string fileComment;
-  bool descriptor = false; // sizes in a 16-byte data descriptor behind the data (bit 3)
+  int descriptor = 0; // sizes in a data descriptor of 16 bytes (signed) or 12 behind the data
 };
 
 struct Layout {
