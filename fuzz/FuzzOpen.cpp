@@ -6,7 +6,7 @@
 // entry goes first.
 //
 // Only the component's exceptions (std::exception) are expected; anything else, a crash, a
-// sanitizer report or a broken invariant is a finding.
+// sanitizer report, a refused change that wrote anything or a broken invariant is a finding.
 
 #include "platform/Stream.h"
 #include "zip/Pellum.h"
@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TPellum zip;
   zip.SetSaveMethod((control & 1) ? vornel::TZipSaveMethod::RebuildAll
                                   : vornel::TZipSaveMethod::FastSave);
+  std::string before; // the archive as it was before the change under way
   try {
     zip.OpenFromStream(std::make_unique<vornel::MemoryStream>(std::move(bytes)));
     if (!zip.GetIsZipFile())
@@ -67,16 +68,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zip.GetComment();
     zip.GetFileNames();
     if (control & 2) {
+      before = ArchiveBytes(zip);
       zip.SetComment({"fuzz", "comment"});
       CheckReloads(zip);
     }
     std::int32_t first = control >> 2;
     while (zip.GetIsZipFile() && entries.Count() > 0) {
+      before = ArchiveBytes(zip);
       entries.RemoveEntry(first % entries.Count());
       first = 0;
       CheckReloads(zip);
       zip.GetFileNames();
     }
+  } catch (const vornel::EPellumRefused&) {
+    // Refusals come before any write: nothing of the archive may have changed.
+    if (zip.GetArchiveStream() == nullptr || ArchiveBytes(zip) != before)
+      std::abort();
   } catch (const std::exception&) {
     // Damaged archives end in the component's own errors.
   }

@@ -75,8 +75,10 @@ void TPellumEntries::CheckDescribable(Stream& stream) {
       std::int64_t{end.OffsetOfStartOfCentralDirectory} + end.SizeOfTheCentralDirectory;
   if (directoryEnd != zip.EndRecordPosition)
     reason = "the directory does not end where its end record begins";
-  else if (directoryEnd_ != directoryEnd)
+  else if (directoryEnd_ < directoryEnd)
     reason = "the directory holds more than the entries its end record counts";
+  else if (directoryEnd_ > directoryEnd)
+    reason = "the directory's records run into its end record";
 }
 
 void TPellum::RefuseUndescribable() const {

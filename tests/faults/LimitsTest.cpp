@@ -79,6 +79,7 @@ TEST_P(Limits, AnAddThatWouldMakeTheArchive2GiBIsRefused) {
     FileStream file(path, FileStream::Mode::OpenReadWrite);
     std::string end(22, '\0');
     Put32(end, 0, 0x06054b50);
+    Put32(end, 16, static_cast<std::uint32_t>(TwoGiB - 100 - 22)); // the empty directory
     file.SetPosition(TwoGiB - 100 - 22);
     file.WriteString(end);
   }
