@@ -15,9 +15,9 @@ namespace {
 class TextFile {
 public:
   TextFile(const std::string& path, int flags)
-      : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+      : path_(path), fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
     if (fd_ < 0)
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path_, IoOperation::Open);
   }
   ~TextFile() {
     if (fd_ >= 0)
@@ -29,7 +29,7 @@ public:
   off_t Size() const {
     struct stat info {};
     if (::fstat(fd_, &info) != 0)
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path_, IoOperation::Inspect);
     return info.st_size;
   }
 
@@ -40,9 +40,9 @@ public:
       if (wrote < 0 && errno == EINTR)
         continue;
       if (wrote < 0)
-        RaiseIoErrorFromErrno(errno);
+        RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
       if (wrote == 0)
-        RaiseIoError(io_error::DiskFull);
+        RaiseIoError(io_error::DiskFull, path_, IoOperation::Write);
       done += static_cast<std::size_t>(wrote);
     }
   }
@@ -53,10 +53,11 @@ public:
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR)
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
   }
 
 private:
+  std::string path_;
   int fd_;
 };
 

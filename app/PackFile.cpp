@@ -20,7 +20,7 @@ constexpr std::uint64_t LargestListable = std::numeric_limits<std::int32_t>::max
 std::uint64_t SourceSize(const std::string& sourcePath) {
   const auto found = FindFile(sourcePath);
   if (!found || (found->Attributes & attr::Directory) != 0)
-    RaiseIoError(io_error::FileNotFound);
+    RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
   if (found->Size > LargestListable)
     throw EPellumError("File \"" + sourcePath + "\" is 2 GiB or larger and cannot be packed");
   return found->Size;
@@ -45,7 +45,8 @@ void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::
     throw EPellumError("Archive \"" + zipPath + "\" was not recognised after it was created");
   const TPellumEntriesEntry* entry = pellum.AddFileEntry(sourcePath);
   if (entry == nullptr)
-    RaiseIoError(io_error::FileNotFound); // the file went away after its checksum
+    // The file went away after its checksum.
+    RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
   if (entry->CentralHeader.FileName != BareName(sourcePath))
     throw EPellumError("File \"" + sourcePath + "\" was stored under the name \"" +
                        entry->CentralHeader.FileName + "\"");

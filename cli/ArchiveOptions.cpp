@@ -47,7 +47,8 @@ void AddSaveOptions(CLI::App& verb, SaveOptions& options) {
   verb.add_flag("--rebuild", options.Rebuild,
                 "Rewrite the whole archive (RebuildAll) instead of editing it in place");
   verb.add_flag("--temp-files", options.TempFiles,
-                "Stage a rebuild in a temporary file instead of in memory");
+                "Stage a rebuild in a temporary file beside the archive instead of in memory "
+                "(kept, and named in the error, if copying it back fails)");
 }
 
 void ApplySaveOptions(TPellum& pellum, const SaveOptions& options) {

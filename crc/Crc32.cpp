@@ -54,17 +54,17 @@ std::uint32_t FileCrc32(const std::string& path) {
   // named pipe without a writer is refused below instead of waiting for ever.
   FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
   if (file.fd < 0)
-    RaiseIoErrorFromErrno(errno);
+    RaiseIoErrorFromErrno(errno, path, IoOperation::Open);
   // A pipe, socket or device has no fixed content to checksum, and its reads may never end.
   struct stat info {};
   if (::fstat(file.fd, &info) != 0)
-    RaiseIoErrorFromErrno(errno);
+    RaiseIoErrorFromErrno(errno, path, IoOperation::Inspect);
   if (S_ISDIR(info.st_mode))
-    RaiseIoErrorFromErrno(EISDIR);
+    RaiseIoErrorFromErrno(EISDIR, path, IoOperation::Open);
   if (!S_ISREG(info.st_mode))
     throw EFOpenError(path, NotARegularFile);
   if (::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK) != 0)
-    RaiseIoErrorFromErrno(errno);
+    RaiseIoErrorFromErrno(errno, path, IoOperation::Open);
   auto buffer = std::make_unique<unsigned char[]>(IoBlockSize);
   std::uint32_t reg = 0xFFFFFFFFu;
   for (;;) {
@@ -72,7 +72,7 @@ std::uint32_t FileCrc32(const std::string& path) {
     if (got < 0) {
       if (errno == EINTR)
         continue;
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path, IoOperation::Read);
     }
     if (got == 0)
       break;

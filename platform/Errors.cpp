@@ -118,9 +118,9 @@ namespace {
 std::string InOutMessage(int code, const std::string& path, const std::string& note) {
   std::string message = IoErrorMessage(code);
   if (!path.empty())
-    message += ": \"" + path + "\"";
+    message += ": \"" + path + "\".";
   if (!note.empty())
-    message += ". " + note;
+    message += (path.empty() ? ". " : " ") + note;
   return message;
 }
 

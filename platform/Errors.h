@@ -30,7 +30,7 @@ private:
 };
 
 // The run-time input/output error: a numeric code and the fixed message that belongs to it,
-// then the path in quotes when there is one ("Disk full: \"Upload/a.txt.zip\""). Codes follow
+// then the path in quotes when there is one ("Disk full: \"Upload/a.txt.zip\"."). Codes follow
 // the classic run-time numbering so that operators see familiar texts ("File not found",
 // "Disk full", ...).
 class EInOutError : public EIoError {

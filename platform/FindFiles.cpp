@@ -2,6 +2,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -97,7 +98,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
     if (entry == nullptr) {
       // A listing cut short by a read error would silently drop files from a build.
       if (errno != 0)
-        RaiseIoErrorFromErrno(errno);
+        RaiseIoErrorFromErrno(errno, dir, IoOperation::List);
       break;
     }
     const std::string name = entry->d_name;
@@ -107,7 +108,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
     if (::fstatat(dirFd, entry->d_name, &self, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT)
         continue; // removed while we were listing
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, JoinPath(dir, entry->d_name), IoOperation::Inspect);
     }
     if (!S_ISLNK(self.st_mode)) {
       entries.push_back(Describe(name, self, nullptr));

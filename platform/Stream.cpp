@@ -29,7 +29,7 @@ void Stream::ReadBuffer(void* buffer, std::size_t count) {
   while (done < count) {
     const std::size_t got = Read(bytes + done, count - done);
     if (got == 0)
-      RaiseIoError(io_error::ReadBeyondEnd);
+      RaiseIoError(io_error::ReadBeyondEnd, Name(), IoOperation::Read);
     done += got;
   }
 }
@@ -131,7 +131,7 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) {
     if (got < 0) {
       if (errno == EINTR)
         continue;
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path_, IoOperation::Read);
     }
     if (got == 0)
       break;
@@ -144,7 +144,7 @@ void FileStream::Write(const void* buffer, std::size_t count) {
   if (count == 0)
     return;
   if (!writable_)
-    RaiseIoError(io_error::AccessDenied);
+    RaiseIoError(io_error::AccessDenied, path_, IoOperation::Write);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
@@ -152,10 +152,10 @@ void FileStream::Write(const void* buffer, std::size_t count) {
     if (put < 0) {
       if (errno == EINTR)
         continue;
-      RaiseIoErrorFromErrno(errno);
+      RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
     }
     if (put == 0)
-      RaiseIoError(io_error::DiskFull);
+      RaiseIoError(io_error::DiskFull, path_, IoOperation::Write);
     done += static_cast<std::size_t>(put);
   }
 }
@@ -170,8 +170,8 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   if (position < 0) {
     // The only way to get EINVAL with a valid origin is a target before the start.
     if (errno == EINVAL)
-      RaiseIoError(io_error::NegativeSeek);
-    RaiseIoErrorFromErrno(errno);
+      RaiseIoError(io_error::NegativeSeek, path_, IoOperation::Seek);
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Seek);
   }
   return static_cast<std::int64_t>(position);
 }
@@ -179,15 +179,15 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
 std::int64_t FileStream::Size() {
   struct stat info {};
   if (::fstat(fd_, &info) != 0)
-    RaiseIoErrorFromErrno(errno);
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Inspect);
   return static_cast<std::int64_t>(info.st_size);
 }
 
 void FileStream::SetSize(std::int64_t newSize) {
   if (newSize < 0)
-    RaiseIoError(io_error::NegativeSeek);
+    RaiseIoError(io_error::NegativeSeek, path_, IoOperation::Resize);
   if (!writable_)
-    RaiseIoError(io_error::AccessDenied);
+    RaiseIoError(io_error::AccessDenied, path_, IoOperation::Resize);
   const std::int64_t oldSize = Size();
   if (newSize == oldSize)
     return;
@@ -202,14 +202,14 @@ void FileStream::SetSize(std::int64_t newSize) {
     if (err == 0)
       return;
     if (err != EOPNOTSUPP && err != EINVAL)
-      RaiseIoErrorFromErrno(err);
+      RaiseIoErrorFromErrno(err, path_, IoOperation::Resize);
   }
   int result;
   do {
     result = ::ftruncate(fd_, static_cast<off_t>(newSize));
   } while (result != 0 && errno == EINTR);
   if (result != 0)
-    RaiseIoErrorFromErrno(errno);
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Resize);
 }
 
 // ---- MemoryStream ---------------------------------------------------------------------------

@@ -34,6 +34,9 @@ public:
   // position is left where it was (it may then lie beyond the end).
   virtual void SetSize(std::int64_t newSize) = 0;
 
+  // The file the stream reads or writes, for error messages; empty when it is no file.
+  virtual std::string Name() const { return {}; }
+
   std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
   void SetPosition(std::int64_t position) { Seek(position, SeekOrigin::Begin); }
 
@@ -65,6 +68,7 @@ public:
   std::int64_t Size() override;
   void SetSize(std::int64_t newSize) override;
 
+  std::string Name() const override { return path_; }
   const std::string& Path() const { return path_; }
   int Handle() const { return fd_; }
 

@@ -165,7 +165,7 @@ void TPellumEntries::ReadLocalRecord(Stream& stream, std::int64_t offset, TLocal
     return;
   if (state == LocalRead::Truncated) {
     if (!headersOnly)
-      RaiseIoError(io_error::ReadBeyondEnd);
+      RaiseIoError(io_error::ReadBeyondEnd, stream.Name(), IoOperation::Read);
     return;
   }
   const bool descriptor = (record.GeneralPurposeBitFlag & DataDescriptorFlag) != 0;
@@ -183,7 +183,7 @@ void TPellumEntries::ReadLocalRecord(Stream& stream, std::int64_t offset, TLocal
     descriptorLength = entry && entry->DescriptorLength >= 0 ? entry->DescriptorLength : 16;
   const std::int64_t length = std::int64_t{record.CompressedSize} + descriptorLength;
   if (length > size - stream.Position())
-    RaiseIoError(io_error::ReadBeyondEnd);
+    RaiseIoError(io_error::ReadBeyondEnd, stream.Name(), IoOperation::Read);
   if (length > 0)
     record.FileData = stream.ReadString(static_cast<std::size_t>(length));
 }

@@ -102,7 +102,7 @@ void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::
   const std::string comment = zip.RawComment();
   const std::int64_t tailStart = offset + span;
   if (tailStart > size)
-    RaiseIoError(io_error::ReadBeyondEnd);
+    RaiseIoError(io_error::ReadBeyondEnd, archive.Name(), IoOperation::Read);
 
   // Work out the new offsets and where the directory goes before anything is written, so that
   // an archive whose records do not add up is refused untouched.
@@ -121,7 +121,7 @@ void TPellumEntries::RemoveInPlace(std::int64_t offset, std::int64_t span, std::
     directory = std::max(directory, std::int64_t{local} + items_[i]->LocalSpan());
   }
   if (directory > size - span)
-    RaiseIoError(io_error::ReadBeyondEnd);
+    RaiseIoError(io_error::ReadBeyondEnd, archive.Name(), IoOperation::Read);
 
   // The removed record is kept with the tail, so that a write failing part way can put the
   // archive back as it was; the caller then reloads it with the entry in place.

@@ -96,7 +96,7 @@ TEST_F(Build, SelfFileOnlyInSubfolderAbortsAndTheNextBuildStartsClean) {
     BuildFixture::Build();
     FAIL() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
+    EXPECT_EQ(e.what(), "File not found: \"" + Clean("Teskor.exe") + "\".");
   }
   EXPECT_EQ(Manifest(), "[self]\r\n");
   EXPECT_EQ(view_.Calls, (Calls{"tree:0", "tree:1"}));

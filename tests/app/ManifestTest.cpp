@@ -43,7 +43,7 @@ TEST(ManifestWriter, ReportsRunTimeErrors) {
     missing.AppendSelf("Teskor.exe", 1, 2);
     FAIL() << "no error";
   } catch (const EInOutError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
+    EXPECT_EQ(e.what(), "File not found: \"" + dir / "gone.lst" + "\".");
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "gone.lst"));
 
@@ -57,7 +57,7 @@ TEST(ManifestWriter, ReportsRunTimeErrors) {
         try {
           full.Start();
         } catch (const EInOutError& e) {
-          EXPECT_STREQ(e.what(), "Disk full");
+          EXPECT_EQ(e.what(), "Disk full: \"" + dir / "full.lst" + "\".");
           throw;
         }
       },

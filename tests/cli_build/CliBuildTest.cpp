@@ -83,7 +83,7 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
   run = Vornel("build " + ShellQuote(Clean()));
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "File not found.\n");
+  EXPECT_EQ(run.Err, "File not found: \"" + Clean("Updater.exe") + "\".\n");
   EXPECT_EQ(ReadFile(Work("Upload/updates.lst")), "[self]\r\n");
 
   EXPECT_EQ(Vornel("build --jobs 0 " + ShellQuote(Clean())).Status, 2);

@@ -83,7 +83,7 @@ TEST(FileCrc32, FailuresRaiseTheRunTimeError) {
     FAIL() << "no error";
   } catch (const EInOutError& e) {
     EXPECT_EQ(e.ErrorCode(), 2);
-    EXPECT_STREQ(e.what(), "File not found");
+    EXPECT_EQ(e.what(), "File not found: \"" + dir / "missing" + "\".");
   }
   // A folder opens but cannot be read.
   EXPECT_THROW(FileCrc32(dir.Str()), EInOutError);

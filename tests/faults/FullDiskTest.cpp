@@ -92,7 +92,8 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndListsOnlyWholeArchives) {
     MOUNT_OR_SKIP(disk);
     const CliRun run = RunVornel(Work(), "build" + Jobs() + ShellQuote(Clean()));
     EXPECT_EQ(run.Status, 2) << run.Out;
-    EXPECT_EQ(run.Err, "Disk full.\n");
+    EXPECT_TRUE(run.Err.starts_with("Disk full: \"" + Work()) && run.Err.ends_with("\".\n"))
+        << run.Err;
     EXPECT_EQ(run.Out, "");
     ExpectOnlyWholeArchivesListed();
 

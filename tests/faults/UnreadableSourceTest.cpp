@@ -76,7 +76,7 @@ TEST_P(UnreadableSource, FileRemovedBetweenTheWalks) {
     if (step == "Teskor.exe")
       fs::remove(Clean("b.txt"));
   };
-  EXPECT_EQ(FailingBuild(view), "File not found");
+  EXPECT_EQ(FailingBuild(view), "File not found: \"" + Clean("b.txt") + "\".");
   EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
   EXPECT_EQ(CheckListed(Upload(), Clean(), true), "");
 
@@ -92,7 +92,7 @@ TEST_P(UnreadableSource, FileReplacedByAFolderBetweenTheWalks) {
       WriteFile(Clean("b.txt/inner"), "i");
     }
   };
-  EXPECT_EQ(FailingBuild(view), "File not found");
+  EXPECT_EQ(FailingBuild(view), "File not found: \"" + Clean("b.txt") + "\".");
   EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
   EXPECT_EQ(CheckListed(Upload(), "", true), "");
 
@@ -106,7 +106,7 @@ TEST_P(UnreadableSource, FileWithoutReadPermission) {
     GTEST_SKIP() << "root reads every file; this needs a user without the permission";
   ::chmod(Clean("b.txt").c_str(), 0);
   HookedView view;
-  EXPECT_EQ(FailingBuild(view), "File access denied");
+  EXPECT_EQ(FailingBuild(view), "File access denied: \"" + Clean("b.txt") + "\".");
   EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
   EXPECT_EQ(CheckListed(Upload(), Clean(), true), "");
 
@@ -148,7 +148,7 @@ TEST_P(UnprivilegedBuild, FileWithoutReadPermission) {
   fs::permissions(Clean("b.txt"), fs::perms::none);
   const CliRun run = BuildAsNobody();
   EXPECT_EQ(run.Status, 2) << run.Out << run.Err;
-  EXPECT_EQ(run.Err, "File access denied.\n");
+  EXPECT_EQ(run.Err, "File access denied: \"" + Clean("b.txt") + "\".\n");
   EXPECT_FALSE(fs::exists(Upload("b.txt.zip")));
   EXPECT_EQ(CheckListed(Upload(), Clean(), GetParam() == 1), "");
 
@@ -226,7 +226,8 @@ TEST_P(UnreadableSource, ManifestThatCannotBeOpenedForAppending) {
       fs::rename(Upload("updates.lst"), Upload("updates.old"));
       fs::create_directory(Upload("updates.lst"));
     };
-    EXPECT_EQ(FailingBuild(view), IoErrorMessage(IoErrorCodeFromErrno(EISDIR)));
+    EXPECT_EQ(FailingBuild(view),
+              EInOutError(IoErrorCodeFromErrno(EISDIR), Upload("updates.lst")).what());
     // With the manifest back in place, what it listed is whole.
     fs::remove(Upload("updates.lst"));
     fs::rename(Upload("updates.old"), Upload("updates.lst"));

@@ -37,13 +37,26 @@ TEST(IoErrorTest, CodesCarryTheirFixedMessages) {
   EXPECT_EQ(IoErrorMessage(131), "I/O error 131");
 }
 
-TEST(IoErrorTest, RaisedErrorKeepsCodeAndMessage) {
+TEST(IoErrorTest, RaisedErrorKeepsCodeAndMessageThenNamesItsSubject) {
   try {
     RaiseIoErrorFromErrno(ENOSPC);
     FAIL() << "nothing raised";
   } catch (const EInOutError& error) {
     EXPECT_EQ(error.ErrorCode(), io_error::DiskFull);
     EXPECT_STREQ(error.what(), "Disk full");
+  }
+  try {
+    RaiseIoErrorFromErrno(ENOSPC, "Upload/a.txt.zip", IoOperation::Write);
+    FAIL() << "nothing raised";
+  } catch (const EIoError& error) {
+    EXPECT_STREQ(error.what(), "Disk full: \"Upload/a.txt.zip\".");
+    EXPECT_EQ(error.Path(), "Upload/a.txt.zip");
+    EXPECT_EQ(error.Operation(), IoOperation::Write);
+    EXPECT_EQ(error.PlatformCode(), ENOSPC);
+    const EInOutError told =
+        dynamic_cast<const EInOutError&>(error).WithPath("a.txt").WithNote("Kept");
+    EXPECT_STREQ(told.what(), "Disk full: \"a.txt\". Kept");
+    EXPECT_EQ(told.PlatformCode(), ENOSPC);
   }
 }
 
