@@ -1,6 +1,7 @@
 #include "app/BuildProcedure.h"
 
 #include "app/BuildPaths.h"
+#include "app/Exclusions.h"
 #include "app/Manifest.h"
 #include "app/PackEngine.h"
 #include "app/PackFile.h"
@@ -59,7 +60,18 @@ public:
     if (ListDirectory(root).empty())
       return Refuse("The clean folder \"" + root + "\" is empty");
 
+    std::vector<std::string> patterns = ReadExcludePatterns(SettingsPathIn(workDir));
+    patterns.insert(patterns.end(), options_.Exclude.begin(), options_.Exclude.end());
+    const Exclusions exclude(patterns);
+    // Every client needs the updater itself.
+    if (const auto by = exclude.Match(packer_.CustomName, false))
+      return Refuse(packer_.CustomName + " is left out by the exclusion pattern \"" + *by +
+                    "\", but the update set needs it");
+    scope.Exclude = &exclude;
+
     const CleanTree tree = WalkCleanTree(scope);
+    if (options_.DryRun)
+      return DryRun(root, workDir, uploadDir, tree);
     CreateDir(uploadDir); // an existing folder is fine and is kept as it is
     MirrorFolders(tree, uploadDir);
     packer_.FileCount = tree.FileCount;
@@ -106,6 +118,43 @@ private:
   BuildOutcome Refuse(const std::string& message) {
     view_.ShowMessage(message);
     return BuildOutcome::Refused;
+  }
+
+  // What the build would do, found without writing anything: not the folders, not the
+  // manifest, not the record.
+  BuildOutcome DryRun(const std::string& root, const std::string& workDir,
+                      const std::string& uploadDir, const CleanTree& tree) {
+    packer_.FileCount = tree.FileCount;
+    if (!tree.SelfFound)
+      return Refuse(packer_.CustomName + " not found in \"clean\" directory");
+    const ReuseRecord record =
+        options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName)) : ReuseRecord{};
+    DryRunReport report;
+    report.Excluded = tree.Excluded;
+    std::set<std::string> archives;
+    const auto plan = [&](const PackTask& task) {
+      archives.insert(RecordKey(task));
+      const bool kept =
+          options_.Reuse && CheckReusable(task.SourcePath, task.ZipPath, task.RelativePath,
+                                          record.Find(RecordKey(task)))
+                                .has_value();
+      (kept ? report.Keep : report.Pack).push_back({task.RelativePath, task.Size});
+    };
+    const std::string& name = packer_.CustomName;
+    const auto self = FindFile(JoinPath(root, name));
+    plan(PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
+                  self ? self->Size : 0});
+    for (std::size_t i = 0; i < tree.Files.size(); ++i) {
+      const std::string& relative = tree.Files[i];
+      plan(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip", relative,
+                    tree.FileSizes[i]});
+    }
+    const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
+    const StaleSet stale = FindStale(ScanUpload(uploadDir), archives, folders);
+    report.StaleArchives = stale.Archives;
+    report.StaleFolders = stale.Folders;
+    view_.ShowDryRun(report);
+    return BuildOutcome::Done;
   }
 
   BuildOutcome Stop() {

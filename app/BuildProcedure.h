@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace vornel {
 
@@ -31,6 +32,19 @@ struct StaleReport {
   std::int32_t Archives = 0;
   std::int32_t Folders = 0;
   bool Pruned = false; // removed (--prune); Archives and Folders then count what went
+};
+
+// What a build would do, found by a dry run without writing anything.
+struct DryRunReport {
+  struct Item {
+    std::string RelativePath; // "/"-separated; the self file is its bare name
+    std::uint64_t Bytes = 0;
+  };
+  std::vector<Item> Pack;                 // archives that would be written, the self file's first
+  std::vector<Item> Keep;                 // archives of an earlier build that --reuse would keep
+  std::vector<std::string> StaleArchives; // in Upload/, produced by no file of the tree
+  std::vector<std::string> StaleFolders;
+  std::int32_t Excluded = 0; // files and folders left out by the exclusion patterns
 };
 
 // What a front end shows while a build runs. Calls arrive on the thread that runs the build.
@@ -63,6 +77,8 @@ public:
   virtual void ShowStopped(const StopReport& report) { (void)report; }
   // After a whole build, when Upload/ holds archives or folders it did not produce.
   virtual void ShowStale(const StaleReport& report) { (void)report; }
+  // A dry run's findings, instead of the final message.
+  virtual void ShowDryRun(const DryRunReport& report) { (void)report; }
 };
 
 enum class BuildOutcome { Done, Refused, Stopped };
@@ -77,6 +93,11 @@ struct BuildOptions {
   // After a whole build, remove the archives (and then empty folders) in Upload/ that it did not
   // produce: files deleted from the clean tree since an earlier build.
   bool Prune = false;
+  // Walk, check and report what a build would do (ShowDryRun), writing nothing at all.
+  bool DryRun = false;
+  // Patterns of files and folders to leave out (app/Exclusions.h), besides those of the
+  // "Exclude" setting.
+  std::vector<std::string> Exclude;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
 };

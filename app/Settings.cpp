@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/BuildProcedure.h"
+#include "app/Exclusions.h"
 #include "platform/FileSystem.h"
 #include "platform/Ini.h"
 
@@ -8,6 +9,10 @@ namespace vornel {
 
 std::string SettingsPathIn(const std::string& workDir) {
   return JoinPath(workDir, SettingsFileName);
+}
+
+std::vector<std::string> ReadExcludePatterns(const std::string& settingsPath) {
+  return Exclusions::SplitSetting(IniFile(settingsPath).ReadString(SettingsSection, "Exclude", ""));
 }
 
 std::string Packer::ReadCustomName(const std::string& settingsPath) {

@@ -4,6 +4,7 @@
 // is one lookup, so a change shows at the next read without a restart.
 
 #include <string>
+#include <vector>
 
 namespace vornel {
 
@@ -15,6 +16,9 @@ inline constexpr const char* DefaultModHost = "0";
 
 // workDir + "/settings.ini", formed anew at each use.
 std::string SettingsPathIn(const std::string& workDir);
+// Key "Exclude": patterns of files and folders left out of the update set, separated by ";"
+// (app/Exclusions.h); nothing by default.
+std::vector<std::string> ReadExcludePatterns(const std::string& settingsPath);
 
 // Key "Server" (default "127.0.0.1") and key "ModHost" (default "0"), read at every build.
 std::string ReadServer(const std::string& settingsPath);

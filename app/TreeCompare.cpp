@@ -1,6 +1,7 @@
 #include "app/TreeCompare.h"
 
 #include "app/BuildPaths.h"
+#include "app/Exclusions.h"
 #include "app/ReuseRecord.h"
 #include "app/TreeWalk.h"
 #include "crc/Crc32.h"
@@ -35,13 +36,16 @@ WalkScope ScopeFor(const std::string& cleanDir, const std::string& uploadDir,
 } // namespace
 
 TreeComparison CompareWithTree(const ParsedManifest& parsed, const std::string& cleanDir,
-                               const std::string& uploadDir, const std::string& selfName) {
+                               const std::string& uploadDir, const std::string& selfName,
+                               const std::vector<std::string>& exclude) {
   std::string self = selfName;
   for (const ListedArchive& listed : parsed.Archives) {
     if (listed.IsSelf)
       self = listed.RelativePath;
   }
-  const WalkScope scope = ScopeFor(cleanDir, uploadDir, self);
+  const Exclusions exclusions(exclude);
+  WalkScope scope = ScopeFor(cleanDir, uploadDir, self);
+  scope.Exclude = &exclusions;
   const CleanTree tree = WalkCleanTree(scope);
 
   TreeComparison comparison;

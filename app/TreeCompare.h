@@ -20,9 +20,11 @@ struct TreeComparison {
 };
 
 // Walks cleanDir as a build would (leaving out the upload folder when it lies inside) and
-// compares every file with the manifest's lines. selfName is used when the manifest names no
+// compares every file with the manifest's lines; files matching the exclusion patterns are left
+// out as a build leaves them out. selfName is used when the manifest names no
 // self file. Raises when the folder cannot be walked.
 TreeComparison CompareWithTree(const ParsedManifest& parsed, const std::string& cleanDir,
-                               const std::string& uploadDir, const std::string& selfName);
+                               const std::string& uploadDir, const std::string& selfName,
+                               const std::vector<std::string>& exclude = {});
 
 } // namespace vornel

@@ -1,6 +1,7 @@
 #include "app/TreeWalk.h"
 
 #include "app/BuildPaths.h"
+#include "app/Exclusions.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 
@@ -39,9 +40,14 @@ public:
 
   void Walk(const std::string& dir, const std::string& relative) {
     for (const FoundFile& item : ListDirectory(dir)) {
-      CheckName(dir, item.Name);
       const std::string path = JoinPath(dir, item.Name);
       const std::string itemRelative = relative.empty() ? item.Name : relative + "/" + item.Name;
+      if (scope_.Exclude != nullptr &&
+          scope_.Exclude->Match(itemRelative, (item.Attributes & attr::Directory) != 0)) {
+        ++tree_.Excluded;
+        continue;
+      }
+      CheckName(dir, item.Name);
       if ((item.Attributes & attr::Directory) != 0) {
         if (IsOwnOutput(itemRelative))
           continue;

@@ -11,6 +11,8 @@
 
 namespace vornel {
 
+class Exclusions;
+
 struct WalkScope {
   std::string Root;          // the normalised clean root
   std::string CanonicalRoot; // the same folder with symbolic links resolved
@@ -21,6 +23,8 @@ struct WalkScope {
   // The build's record of what it wrote (canonical) when it lies inside the tree; left out
   // like the output folder. Empty otherwise.
   std::string SkipFile = {};
+  // Files and folders the operator leaves out; none when null.
+  const Exclusions* Exclude = nullptr;
 };
 
 struct CleanTree {
@@ -33,6 +37,9 @@ struct CleanTree {
   std::vector<std::string> Files;
   // Their sizes as the walk found them, for scheduling the largest first.
   std::vector<std::uint64_t> FileSizes;
+  // Files and folders left out by the exclusion patterns (what lies below a folder left out is
+  // not looked at).
+  std::int32_t Excluded = 0;
 };
 
 // A name the manifest or an archive entry cannot carry (a line break, "\" or ":").

@@ -104,7 +104,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   std::int32_t namesakes = -1; // unknown without the tree
   if (!options.Against.empty()) {
     const TreeComparison comparison =
-        CompareWithTree(parsed, options.Against, uploadDir, options.CustomName);
+        CompareWithTree(parsed, options.Against, uploadDir, options.CustomName, options.Exclude);
     namesakes = comparison.Namesakes;
     for (const std::string& problem : comparison.Problems)
       result.Problems.push_back(problem);

@@ -22,6 +22,8 @@ struct VerifyOptions {
   // The self file's name as the settings give it, for the comparison: files of that name in
   // subfolders are counted but never listed.
   std::string CustomName;
+  // Patterns of files and folders the build left out (app/Exclusions.h), for the comparison.
+  std::vector<std::string> Exclude;
 };
 
 struct VerifyResult {

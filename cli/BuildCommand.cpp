@@ -16,6 +16,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vornel::cli {
 
@@ -28,7 +29,40 @@ struct BuildArguments {
   bool Reuse = false;
   bool Prune = false;
   bool Json = false;
+  bool DryRun = false;
+  std::vector<std::string> Exclude;
 };
+
+std::string Count(std::size_t count, const std::string& word) {
+  return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
+}
+
+std::uint64_t TotalBytes(const std::vector<DryRunReport::Item>& items) {
+  std::uint64_t total = 0;
+  for (const DryRunReport::Item& item : items)
+    total += item.Bytes;
+  return total;
+}
+
+// What a dry run found: one line per archive and stale item, then the counts.
+std::string DryRunText(const DryRunReport& report) {
+  std::string text;
+  for (const DryRunReport::Item& item : report.Pack)
+    text += "pack " + item.RelativePath + " (" + ShortBytes(item.Bytes) + ")\n";
+  for (const DryRunReport::Item& item : report.Keep)
+    text += "keep " + item.RelativePath + " (" + ShortBytes(item.Bytes) + ")\n";
+  for (const std::string& archive : report.StaleArchives)
+    text += "stale " + archive + "\n";
+  for (const std::string& folder : report.StaleFolders)
+    text += "stale " + folder + "/\n";
+  text += "dry run: " + Count(report.Pack.size(), "archive") + " to pack (" +
+          ShortBytes(TotalBytes(report.Pack)) + "), " + std::to_string(report.Keep.size()) +
+          " to keep (" + ShortBytes(TotalBytes(report.Keep)) + "), " +
+          DescribeStale(static_cast<std::int32_t>(report.StaleArchives.size()),
+                        static_cast<std::int32_t>(report.StaleFolders.size())) +
+          " stale, " + std::to_string(report.Excluded) + " excluded; nothing was written\n";
+  return text;
+}
 
 // Events for build pipelines: one JSON object per line on standard output.
 class EventStream {
@@ -78,6 +112,19 @@ public:
                      .Add("reused", report.Reused));
   }
   void ShowStopped(const StopReport& report) override { stop_ = report; }
+  void ShowDryRun(const DryRunReport& report) override {
+    dryRun_ = DryRunText(report);
+    events_.Emit(JsonLine()
+                     .Add("event", "plan")
+                     .Add("pack", report.Pack.size())
+                     .Add("packBytes", TotalBytes(report.Pack))
+                     .Add("keep", report.Keep.size())
+                     .Add("keepBytes", TotalBytes(report.Keep))
+                     .Add("staleArchives", report.StaleArchives.size())
+                     .Add("staleFolders", report.StaleFolders.size())
+                     .Add("excluded", report.Excluded));
+  }
+  const std::string& DryRun() const { return dryRun_; }
   void ShowStale(const StaleReport& report) override {
     const std::string what = DescribeStale(report.Archives, report.Folders);
     stale_ = report.Pruned ? "removed " + what + " from Upload/ that this build did not produce"
@@ -101,6 +148,7 @@ private:
   std::string message_;
   std::string counts_;
   std::string stale_;
+  std::string dryRun_;
   StopReport stop_;
   std::int32_t finished_ = 0;
   std::int32_t reused_ = 0;
@@ -196,6 +244,8 @@ int RunBuild(const BuildArguments& arguments) {
     options.Jobs = jobs;
     options.Reuse = arguments.Reuse;
     options.Prune = arguments.Prune;
+    options.DryRun = arguments.DryRun;
+    options.Exclude = arguments.Exclude;
     options.StopRequested = &stopRequested;
     StopSignals signals;
     outcome = packer.Build(arguments.CleanDir, workDir, view, options);
@@ -212,6 +262,11 @@ int RunBuild(const BuildArguments& arguments) {
   end.Add("event", "end").Add("archives", view.Finished());
   switch (outcome) {
   case BuildOutcome::Done: {
+    if (arguments.DryRun) {
+      if (!events.Enabled())
+        std::cout << view.DryRun() << std::flush;
+      return Finish(events, "dry-run", std::cout ? ExitOk : ExitError, end);
+    }
     if (!view.Stale().empty()) {
       std::cerr << view.Stale() << std::endl;
       events.Emit(JsonLine().Add("event", "warning").Add("message", view.Stale()));
@@ -260,6 +315,14 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_flag("--prune", arguments->Prune,
                  "After a whole build, remove the archives in Upload/ that it did not produce "
                  "(and folders left empty)");
+  verb->add_flag("--dry-run", arguments->DryRun,
+                 "Check the tree and print what a build would pack, keep (with --reuse) and "
+                 "leave stale, with counts and bytes; write nothing");
+  verb->add_option("--exclude", arguments->Exclude,
+                   "Leave out files and folders matching PATTERN (\"*.pdb\", \".git/\", "
+                   "\"logs/**\"); repeatable, added to the \"Exclude\" setting")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
   verb->add_flag("--json", arguments->Json,
                  "Write one JSON object per line to standard output for each event");
   verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost) and writes\n"

@@ -39,20 +39,6 @@ std::string Printable(const std::string& text) {
   return shown;
 }
 
-// "1.5 MiB", "730 KiB", "12 B".
-std::string ShortBytes(std::uint64_t bytes) {
-  static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-  double value = static_cast<double>(bytes);
-  std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < std::size(units)) {
-    value /= 1024;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
-  return text;
-}
-
 std::string ShortDuration(double seconds) {
   const auto whole = static_cast<long long>(seconds + 0.5);
   char text[32];
@@ -73,6 +59,19 @@ std::string Fit(std::string line, std::size_t width) {
 }
 
 } // namespace
+
+std::string ShortBytes(std::uint64_t bytes) {
+  static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(units)) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+  return text;
+}
 
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const ByteProgress& bytes,
                          const std::string& label, std::size_t width) {

@@ -43,6 +43,9 @@ private:
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std::string& label,
                          std::size_t width);
 
+// "1.5 MiB", "730 KiB", "12 B".
+std::string ShortBytes(std::uint64_t bytes);
+
 // Bytes done and in all, and the estimate of the time left (negative: not known yet).
 struct ByteProgress {
   std::uint64_t Done = 0;

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vornel::cli {
 
@@ -22,6 +23,7 @@ struct VerifyArguments {
   bool Quiet = false;
   std::string Against;
   bool Strict = false;
+  std::vector<std::string> Exclude;
 };
 
 int RunVerify(const VerifyArguments& arguments) {
@@ -33,8 +35,13 @@ int RunVerify(const VerifyArguments& arguments) {
     progress.Step = [&bar](const std::string& archive) { bar.Step(archive); };
     VerifyOptions options;
     options.Against = arguments.Against;
-    if (!options.Against.empty())
-      options.CustomName = Packer::ReadCustomName(SettingsPathIn(CurrentDirectory()));
+    if (!options.Against.empty()) {
+      const std::string settings = SettingsPathIn(CurrentDirectory());
+      options.CustomName = Packer::ReadCustomName(settings);
+      options.Exclude = ReadExcludePatterns(settings);
+      options.Exclude.insert(options.Exclude.end(), arguments.Exclude.begin(),
+                             arguments.Exclude.end());
+    }
     result = VerifyUploadSet(arguments.UploadDir, progress, options);
   } catch (const std::exception& error) {
     bar.Clear();
@@ -65,6 +72,11 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("--against", arguments->Against,
                    "Also compare the manifest with this clean folder: files changed, gone or "
                    "new since the build");
+  verb->add_option("--exclude", arguments->Exclude,
+                   "With --against: files and folders the build left out, besides the "
+                   "\"Exclude\" setting; repeatable")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
   verb->add_flag("--strict", arguments->Strict,
                  "Fail when the folder holds archives that no line lists");
   verb->footer("One line per problem, naming its file, then a summary line.\n"

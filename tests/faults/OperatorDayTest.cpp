@@ -164,6 +164,99 @@ assert len(events) == len(listed) + 2, events
       << problems << run.Out;
 }
 
+// Every entry below dir with its kind, size, time and bytes: what "writes nothing" promises.
+std::string Snapshot(const std::string& dir) {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const fs::file_status status = entry.symlink_status();
+    all += entry.path().string() + " " + std::to_string(static_cast<int>(status.type())) + " " +
+           std::to_string(entry.last_write_time().time_since_epoch().count()) + "\n";
+    if (fs::is_regular_file(status))
+      all += ReadFile(entry.path().string()) + "\n";
+  }
+  return all;
+}
+
+TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
+  struct Case {
+    const char* What;
+    std::function<void()> Before;
+    std::string Options;
+    int Status;
+    std::string Summary;
+  };
+  const std::vector<Case> cases = {
+      {"nothing built yet", [] {}, "", 0,
+       "dry run: 5 archives to pack (1.5 KiB), 0 to keep (0 B), 0 archives stale, 0 excluded; "
+       "nothing was written\n"},
+      {"an earlier build, a change, a deleted file",
+       [&] {
+         ASSERT_EQ(Build().Status, 0);
+         WriteFile(Clean("readme.txt"), "patched");
+         fs::remove(Clean("data/maps/start.map"));
+       },
+       "--reuse --prune --exclude system/", 0,
+       "pack readme.txt (7 B)\nkeep Teskor.exe (361 B)\nkeep data/config.ini (37 B)\n"
+       "stale data/maps/start.map.zip\nstale system/engine.dll.zip\nstale system/\n"
+       "dry run: 1 archive to pack (7 B), 2 to keep (398 B), 2 archives and 1 folder stale, 1 "
+       "excluded; nothing was written\n"},
+      {"a refused tree",
+       [&] { WriteFile(Work() + "/settings.ini", "[main]\nCustomName=Nope.exe\n"); }, "", 1, ""},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.What);
+    test.Before();
+    const std::string before = Snapshot(dir_.Str());
+    const CliRun run = Build("--dry-run " + test.Options);
+    EXPECT_EQ(run.Status, test.Status) << run.Err;
+    EXPECT_EQ(Snapshot(dir_.Str()), before);
+    EXPECT_NE(run.Out.find(test.Summary), std::string::npos) << run.Out;
+  }
+}
+
+TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
+  WriteFile(Clean(".git/HEAD"), "ref");
+  WriteFile(Clean("logs/old/1.log"), "log");
+  WriteFile(Clean("system/engine.PDB"), "symbols");
+  WriteFile(Clean("data/maps/thumbs.db"), "cache");
+  struct Case {
+    std::string Setting;
+    std::string Options;
+    std::string Fcount;
+    int Status;
+  };
+  const Case cases[] = {
+      {"", "", "fcount=8", 0}, // nothing is left out by default
+      {"", "--exclude '*.pdb' --exclude .git/ --exclude 'logs/**' --exclude Thumbs.db", "fcount=4",
+       0},
+      {"*.pdb; .git/ ;logs/**", "--exclude Thumbs.db", "fcount=4", 0},
+      {"*.pdb", "--exclude '*.EXE'", "", 1}, // the self file is refused, not left out
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Setting + " " + test.Options);
+    fs::remove_all(Upload());
+    WriteFile(Work() + "/settings.ini", "[main]\nExclude=" + test.Setting + "\n");
+    const CliRun run = Build("--prune " + test.Options);
+    EXPECT_EQ(run.Status, test.Status) << run.Err;
+    if (test.Status != 0) {
+      EXPECT_EQ(run.Err, "Teskor.exe is left out by the exclusion pattern \"*.EXE\", but the "
+                         "update set needs it\n");
+      EXPECT_FALSE(fs::exists(Upload()));
+      continue;
+    }
+    EXPECT_NE(ReadFile(Upload("updates.lst")).find(test.Fcount + "\r\n"), std::string::npos);
+    const bool all = test.Fcount == "fcount=8";
+    EXPECT_EQ(fs::exists(Upload(".git/HEAD.zip")), all);
+    EXPECT_EQ(fs::exists(Upload("logs/old")), all);
+    EXPECT_EQ(fs::exists(Upload("system/engine.PDB.zip")), all);
+    // The comparison with the tree leaves out what the build left out.
+    const std::string exclude = test.Options.empty() ? "" : " --exclude Thumbs.db";
+    const CliRun verify = Vornel("verify --strict --against ../clean " +
+                                 (test.Setting.empty() ? test.Options : exclude));
+    EXPECT_EQ(verify.Status, 0) << verify.Out;
+  }
+}
+
 TEST_F(OperatorDay, CommandLineConveniences) {
   for (const std::string jobs : {"0", "65", "two", "-1"}) {
     const CliRun run = Build("--jobs " + jobs);
