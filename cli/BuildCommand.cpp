@@ -11,6 +11,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <iostream>
@@ -285,7 +286,14 @@ int RunBuild(const BuildArguments& arguments) {
   }
   case BuildOutcome::Refused:
     std::cerr << view.Message() << std::endl;
-    events.Emit(JsonLine().Add("event", "problem").Add("message", view.Message()));
+    // A refused tree names each of its problems on a line of its own.
+    for (std::size_t start = 0; start < view.Message().size();) {
+      const std::size_t end = std::min(view.Message().find('\n', start), view.Message().size());
+      events.Emit(JsonLine()
+                      .Add("event", "problem")
+                      .Add("message", view.Message().substr(start, end - start)));
+      start = end + 1;
+    }
     return Finish(events, "refused", ExitRefused, end.Add("message", view.Message()));
   case BuildOutcome::Stopped:
     break;
