@@ -5,10 +5,12 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "platform/Stream.h"
 #include "zip/Pellum.h"
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 namespace vornel {
 
@@ -35,12 +37,17 @@ std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipP
   return static_cast<std::int32_t>(found->Size);
 }
 
-// Adds the file to the archive just created and returns the entry's CRC-32 and size, with the
-// archive closed again.
+// Creates a new empty archive at zipPath, adds the file to it and returns the entry's CRC-32
+// and size, with the archive closed again. The file is made with exclusive creation and written
+// through the handle that made it, never opened again by name, so nothing already at that name
+// (a link someone planted) is followed.
 void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
                      std::uint32_t& entryCrc, std::uint64_t& entrySize) {
-  pellum.CreateArchiveFile(zipPath);
-  pellum.OpenArchive(zipPath);
+  auto created = std::make_unique<FileStream>(zipPath, FileStream::Mode::CreateNew);
+  pellum.WriteEmptyArchive(*created);
+  pellum.CloseArchive();
+  pellum.OpenFromStream(std::move(created));
+  pellum.SetFileName(zipPath);
   if (!pellum.GetIsZipFile())
     throw EPellumError("Archive \"" + zipPath + "\" was not recognised after it was created");
   const TPellumEntriesEntry* entry = pellum.AddFileEntry(sourcePath);
