@@ -216,7 +216,7 @@ private:
 
   static std::string RecordKey(const PackTask& task) { return task.RelativePath + ".zip"; }
 
-  // Keeps the archive when it provably holds the current file (with --reuse), packs the file
+  // Keeps the archive when its content was compared with the file (with --reuse), packs the file
   // otherwise, and notes the archive's digest for the next build's record.
   void PackOrKeep(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     outcome.Attempted = true;

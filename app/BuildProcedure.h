@@ -87,8 +87,8 @@ struct BuildOptions {
   // Worker threads packing at once (at most 64); 1 is the serial procedure. Front ends pass
   // DefaultJobs() (app/PackEngine.h), the number of hardware threads.
   int Jobs = 1;
-  // Keep archives in Upload/ that provably hold the current file instead of packing them again
-  // (app/ReuseCheck.h says what proves it). Every build records what it wrote for this.
+  // Keep archives in Upload/ whose entry unpacks to exactly the current file instead of packing
+  // them again (app/ReuseCheck.h lists the checks). Every build records what it wrote for this.
   bool Reuse = false;
   // After a whole build, remove the archives (and then empty folders) in Upload/ that it did not
   // produce: files deleted from the clean tree since an earlier build.
