@@ -2,9 +2,6 @@
 
 #include "platform/FileSystem.h"
 
-#include <climits>
-#include <cstdlib>
-#include <memory>
 #include <string_view>
 
 namespace vornel {
@@ -13,31 +10,33 @@ std::string NormaliseCleanRoot(const std::string& folder) {
   if (folder.empty())
     return {};
   const std::string absolute =
-      folder.front() == '/' ? folder : JoinPath(CurrentDirectory(), folder);
-  // Drop empty and "." components; ".." stays, since undoing it by text would be wrong across a
-  // symbolic link.
-  std::string path;
-  std::size_t start = 0;
+      PathRootLength(folder) > 0 ? folder : JoinPath(CurrentDirectory(), folder);
+  // The root keeps its form ("/", "C:/"); after it, empty and "." components go. ".." stays,
+  // since undoing it by text would be wrong across a symbolic link.
+  const std::size_t rootLength = PathRootLength(absolute);
+  std::string path = absolute.substr(0, rootLength);
+  for (char& c : path) {
+    if (IsPathSeparator(c))
+      c = '/';
+  }
+  std::size_t start = rootLength;
   while (start <= absolute.size()) {
-    std::size_t end = absolute.find('/', start);
-    if (end == std::string::npos)
-      end = absolute.size();
+    std::size_t end = start;
+    while (end < absolute.size() && !IsPathSeparator(absolute[end]))
+      ++end;
     const std::string_view part(absolute.data() + start, end - start);
     if (!part.empty() && part != ".") {
-      path += '/';
+      if (!path.empty() && path.back() != '/')
+        path += '/';
       path += part;
     }
     start = end + 1;
   }
-  return path.empty() ? "/" : path;
+  return path;
 }
 
 std::string CanonicalPath(const std::string& path) {
-  if (path.empty())
-    return {};
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
+  return ResolvedPath(path);
 }
 
 std::string CanonicalUploadDir(const std::string& workDir) {
@@ -50,13 +49,12 @@ std::string CanonicalUploadDir(const std::string& workDir) {
 }
 
 bool IsSameOrInside(const std::string& inner, const std::string& outer) {
-  if (inner.empty() || outer.empty())
+  if (inner.empty() || outer.empty() || inner.size() < outer.size() ||
+      !SamePath(inner.substr(0, outer.size()), outer))
     return false;
-  if (outer == "/")
-    return inner.front() == '/';
-  return inner == outer ||
-         (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
-          inner[outer.size()] == '/');
+  // A root such as "/" ends in its separator; any other folder must be followed by one.
+  return inner.size() == outer.size() || IsPathSeparator(outer.back()) ||
+         IsPathSeparator(inner[outer.size()]);
 }
 
 std::string ManifestPath(const std::string& relativePath) {

@@ -17,7 +17,6 @@
 
 #include <optional>
 #include <set>
-#include <unistd.h>
 #include <vector>
 
 namespace vornel {
@@ -55,7 +54,7 @@ public:
     const std::string canonicalWork = CanonicalPath(workDir);
     if (IsSameOrInside(canonicalWork, scope.CanonicalRoot))
       scope.SkipFile = JoinPath(canonicalWork, ReuseRecordFileName);
-    if (::access(root.c_str(), R_OK | X_OK) != 0)
+    if (!CanListFolder(root))
       return Refuse("The clean folder \"" + root + "\" cannot be read");
     if (ListDirectory(root).empty())
       return Refuse("The clean folder \"" + root + "\" is empty");

@@ -5,8 +5,6 @@
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 
-#include <unistd.h>
-
 namespace vornel {
 
 namespace {
@@ -53,14 +51,14 @@ public:
           continue;
         // A folder that cannot be listed would look empty and its files would silently go
         // unlisted.
-        if (::access(path.c_str(), R_OK | X_OK) != 0)
+        if (!CanListFolder(path))
           throw std::runtime_error("Cannot read the folder \"" + path + "\"");
         Walk(path, itemRelative);
         tree_.Folders.push_back(itemRelative);
         continue;
       }
       if (!scope_.SkipFile.empty() &&
-          JoinPath(scope_.CanonicalRoot, itemRelative) == scope_.SkipFile)
+          SamePath(JoinPath(scope_.CanonicalRoot, itemRelative), scope_.SkipFile))
         continue;
       ++tree_.FileCount;
       if (item.Name == scope_.CustomName)
@@ -76,7 +74,8 @@ private:
   // Folders reached by the walk are real folders (listings leave out links to folders), so the
   // canonical path of one is the canonical root followed by its relative path.
   bool IsOwnOutput(const std::string& relative) const {
-    return !scope_.SkipDir.empty() && JoinPath(scope_.CanonicalRoot, relative) == scope_.SkipDir;
+    return !scope_.SkipDir.empty() &&
+           SamePath(JoinPath(scope_.CanonicalRoot, relative), scope_.SkipDir);
   }
 
   const WalkScope& scope_;

@@ -6,6 +6,7 @@
 #include "app/PackEngine.h"
 #include "app/Settings.h"
 #include "app/UploadScan.h"
+#include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -160,35 +160,6 @@ private:
 // updates.lst lists is whole; a second Ctrl-C ends the process at once.
 std::atomic<bool> stopRequested{false};
 std::atomic<int> stopSignal{0};
-static_assert(std::atomic<bool>::is_always_lock_free);
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void RequestStop(int signal) {
-  stopSignal.store(signal);
-  stopRequested.store(true);
-}
-
-class StopSignals {
-public:
-  StopSignals() {
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~StopSignals() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 // Shells report a process ended by signal N as 128 + N; a build stopped by one says the same.
 int StoppedExitCode() {
@@ -248,7 +219,7 @@ int RunBuild(const BuildArguments& arguments) {
     options.DryRun = arguments.DryRun;
     options.Exclude = arguments.Exclude;
     options.StopRequested = &stopRequested;
-    StopSignals signals;
+    StopRequestHandler stopHandler(stopRequested, stopSignal);
     outcome = packer.Build(arguments.CleanDir, workDir, view, options);
   } catch (const std::exception& error) {
     bar.Clear();

@@ -1,32 +1,14 @@
 #include "cli/ProgressBar.h"
 
+#include "platform/Console.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace vornel::cli {
 
 namespace {
-
-std::size_t TerminalWidth() {
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-    return size.ws_col;
-  return 80;
-}
-
-// Best effort: a terminal that cannot take the bar must not end the build.
-void WriteToTerminal(const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-    if (wrote <= 0)
-      return;
-    done += static_cast<std::size_t>(wrote);
-  }
-}
 
 // Control characters of a file name would move the cursor; they are shown as "?".
 std::string Printable(const std::string& text) {
@@ -100,7 +82,7 @@ std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std:
   return Fit(line, width);
 }
 
-ProgressBar::ProgressBar(bool quiet) : enabled_(!quiet && ::isatty(STDERR_FILENO) == 1) {}
+ProgressBar::ProgressBar(bool quiet) : enabled_(!quiet && StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() {
   Clear();
@@ -135,7 +117,7 @@ void ProgressBar::Draw() {
     return;
   std::string line;
   if (bytesTotal_ == 0) {
-    line = ProgressLine(position_, maximum_, label_, TerminalWidth());
+    line = ProgressLine(position_, maximum_, label_, TerminalColumns());
   } else {
     ByteProgress bytes{bytesDone_, bytesTotal_, -1};
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started_;
@@ -143,7 +125,7 @@ void ProgressBar::Draw() {
     if (bytesDone_ > 0 && elapsed.count() >= 1 && bytesDone_ <= bytesTotal_)
       bytes.SecondsLeft = elapsed.count() * static_cast<double>(bytesTotal_ - bytesDone_) /
                           static_cast<double>(bytesDone_);
-    line = ProgressLine(position_, maximum_, bytes, label_, TerminalWidth());
+    line = ProgressLine(position_, maximum_, bytes, label_, TerminalColumns());
   }
   WriteToTerminal("\r" + line + "\033[K");
   drawn_ = true;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace vornel {
 
@@ -117,25 +116,6 @@ DateTimeFields DecodeDateTime(TDateTime value) {
   f.Second = static_cast<int>(ms / 1'000 % 60);
   f.Millisecond = static_cast<int>(ms % 1'000);
   return f;
-}
-
-TDateTime UnixTimeToLocalDateTime(std::time_t t, long nanoseconds) {
-  static std::once_flag zoneRead;
-  std::call_once(zoneRead, [] { ::tzset(); });
-  std::tm local{};
-  if (::localtime_r(&t, &local) == nullptr)
-    return 0;
-  int ms = static_cast<int>(nanoseconds / 1'000'000);
-  if (ms < 0 || ms > 999)
-    ms = 0;
-  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, std::min(local.tm_sec, 59), ms);
-}
-
-TDateTime Now() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return UnixTimeToLocalDateTime(now.tv_sec, now.tv_nsec);
 }
 
 std::uint32_t DateTimeToDosDateTime(TDateTime value) {

@@ -1,27 +1,8 @@
 #include "platform/Errors.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace vornel {
-
-namespace {
-
-// strerror_r comes in two flavours (GNU returns the text, XSI fills the buffer); the overloads
-// pick whichever the C library declares.
-[[maybe_unused]] const char* ErrnoTextResult(const char* text, const char*) {
-  return text;
-}
-[[maybe_unused]] const char* ErrnoTextResult(int failed, const char* buffer) {
-  return failed == 0 ? buffer : "Unknown error";
-}
-
-std::string ErrnoText(int err) {
-  char buffer[256] = {};
-  return ErrnoTextResult(::strerror_r(err, buffer, sizeof buffer), buffer);
-}
-
-} // namespace
 
 std::string IoErrorMessage(int code) {
   switch (code) {
@@ -61,7 +42,9 @@ int IoErrorCodeFromErrno(int err) {
   case EISDIR:
     return io_error::AccessDenied;
   case ENOSPC:
+#ifdef EDQUOT
   case EDQUOT:
+#endif
     return io_error::DiskFull;
   case EIO:
     return io_error::DeviceError;
@@ -148,23 +131,11 @@ void RaiseIoErrorFromErrno(int err, const std::string& path, IoOperation operati
   throw EInOutError(IoErrorCodeFromErrno(err), path, operation, err);
 }
 
-EFOpenError::EFOpenError(const std::string& path, int err)
-    : EIoError("Cannot open file \"" + path + "\". " + ErrnoText(err), path, IoOperation::Open,
-               err) {}
-
 EFOpenError::EFOpenError(const std::string& path, const std::string& reason)
     : EIoError("Cannot open file \"" + path + "\". " + reason, path, IoOperation::Open, 0) {}
 
-EFCreateError::EFCreateError(const std::string& path, int err)
-    : EIoError("Cannot create file \"" + path + "\". " + ErrnoText(err), path, IoOperation::Create,
-               err) {}
-
 EFCreateError::EFCreateError(const std::string& path, const std::string& reason)
     : EIoError("Cannot create file \"" + path + "\". " + reason, path, IoOperation::Create, 0) {}
-
-bool EFCreateError::AlreadyExists() const noexcept {
-  return PlatformCode() == EEXIST;
-}
 
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')

@@ -11,8 +11,9 @@ enum class IoOperation { Unknown, Open, Create, Read, Write, Seek, Resize, Renam
 const char* IoOperationName(IoOperation operation);
 
 // Every input/output failure: besides its message it carries the path it concerns (empty for
-// a stream that is no file), the operation and the platform's own code (errno here; 0 when the
-// program found the fault itself, such as a file that ends early).
+// a stream that is no file), the operation and the platform's own code (errno on POSIX,
+// GetLastError's code on Windows; 0 when the program found the fault itself, such as a file that
+// ends early).
 class EIoError : public std::runtime_error {
 public:
   const std::string& Path() const noexcept { return *path_; }

@@ -1,17 +1,8 @@
 #include "platform/FileSystem.h"
 
-#include "platform/Errors.h"
-
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
-
 namespace vornel {
 
+<<<<<<< HEAD
 std::string CurrentDirectory() {
   std::vector<char> buffer(4096);
   for (;;) {
@@ -78,21 +69,25 @@ std::string TempDirectory() {
   return dir;
 }
 
+=======
+>>>>>>> 844b3d1 (Platform layer split: one set of headers, the operating system's side in platform/posix; app, crc and cli reach the system only through it (raw run-time files, console, path roots and comparison, replacing rename, folder listing check))
 std::string JoinPath(const std::string& a, const std::string& b) {
   if (a.empty())
     return b;
   std::size_t aEnd = a.size();
-  while (aEnd > 0 && a[aEnd - 1] == '/')
+  while (aEnd > 0 && IsPathSeparator(a[aEnd - 1]))
     --aEnd;
   std::size_t bStart = 0;
-  while (bStart < b.size() && b[bStart] == '/')
+  while (bStart < b.size() && IsPathSeparator(b[bStart]))
     ++bStart;
   return a.substr(0, aEnd) + "/" + b.substr(bStart);
 }
 
 std::string BareName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  std::size_t start = path.size();
+  while (start > 0 && !IsPathSeparator(path[start - 1]))
+    --start;
+  return path.substr(start);
 }
 
 } // namespace vornel

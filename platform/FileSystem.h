@@ -4,6 +4,10 @@
 
 namespace vornel {
 
+// Paths inside the program are 8-bit strings in UTF-8 with "/" between components; Windows also
+// takes "\" on input, and its paths begin with a drive ("C:/") or a share ("//server/share/").
+
+// The current folder, absolute.
 std::string CurrentDirectory();
 // Single level; false when it could not be made (an existing folder is false too, like the
 // platform call it stands in for).
@@ -20,13 +24,30 @@ bool RemoveEmptyDirectory(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// True when the folder's entries can be listed and opened (a folder that cannot be would look
+// empty to a walk and its files would go unlisted).
+bool CanListFolder(const std::string& path);
 
-// The temporary-files folder: $TMPDIR when set, else /tmp; ends without a separator.
+// The absolute path with links resolved and "." and ".." gone; empty when the path does not
+// exist.
+std::string ResolvedPath(const std::string& path);
+
+// The temporary-files folder ($TMPDIR or /tmp on POSIX, the system's on Windows); ends without a
+// separator.
 std::string TempDirectory();
+
+// "/" everywhere; "\" too on Windows.
+bool IsPathSeparator(char c);
+// The length of the leading root ("/" on POSIX; "C:/", "//server/share/" or "/" on Windows);
+// 0 for a relative path.
+std::size_t PathRootLength(const std::string& path);
+// Paths compared as the file system compares names: byte for byte on POSIX, without regard to
+// letter case on Windows.
+bool SamePath(const std::string& a, const std::string& b);
 
 // Joins two path pieces with exactly one "/" between them.
 std::string JoinPath(const std::string& a, const std::string& b);
-// The part after the last "/".
+// The part after the last separator.
 std::string BareName(const std::string& path);
 
 } // namespace vornel

@@ -1,13 +1,11 @@
 #include "platform/Ini.h"
 
+#include "platform/RawFile.h"
 #include "platform/TextCompare.h"
 
-#include <cerrno>
-#include <fcntl.h>
+#include <exception>
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vornel {
 
@@ -16,34 +14,22 @@ namespace {
 // Settings files are a few lines long; anything beyond this is not read.
 constexpr std::size_t MaxIniBytes = 16 * 1024 * 1024;
 
+// A file that cannot be read, or is no regular file, counts as missing.
 std::optional<std::string> ReadSmallFile(const std::string& path) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0)
-    return std::nullopt;
-  std::string content;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  char block[8192];
-  while (content.size() < MaxIniBytes) {
-    const ssize_t got = ::read(fd, block, sizeof block);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
+  try {
+    RawFile file(path, RawFile::Mode::Read);
+    std::string content;
+    char block[8192];
+    while (content.size() < MaxIniBytes) {
+      const std::size_t got = file.Read(block, sizeof block);
+      if (got == 0)
+        break;
+      content.append(block, got);
     }
-    if (got == 0)
-      break;
-    content.append(block, static_cast<std::size_t>(got));
+    return content;
+  } catch (const std::exception&) {
+    return std::nullopt;
   }
-  ::close(fd);
-  return content;
 }
 
 bool IsBlank(char c) {

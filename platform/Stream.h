@@ -51,9 +51,9 @@ public:
   std::int64_t CopyFrom(Stream& source, std::int64_t count);
 };
 
-// A stream over a file on disk. Files are opened with sharing open to everyone (POSIX never
-// locks), read-only or read-write, or created (replacing an existing file, or, with CreateNew,
-// only when no file or link of that name exists).
+// A stream over a file on disk. Files are opened with sharing open to everyone (reading,
+// writing and deleting; POSIX never locks); always binary;, read-only or read-write, or created
+// (replacing an existing file, or, with CreateNew, only when no file or link of that name exists).
 class FileStream final : public Stream {
 public:
   enum class Mode { OpenRead, OpenReadWrite, Create, CreateNew };
@@ -70,11 +70,14 @@ public:
 
   std::string Name() const override { return path_; }
   const std::string& Path() const { return path_; }
-  int Handle() const { return fd_; }
+  // The operating system's handle: a file descriptor on POSIX, a HANDLE on Windows.
+  std::intptr_t Handle() const { return handle_; }
 
 private:
+  int Fd() const; // POSIX only
+
   std::string path_;
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;
   bool writable_ = false;
 };
 
