@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
   CLI::App app{"Vornel: prepares the update set (Upload/ and updates.lst) for the client updater",
                "vornel"};
+  // "/tmp/tree" and "/srv/clean" are folders, never options, also on Windows.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "vornel 0.801a");
   app.require_subcommand(1);
   app.footer("Examples:\n"
