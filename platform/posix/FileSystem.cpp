@@ -53,6 +53,14 @@ void RenameFile(const std::string& from, const std::string& to) {
     RaiseIoErrorFromErrno(errno, to, IoOperation::Rename);
 }
 
+bool RemoveEmptyDirectory(const std::string& path) {
+  return !path.empty() && ::rmdir(path.c_str()) == 0;
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return !path.empty() && ::chdir(path.c_str()) == 0;
+}
+
 bool FileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
