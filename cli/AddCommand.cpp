@@ -94,11 +94,11 @@ int RunAdd(const AddOptions& options) {
     pellum.SetStoreRelativePath(options.Relative);
     pellum.SetStoreFolders(options.Folders);
     pellum.SetCompressionType(options.Level);
-    for (std::size_t i = 0; i < options.Files.size(); ++i) {
-      // The name is passed explicitly so that it is the cleaned one, not the raw path.
-      if (pellum.Entries().AddFileAs(options.Files[i], names[i]) == nullptr)
-        throw RefusalError(options.Files[i] + ": no such file");
-    }
+    // The names are passed explicitly so that they are the cleaned ones, not the raw paths.
+    std::vector<TBatchFile> batch;
+    for (std::size_t i = 0; i < options.Files.size(); ++i)
+      batch.push_back({options.Files[i], names[i]});
+    pellum.Entries().AddFiles(batch);
     pellum.CloseArchive();
   } catch (...) {
     // An archive this run created is not left behind half-written.
@@ -136,6 +136,13 @@ void RegisterAddCommand(CLI::App& app, int& exitCode) {
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   verb->add_option("FILE", options->Files, "Files to add")->required();
   verb->footer("If any FILE does not exist, nothing is added.\n"
+               "In place (the default) the files are added in one pass and the directory is\n"
+               "written once, at the end. An add cut short at any point (Ctrl-C, a signal, the\n"
+               "process killed) leaves an archive that reads as before, or with every file\n"
+               "added; one that fails puts the archive back as it was. Replacing same-named\n"
+               "entries first moves the data behind them down, which an interruption can\n"
+               "damage. --rebuild rewrites the whole archive for every file and is neither\n"
+               "fast for many files nor safe to interrupt while it copies the archive back.\n"
                "Examples:\n"
                "  vornel add pack.zip game.exe readme.txt\n"
                "  vornel add --relative --folders --level fast pack.zip data/maps/town.map\n"

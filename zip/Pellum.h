@@ -22,6 +22,12 @@ namespace vornel {
 class TPellum;
 class TPellumEntries;
 
+// One file of a batch add: the path on disk and the name it is given (as AddFileAs takes them).
+struct TBatchFile {
+  std::string Path;
+  std::string EntryName;
+};
+
 enum class TZipSaveMethod { FastSave, RebuildAll };
 enum class TZipCompressionType { ctNormal, ctMaximum, ctFast, ctSuperFast, ctNone, ctUnknown };
 enum class TOverwriteAction { oaSkip, oaSkipAll, oaOverwrite, oaOverwriteAll };
@@ -153,6 +159,13 @@ public:
   TPellumEntriesEntry* AddEntryRebuild(const std::string& entryName, std::uint16_t attributes,
                                        Stream& data, TDateTime time);
   bool AddParentFolders(const std::string& entryName);
+  // Adds many files in place (FastSave) with the directory written once, at the end; with
+  // RebuildAll each file is added as AddFileAs adds it. Everything a file would be refused for
+  // is checked for all of them first, so that a refusal leaves the archive unchanged. Until the
+  // new directory is complete, a copy of the directory as it was stands at the end of the file,
+  // so that an add cut short at any point (the process killed included) leaves an archive that
+  // reads as before; a failure puts the archive back as it was.
+  void AddFiles(const std::vector<TBatchFile>& files);
   bool AddFolderPath(const std::string& entryName, std::uint16_t attributes, TDateTime time);
 
 private:
@@ -165,6 +178,9 @@ private:
   void RecoverAfterFailedRemoval();
   // Sets the archive's change refusal for a directory read from its end record.
   void CheckDescribable(Stream& stream);
+  // Removes the entries at the indices (ascending) from the local part in one pass, moving the
+  // records behind them down; returns where the local part now ends. No directory is written.
+  std::int64_t CompactWithout(const std::vector<std::int32_t>& indices, std::int64_t localEnd);
 
   TPellum* archive_;
   std::int64_t directoryEnd_ = 0; // where reading the central headers ended

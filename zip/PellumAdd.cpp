@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "zip/AddParts.h"
 #include "zip/CompressStream.h"
 #include "zip/FreshEntry.h"
 #include "zip/RecordIo.h"
@@ -13,15 +14,6 @@
 #include <zlib.h>
 
 namespace vornel {
-
-namespace {
-
-// Offsets are taken as signed 32-bit values when an archive is read, so neither the data nor
-// the archive may reach 2 GiB.
-constexpr std::int64_t MaxArchiveSize = 0x7FFFFFFF;
-constexpr std::int32_t MaxEntries = 0xFFFF;
-constexpr std::size_t MaxNameLength = 0xFFFF;
-constexpr std::uint16_t FolderAttributes = 0x10;
 
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
@@ -78,6 +70,8 @@ void CheckDataLength(const std::string& given, std::int64_t length) {
     throw EPellumRefused(Quoted(given) + " is too large for a zip archive (2 GiB or more)");
 }
 
+namespace {
+
 // What either save method settles before it writes: the archive stream, the name as stored,
 // the data's length and the entry of that name it replaces (-1: none). Everything an add is
 // refused for is checked here, before the archive is touched.
@@ -106,6 +100,8 @@ AddPlan PlanAdd(const TPellumEntries& entries, Stream* archiveStream, bool store
     throw EPellumRefused("Adding " + Quoted(given) + " would make the archive 2 GiB or larger");
   return plan;
 }
+
+} // namespace
 
 // A source that has more bytes than its size announced was changed under us; its CRC-32 and
 // sizes would not describe what a later reader finds in the file.
@@ -161,6 +157,8 @@ EntryData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& 
   target.SetPosition(end);
   return packed;
 }
+
+namespace {
 
 // The bytes from a position to the end of the stream, kept so that a failed add can put the
 // archive back as it was.
@@ -329,9 +327,11 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
     WriteNewLocalRecord(archive, records, data, length, ZlibLevel(zip.CompressionType), progress,
                         entryName);
     const std::int64_t directory = archive.Position();
+    std::string central;
     for (const auto& item : items_)
-      WriteCentralRecord(archive, item->CentralHeader);
-    WriteCentralRecord(archive, records.Central);
+      AppendCentralRecord(central, item->CentralHeader);
+    AppendCentralRecord(central, records.Central);
+    archive.WriteString(central);
     endPosition = archive.Position();
     end.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory);
     end.SizeOfTheCentralDirectory = static_cast<std::uint32_t>(endPosition - directory);
