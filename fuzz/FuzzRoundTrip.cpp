@@ -12,6 +12,10 @@
 //            the time, which also reaches outside the DOS range), a name length byte, the name,
 //            a 16-bit little-endian data length and the data (cut short by the input's end).
 //
+// An archive in memory starts with two stored entries as a streaming writer leaves them: sizes
+// in data descriptors, one of 16 bytes (with its signature) and one of 12. Every state must keep
+// the local records back to back up to the directory, as streaming readers need them.
+//
 // Refusals (EPellumError) are expected; any other exception, a mismatch, a temporary file left
 // behind or a sanitizer report is a finding.
 
@@ -30,6 +34,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -88,6 +95,42 @@ std::string ArchiveBytes(TPellum& zip) {
   return stream.ReadString(static_cast<std::size_t>(stream.Size()));
 }
 
+// Two stored entries with data descriptors of both lengths, then their directory.
+std::string DescriptorArchive(std::map<std::string, std::string>& added) {
+  const auto le = [](std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  std::string local;
+  std::string central;
+  for (const auto& [name, data, signed16] :
+       {std::tuple{"streamed16", std::string("with a signed descriptor"), true},
+        std::tuple{"streamed12", std::string("with a bare one"), false}}) {
+    const std::uint32_t crc = vornel::oracle::Crc(data);
+    const auto size = static_cast<std::uint32_t>(data.size());
+    const auto nameLength = static_cast<std::uint32_t>(std::string(name).size());
+    central += "PK\x01\x02";
+    le(central, 20, 2), le(central, 20, 2), le(central, 8, 2), le(central, 0, 2);
+    le(central, 0x21 << 16 | 0x4000, 4), le(central, crc, 4), le(central, size, 4);
+    le(central, size, 4), le(central, nameLength, 2), le(central, 0, 4), le(central, 0, 4);
+    le(central, 0x20, 4), le(central, static_cast<std::uint32_t>(local.size()), 4);
+    central += name;
+    local += "PK\x03\x04";
+    le(local, 20, 2), le(local, 8, 2), le(local, 0, 2), le(local, 0x21 << 16 | 0x4000, 4);
+    le(local, 0, 4), le(local, 0, 4), le(local, 0, 4), le(local, nameLength, 2), le(local, 0, 2);
+    local += name + data;
+    if (signed16)
+      le(local, 0x08074b50, 4);
+    le(local, crc, 4), le(local, size, 4), le(local, size, 4);
+    added[name] = data;
+  }
+  std::string end = "PK\x05\x06";
+  le(end, 0, 4), le(end, 2, 2), le(end, 2, 2),
+      le(end, static_cast<std::uint32_t>(central.size()), 4);
+  le(end, static_cast<std::uint32_t>(local.size()), 4), le(end, 0, 2);
+  return local + central + end;
+}
+
 // The archive reopens with the same entries, and each unpacks to what was added under its name
 // (folder entries made for a path are empty).
 void CheckArchive(TPellum& zip, const std::map<std::string, std::string>& added) {
@@ -97,6 +140,7 @@ void CheckArchive(TPellum& zip, const std::map<std::string, std::string>& added)
   again.OpenFromStream(std::make_unique<vornel::MemoryStream>(bytes));
   Check(again.GetIsZipFile());
   Check(again.Entries().Count() == zip.Entries().Count());
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
   for (std::int32_t i = 0; i < again.Entries().Count(); ++i) {
     const vornel::TCentralDirectoryFile& central = again.Entries()[i].CentralHeader;
     Check(central.FileName == zip.Entries()[i].CentralHeader.FileName);
@@ -104,14 +148,23 @@ void CheckArchive(TPellum& zip, const std::map<std::string, std::string>& added)
           zip.Entries()[i].CentralHeader.RelativeOffsetOfLocalHeader);
     const auto entry = vornel::oracle::ReadEntry(
         bytes, central.RelativeOffsetOfLocalHeader, central.FileName, central.Crc32,
-        central.CompressedSize, central.UncompressedSize, central.CompressionMethod);
+        central.CompressedSize, central.UncompressedSize, central.CompressionMethod, true);
     Check(entry.has_value());
+    spans.emplace_back(central.RelativeOffsetOfLocalHeader, entry->End);
     const auto data = added.find(central.FileName);
     if (data != added.end())
       Check(entry->Data == data->second);
     else
       Check(entry->Data.empty() && central.FileName.back() == '/');
   }
+  // Local records back to back from the start, the directory right behind the last.
+  std::sort(spans.begin(), spans.end());
+  std::uint64_t next = 0;
+  for (const auto& [start, end] : spans) {
+    Check(start == next);
+    next = end;
+  }
+  Check(next == again.GetEndRecord().OffsetOfStartOfCentralDirectory);
 }
 
 // No temporary file outlives an add, whether it succeeded or not: none in the temporary-files
@@ -175,6 +228,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   Scratch().Empty();
   fs::create_directory(Scratch().Path() / "tmp");
 
+  std::map<std::string, std::string> added;
   TPellum zip;
   zip.SetSaveMethod((options & 1) ? vornel::TZipSaveMethod::RebuildAll
                                   : vornel::TZipSaveMethod::FastSave);
@@ -191,13 +245,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     zip.CreateArchiveFile(path);
     zip.OpenArchive(path);
   } else {
-    vornel::MemoryStream empty;
-    zip.WriteEmptyArchive(empty);
-    zip.OpenFromStream(std::make_unique<vornel::MemoryStream>(empty.Bytes()));
+    zip.OpenFromStream(std::make_unique<vornel::MemoryStream>(DescriptorArchive(added)));
   }
   Check(zip.GetIsZipFile());
 
-  std::map<std::string, std::string> added;
   for (int number = 0; number < MaxOperations && !input.Empty(); ++number) {
     Operate(zip, input, added, number);
     CheckNoTempFiles();

@@ -2,7 +2,8 @@
 
 // A reader of zip bytes that shares no code with the component: the fuzz targets use it to check
 // what the component wrote or accepted against zlib directly. Only what the packer writes is
-// understood (method 0 or 8, no encryption, no data descriptor); anything else is "unreadable".
+// understood (method 0 or 8, no encryption, a data descriptor only where allowed); anything else
+// is "unreadable".
 
 #include <zlib.h>
 
@@ -59,6 +60,7 @@ struct Entry {
   std::string Name;
   std::uint32_t Crc = 0;
   std::string Data;
+  std::uint64_t End = 0; // where the entry's data (and data descriptor) end
 };
 
 // The entry whose local header starts at offset, unpacked, with the values the central
@@ -67,7 +69,7 @@ struct Entry {
 inline std::optional<Entry> ReadEntry(std::string_view archive, std::uint64_t offset,
                                       const std::string& centralName, std::uint32_t centralCrc,
                                       std::uint32_t compressedSize, std::uint32_t size,
-                                      std::uint32_t method) {
+                                      std::uint32_t method, bool descriptorAllowed = false) {
   if (offset + 30 > archive.size() || Le32(archive, offset) != 0x04034b50)
     return std::nullopt;
   const std::uint32_t flags = Le16(archive, offset + 6);
@@ -75,9 +77,17 @@ inline std::optional<Entry> ReadEntry(std::string_view archive, std::uint64_t of
   const std::uint64_t nameLength = Le16(archive, offset + 26);
   const std::uint64_t extraLength = Le16(archive, offset + 28);
   const std::uint64_t dataStart = offset + 30 + nameLength + extraLength;
-  if ((flags & 9) != 0 || localMethod != method || Le32(archive, offset + 14) != centralCrc ||
-      Le32(archive, offset + 18) != compressedSize || Le32(archive, offset + 22) != size ||
-      dataStart + compressedSize > archive.size())
+  const bool descriptor = (flags & 8) != 0;
+  const auto repeats = [&](std::uint64_t at, std::uint32_t crc, std::uint32_t packed,
+                           std::uint32_t unpacked) {
+    return at + 12 <= archive.size() && Le32(archive, at) == crc &&
+           Le32(archive, at + 4) == packed && Le32(archive, at + 8) == unpacked;
+  };
+  // With a descriptor the local values may be left zero; otherwise they are the central ones.
+  const bool localValues = repeats(offset + 14, centralCrc, compressedSize, size) ||
+                           (descriptor && repeats(offset + 14, 0, 0, 0));
+  if ((flags & 1) != 0 || (descriptor && !descriptorAllowed) || localMethod != method ||
+      !localValues || dataStart + compressedSize > archive.size())
     return std::nullopt;
   Entry entry;
   entry.Name = std::string(archive.substr(offset + 30, nameLength));
@@ -99,6 +109,17 @@ inline std::optional<Entry> ReadEntry(std::string_view archive, std::uint64_t of
   entry.Crc = Crc(entry.Data);
   if (entry.Crc != centralCrc)
     return std::nullopt;
+  entry.End = dataStart + compressedSize;
+  if (descriptor) {
+    // 16 bytes with the descriptor's signature, 12 without.
+    if (entry.End + 16 <= archive.size() && Le32(archive, entry.End) == 0x08074b50 &&
+        repeats(entry.End + 4, centralCrc, compressedSize, size))
+      entry.End += 16;
+    else if (repeats(entry.End, centralCrc, compressedSize, size))
+      entry.End += 12;
+    else
+      return std::nullopt;
+  }
   return entry;
 }
 
