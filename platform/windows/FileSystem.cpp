@@ -1,0 +1,151 @@
+#include "platform/FileSystem.h"
+
+#include "platform/Errors.h"
+#include "platform/windows/WinSupport.h"
+
+#include <vector>
+
+namespace vornel {
+
+namespace {
+
+DWORD Attributes(const std::string& path) {
+  return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(win::WidePath(path).c_str());
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+  const std::size_t root = PathRootLength(path);
+  while (path.size() > root && IsPathSeparator(path.back()))
+    path.pop_back();
+  return path;
+}
+
+// Calls a wide-character function that fills a buffer and returns the length it needs.
+template <typename Fill> std::wstring FilledBuffer(Fill fill) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1);
+  for (;;) {
+    const DWORD length = fill(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0)
+      return {};
+    if (length < buffer.size())
+      return std::wstring(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
+} // namespace
+
+std::string CurrentDirectory() {
+  const std::wstring current =
+      FilledBuffer([](DWORD size, wchar_t* data) { return ::GetCurrentDirectoryW(size, data); });
+  if (current.empty())
+    win::RaiseWin32Error(::GetLastError());
+  return WithoutTrailingSeparators(win::ProgramPath(current));
+}
+
+bool CreateDir(const std::string& path) {
+  return !path.empty() && ::CreateDirectoryW(win::WidePath(path).c_str(), nullptr) != 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty())
+    return false;
+  const std::string clean = WithoutTrailingSeparators(path);
+  // Make each ancestor in turn; failures on the way are judged by the final check.
+  for (std::size_t i = PathRootLength(clean) + 1; i < clean.size(); ++i) {
+    if (IsPathSeparator(clean[i]) && !IsPathSeparator(clean[i - 1]))
+      CreateDir(clean.substr(0, i));
+  }
+  CreateDir(clean);
+  return DirectoryExists(clean);
+}
+
+bool DeleteFileAt(const std::string& path) {
+  return !path.empty() && ::DeleteFileW(win::WidePath(path).c_str()) != 0;
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CanListFolder(const std::string& path) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileW(win::WidePath(JoinPath(path, "*")).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND; // a drive root may hold no entry at all
+  ::FindClose(search);
+  return true;
+}
+
+void RenameFile(const std::string& from, const std::string& to) {
+  if (!::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING))
+    win::RaiseWin32Error(::GetLastError(), to, IoOperation::Rename);
+}
+
+bool RemoveEmptyDirectory(const std::string& path) {
+  return !path.empty() && ::RemoveDirectoryW(win::WidePath(path).c_str()) != 0;
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return !path.empty() && ::SetCurrentDirectoryW(win::WidePath(path).c_str()) != 0;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty() || Attributes(path) == INVALID_FILE_ATTRIBUTES)
+    return {};
+  const std::wstring wide = win::WidePath(path);
+  const std::wstring full = FilledBuffer([&wide](DWORD size, wchar_t* data) {
+    return ::GetFullPathNameW(wide.c_str(), size, data, nullptr);
+  });
+  if (full.empty())
+    return {};
+  // The long form, in the letter case the file system keeps, so that two spellings of one folder
+  // compare equal.
+  const std::wstring longForm = FilledBuffer(
+      [&full](DWORD size, wchar_t* data) { return ::GetLongPathNameW(full.c_str(), data, size); });
+  return WithoutTrailingSeparators(win::ProgramPath(longForm.empty() ? full : longForm));
+}
+
+std::string TempDirectory() {
+  const std::wstring temp =
+      FilledBuffer([](DWORD size, wchar_t* data) { return ::GetTempPathW(size, data); });
+  return WithoutTrailingSeparators(win::ProgramPath(temp.empty() ? L"." : temp));
+}
+
+bool IsPathSeparator(char c) {
+  return c == '/' || c == '\\';
+}
+
+std::size_t PathRootLength(const std::string& path) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (path.size() >= 2 && letter(path[0]) && path[1] == ':')
+    return path.size() >= 3 && IsPathSeparator(path[2]) ? 3 : 2;
+  if (path.size() >= 2 && IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
+    // "//server/share/": the root runs to the separator after the share's name.
+    std::size_t end = 2;
+    for (int part = 0; part < 2 && end < path.size(); ++part) {
+      while (end < path.size() && !IsPathSeparator(path[end]))
+        ++end;
+      if (end < path.size())
+        ++end;
+    }
+    return end;
+  }
+  return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
+}
+
+bool SamePath(const std::string& a, const std::string& b) {
+  std::wstring wa = win::WidePath(a);
+  std::wstring wb = win::WidePath(b);
+  return ::CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace vornel

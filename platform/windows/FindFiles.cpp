@@ -1,0 +1,103 @@
+#include "platform/FindFiles.h"
+
+#include "platform/DateTime.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
+#include "platform/windows/WinSupport.h"
+
+#include <algorithm>
+
+namespace vornel {
+
+namespace {
+
+// The entry as the find lookup reports it; the DOS time comes from the last-write time turned
+// into local time with the offset in force now, as the system's own conversion does.
+FoundFile Describe(const WIN32_FIND_DATAW& data) {
+  FoundFile found;
+  found.Name = win::Narrow(data.cFileName);
+  found.Attributes = data.dwFileAttributes & attr::AnyFile;
+  if ((found.Attributes & attr::Directory) == 0)
+    found.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  FILETIME local{};
+  SYSTEMTIME fields{};
+  if (::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
+      ::FileTimeToSystemTime(&local, &fields)) {
+    found.LastWriteTime = EncodeDateTime(fields.wYear, fields.wMonth, fields.wDay, fields.wHour,
+                                         fields.wMinute, fields.wSecond, fields.wMilliseconds);
+    WORD date = 0;
+    WORD time = 0;
+    if (fields.wYear >= 1980 && fields.wYear <= 2107 &&
+        ::FileTimeToDosDateTime(&local, &date, &time))
+      found.DosTime = static_cast<std::uint32_t>(date) << 16 | time;
+  }
+  return found;
+}
+
+bool IsDotEntry(const wchar_t* name) {
+  return (name[0] == L'.' && name[1] == L'\0') ||
+         (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+// The root of a drive or share has no entry of its own for the find lookup to return.
+std::optional<FoundFile> DescribeRoot(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(win::WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return std::nullopt;
+  FoundFile found;
+  found.Name = path;
+  found.Attributes = (attributes & attr::AnyFile) | attr::Directory;
+  return found;
+}
+
+} // namespace
+
+std::optional<FoundFile> FindFile(const std::string& path) {
+  std::string clean = path;
+  while (clean.size() > PathRootLength(clean) && IsPathSeparator(clean.back()))
+    clean.pop_back();
+  // Wildcards would turn the lookup into a search; no name holds them.
+  if (clean.empty() || clean.find_first_of("*?") != std::string::npos)
+    return std::nullopt;
+  if (clean.size() == PathRootLength(clean))
+    return DescribeRoot(clean);
+  WIN32_FIND_DATAW data{};
+  HANDLE search = ::FindFirstFileW(win::WidePath(clean).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE)
+    return std::nullopt;
+  ::FindClose(search);
+  return Describe(data);
+}
+
+std::vector<FoundFile> ListDirectory(const std::string& dir) {
+  std::vector<FoundFile> entries;
+  WIN32_FIND_DATAW data{};
+  HANDLE search =
+      ::FindFirstFileW(win::WidePath(JoinPath(dir.empty() ? "." : dir, "*")).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE)
+    return entries;
+  struct Closer {
+    HANDLE search;
+    ~Closer() { ::FindClose(search); }
+  } closer{search};
+  for (;;) {
+    // A link to a folder could walk in circles or out of the tree.
+    const bool linkedFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                              (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!IsDotEntry(data.cFileName) && !linkedFolder)
+      entries.push_back(Describe(data));
+    if (!::FindNextFileW(search, &data)) {
+      // A listing cut short by a read error would silently drop files from a build.
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_NO_MORE_FILES)
+        win::RaiseWin32Error(error);
+      break;
+    }
+  }
+  std::sort(entries.begin(), entries.end(), [](const FoundFile& a, const FoundFile& b) {
+    return EnumerationOrderLess(a.Name, b.Name);
+  });
+  return entries;
+}
+
+} // namespace vornel

@@ -1,0 +1,23 @@
+#include "platform/Process.h"
+
+#include "platform/windows/WinSupport.h"
+
+namespace vornel {
+
+std::uint32_t CurrentProcessId() {
+  return ::GetCurrentProcessId();
+}
+
+bool ProcessRunning(std::uint32_t id) {
+  if (id == 0)
+    return false;
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr)
+    return ::GetLastError() == ERROR_ACCESS_DENIED; // someone else's, but there
+  DWORD code = 0;
+  const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  ::CloseHandle(process);
+  return running;
+}
+
+} // namespace vornel

@@ -1,0 +1,20 @@
+#include "platform/Errors.h"
+
+#include "platform/windows/WinSupport.h"
+
+namespace vornel {
+
+// On Windows the stream errors carry GetLastError's code and the system's text for it.
+EFOpenError::EFOpenError(const std::string& path, int err)
+    : EIoError("Cannot open file \"" + path + "\". " + win::ErrorText(static_cast<DWORD>(err)),
+               path, IoOperation::Open, err) {}
+
+EFCreateError::EFCreateError(const std::string& path, int err)
+    : EIoError("Cannot create file \"" + path + "\". " + win::ErrorText(static_cast<DWORD>(err)),
+               path, IoOperation::Create, err) {}
+
+bool EFCreateError::AlreadyExists() const noexcept {
+  return PlatformCode() == ERROR_FILE_EXISTS || PlatformCode() == ERROR_ALREADY_EXISTS;
+}
+
+} // namespace vornel
