@@ -9,8 +9,10 @@
 #include "app/ReuseCheck.h"
 #include "app/ReuseRecord.h"
 #include "app/Settings.h"
-#include "app/TreeWalk.h"
+#include "app/TreeCheck.h"
 #include "app/UploadScan.h"
+#include "platform/CodePage.h"
+#include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "zip/Pellum.h"
@@ -68,15 +70,33 @@ public:
                     "\", but the update set needs it");
     scope.Exclude = &exclude;
 
-    const CleanTree tree = WalkCleanTree(scope);
+    const std::string settings = SettingsPathIn(workDir);
+    const std::string pageText =
+        options_.CodePage.empty() ? ReadCodePage(settings) : options_.CodePage;
+    if (pageText.empty()) {
+      scope.Target = PlatformCodePage();
+    } else if (const auto page = ParseCodePage(pageText)) {
+      scope.Target = *page;
+    } else {
+      return Refuse("Unknown code page \"" + pageText +
+                    "\": give a Windows code page number such as 1252, or utf-8");
+    }
+    const CleanTree tree = CheckCleanTree(scope);
+    std::vector<TreeProblem> problems = tree.Problems;
+    AddSelfFileProblems(tree, problems);
+    packer_.FileCount = tree.FileCount;
+    packer_.SelfFound = tree.SelfFound ? 1 : 0;
+    if (!problems.empty()) {
+      view_.ShowProblems(problems);
+      return BuildOutcome::Refused;
+    }
+    if (!tree.SelfNamesakeFolders.empty())
+      view_.ShowWarning(NamesakeWarning(tree));
+    markUtf8_ = scope.Target.IsUtf8();
     if (options_.DryRun)
       return DryRun(root, workDir, uploadDir, tree);
     CreateDir(uploadDir); // an existing folder is fine and is kept as it is
     MirrorFolders(tree, uploadDir);
-    packer_.FileCount = tree.FileCount;
-    packer_.SelfFound = tree.SelfFound ? 1 : 0;
-    if (packer_.SelfFound != 1)
-      return Refuse(packer_.CustomName + " not found in \"clean\" directory");
     if (StopRequested())
       return Stop();
     const UploadContents before = ScanUpload(uploadDir);
@@ -90,8 +110,7 @@ public:
     manifestStarted_ = true;
     bool whole = false;
     try {
-      PackSelfFile(root, uploadDir, manifest);
-      const std::string settings = SettingsPathIn(workDir);
+      PackSelfFile(root, uploadDir, tree.ClientSelfName, manifest);
       manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
       whole = PackFolder(tree, root, uploadDir, manifest);
@@ -114,6 +133,25 @@ public:
   }
 
 private:
+  // The self file is packed from the root only: a tree with no copy there is refused, and one
+  // with copies below it only warned about.
+  void AddSelfFileProblems(const CleanTree& tree, std::vector<TreeProblem>& problems) const {
+    if (!tree.ClientSelfName.empty())
+      return;
+    std::string text = packer_.CustomName + " not found in \"clean\" directory";
+    if (!tree.SelfNamesakeFolders.empty())
+      text += " (it lies only in " + ManifestPath(tree.SelfNamesakeFolders.front()) + ")";
+    problems.push_back({"", text});
+  }
+
+  std::string NamesakeWarning(const CleanTree& tree) const {
+    std::string folders;
+    for (const std::string& folder : tree.SelfNamesakeFolders)
+      folders += (folders.empty() ? "" : ", ") + ManifestPath(folder);
+    return "files named " + packer_.CustomName + " also lie in " + folders +
+           "; they are counted in fcount= but not packed";
+  }
+
   BuildOutcome Refuse(const std::string& message) {
     view_.ShowMessage(message);
     return BuildOutcome::Refused;
@@ -123,9 +161,6 @@ private:
   // manifest, not the record.
   BuildOutcome DryRun(const std::string& root, const std::string& workDir,
                       const std::string& uploadDir, const CleanTree& tree) {
-    packer_.FileCount = tree.FileCount;
-    if (!tree.SelfFound)
-      return Refuse(packer_.CustomName + " not found in \"clean\" directory");
     const ReuseRecord record =
         options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName)) : ReuseRecord{};
     DryRunReport report;
@@ -134,7 +169,7 @@ private:
     const auto plan = [&](const PackTask& task) {
       archives.insert(RecordKey(task));
       const bool kept =
-          options_.Reuse && CheckReusable(task.SourcePath, task.ZipPath, task.RelativePath,
+          options_.Reuse && CheckReusable(task, NewEntryFlags(task.EntryName, markUtf8_),
                                           record.Find(RecordKey(task)))
                                 .has_value();
       (kept ? report.Keep : report.Pack).push_back({task.RelativePath, task.Size});
@@ -142,11 +177,11 @@ private:
     const std::string& name = packer_.CustomName;
     const auto self = FindFile(JoinPath(root, name));
     plan(PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
-                  self ? self->Size : 0});
+                  self ? self->Size : 0, tree.ClientSelfName});
     for (std::size_t i = 0; i < tree.Files.size(); ++i) {
       const std::string& relative = tree.Files[i];
       plan(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip", relative,
-                    tree.FileSizes[i]});
+                    tree.FileSizes[i], ClientBareName(tree.ClientPaths[i])});
     }
     const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
     const StaleSet stale = FindStale(ScanUpload(uploadDir), archives, folders);
@@ -216,11 +251,46 @@ private:
   static std::string RecordKey(const PackTask& task) { return task.RelativePath + ".zip"; }
 
   // Keeps the archive when its content was compared with the file (with --reuse), packs the file
-  // otherwise, and notes the archive's digest for the next build's record.
+  // otherwise, and notes the archive's digest for the next build's record. An error
+  // names the file it concerns.
   void PackOrKeep(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
+    try {
+      PackOrKeepFile(pellum, task, outcome);
+    } catch (...) {
+      RaiseNamingFile(task);
+    }
+  }
+
+  // Raises the error in flight again naming the file by its path relative to the clean root
+  // (`File not found: "data\maps\start.map".`): an error about the source itself names it so,
+  // one that names another file (its archive) stays as it is, one that names none gets it added.
+  [[noreturn]] static void RaiseNamingFile(const PackTask& task) {
+    const std::string relative = ManifestPath(task.RelativePath);
+    try {
+      throw;
+    } catch (const EInOutError& error) {
+      if (error.Path().empty() || error.Path() == task.SourcePath)
+        throw error.WithPath(relative);
+      throw;
+    } catch (const std::exception& error) {
+      const std::string text = error.what();
+      if (text.find(task.SourcePath) != std::string::npos ||
+          text.find(task.ZipPath) != std::string::npos)
+        throw;
+      const std::string named = text + ": \"" + relative + "\".";
+      if (dynamic_cast<const EFileChanged*>(&error) != nullptr)
+        throw EFileChanged(named);
+      if (dynamic_cast<const EPellumError*>(&error) != nullptr)
+        throw EPellumError(named);
+      throw std::runtime_error(named);
+    }
+  }
+
+  void PackOrKeepFile(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     outcome.Attempted = true;
+    pellum.SetMarkUtf8Names(markUtf8_);
     if (options_.Reuse) {
-      if (auto kept = CheckReusable(task.SourcePath, task.ZipPath, task.RelativePath,
+      if (auto kept = CheckReusable(task, NewEntryFlags(task.EntryName, markUtf8_),
                                     record_.Find(RecordKey(task)))) {
         outcome.File = std::move(kept->File);
         outcome.Digest = kept->Digest;
@@ -229,20 +299,21 @@ private:
         return;
       }
     }
-    outcome.File = PackOneFile(pellum, task.SourcePath, task.ZipPath, task.RelativePath);
+    outcome.File =
+        PackOneFile(pellum, task.SourcePath, task.ZipPath, task.RelativePath, task.EntryName);
     outcome.Digest = DigestFile(task.ZipPath);
     outcome.Done = true;
   }
 
   // The self file is always taken from the clean root, whichever copy the walk met.
   void PackSelfFile(const std::string& root, const std::string& uploadDir,
-                    ManifestWriter& manifest) {
+                    const std::string& clientName, ManifestWriter& manifest) {
     const std::string& name = packer_.CustomName;
     const auto found = FindFile(JoinPath(root, name));
     selfTask_ = PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
-                         found ? found->Size : 0};
+                         found ? found->Size : 0, clientName};
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
-    manifest.AppendSelf(name, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
+    manifest.AppendSelf(clientName, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
     selfListed_ = true;
     ShowArchive(selfTask_, selfOutcome_);
     view_.StepProgress(name);
@@ -254,7 +325,7 @@ private:
     ManifestSink(BuildRun& run, ManifestWriter& manifest) : run_(run), manifest_(manifest) {}
     void Listed(std::size_t index) override {
       const PackedFile& packed = run_.outcomes_[index].File;
-      manifest_.AppendFile(run_.packer_.FileNumber, ManifestPath(packed.RelativePath), packed.Crc,
+      manifest_.AppendFile(run_.packer_.FileNumber, (*run_.clientPaths_)[index], packed.Crc,
                            packed.ArchiveSize);
       ++run_.packer_.FileNumber;
     }
@@ -276,8 +347,9 @@ private:
     for (std::size_t i = 0; i < tree.Files.size(); ++i) {
       const std::string& relative = tree.Files[i];
       tasks_.push_back(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip",
-                                relative, tree.FileSizes[i]});
+                                relative, tree.FileSizes[i], ClientBareName(tree.ClientPaths[i])});
     }
+    clientPaths_ = &tree.ClientPaths;
     outcomes_.assign(tasks_.size(), FileOutcome{});
     ManifestSink sink(*this, manifest);
     const PackWork work = [this](TPellum& pellum, std::size_t index) {
@@ -332,6 +404,8 @@ private:
   std::vector<FileOutcome> outcomes_;
   bool manifestStarted_ = false;
   bool selfListed_ = false;
+  const std::vector<std::string>* clientPaths_ = nullptr; // the manifest's paths, by task
+  bool markUtf8_ = false;                                 // entry names carry bit 11
 };
 
 } // namespace

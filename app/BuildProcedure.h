@@ -3,6 +3,8 @@
 // The build: from a clean folder to Upload/ with one archive per file and updates.lst.
 // Core code with no user interface; a front end watches it through BuildView.
 
+#include "app/TreeCheck.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -58,6 +60,14 @@ public:
   virtual void ResetProgress() = 0;
   // The final message ("Done.N files packed.") or a refusal's message.
   virtual void ShowMessage(const std::string& text) = 0;
+  // A refused tree: every problem found, before anything was written. The default shows them
+  // all, one line each, as the message.
+  virtual void ShowProblems(const std::vector<TreeProblem>& problems) {
+    ShowMessage(ProblemListText(problems, problems.size()));
+  }
+  // Something the operator should know about a build that goes on. Front ends that do not show
+  // it need not override it.
+  virtual void ShowWarning(const std::string& text) { (void)text; }
   // Once before the final message of a finished build: archives kept from an earlier build
   // (--reuse) and archives packed, the self file's included. Front ends that do not show it
   // need not override it.
@@ -98,6 +108,9 @@ struct BuildOptions {
   // Patterns of files and folders to leave out (app/Exclusions.h), besides those of the
   // "Exclude" setting.
   std::vector<std::string> Exclude;
+  // The client's code page as the operator gave it ("1252", "utf-8"); empty: key "CodePage"
+  // of the settings, read at every build, else the platform's own.
+  std::string CodePage;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
 };

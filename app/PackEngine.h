@@ -33,6 +33,7 @@ struct PackTask {
   std::string ZipPath;
   std::string RelativePath;
   std::uint64_t Size = 0; // as the walk saw it; only the schedule uses it
+  std::string EntryName;  // the archive entry's name, as the client reads it
 };
 
 // Where the engine reports; every call comes from the thread that called Run, one at a time.

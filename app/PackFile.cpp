@@ -42,7 +42,8 @@ std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipP
 // through the handle that made it, never opened again by name, so nothing already at that name
 // (a link someone planted) is followed.
 void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
-                     std::uint32_t& entryCrc, std::uint64_t& entrySize) {
+                     const std::string& entryName, std::uint32_t& entryCrc,
+                     std::uint64_t& entrySize) {
   auto created = std::make_unique<FileStream>(zipPath, FileStream::Mode::CreateNew);
   pellum.WriteEmptyArchive(*created);
   pellum.CloseArchive();
@@ -50,11 +51,11 @@ void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::
   pellum.SetFileName(zipPath);
   if (!pellum.GetIsZipFile())
     throw EPellumError("Archive \"" + zipPath + "\" was not recognised after it was created");
-  const TPellumEntriesEntry* entry = pellum.AddFileEntry(sourcePath);
+  const TPellumEntriesEntry* entry = pellum.Entries().AddFileAs(sourcePath, entryName);
   if (entry == nullptr)
     // The file went away after its checksum.
     RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
-  if (entry->CentralHeader.FileName != BareName(sourcePath))
+  if (entry->CentralHeader.FileName != entryName)
     throw EPellumError("File \"" + sourcePath + "\" was stored under the name \"" +
                        entry->CentralHeader.FileName + "\"");
   entryCrc = entry->CentralHeader.Crc32;
@@ -65,7 +66,7 @@ void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::
 } // namespace
 
 PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
-                       const std::string& relativePath) {
+                       const std::string& relativePath, const std::string& entryName) {
   const std::uint64_t size = SourceSize(sourcePath);
   PackedFile packed{relativePath, FileCrc32(sourcePath), 0};
   // Written under a name of its own and renamed over the final name only when whole and closed,
@@ -74,7 +75,7 @@ PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std
   try {
     std::uint32_t entryCrc = 0;
     std::uint64_t entrySize = 0;
-    AddToNewArchive(pellum, sourcePath, temporary, entryCrc, entrySize);
+    AddToNewArchive(pellum, sourcePath, temporary, entryName, entryCrc, entrySize);
     // The checksum and the archive come from two reads of the file; a write in between would
     // list a CRC that the archive's content does not have.
     if (entryCrc != packed.Crc || entrySize != size)

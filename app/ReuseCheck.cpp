@@ -74,9 +74,10 @@ bool SameContent(Stream& archive, Stream& source, const TLocalFile& local) {
 
 } // namespace
 
-std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const std::string& zipPath,
-                                         const std::string& relativePath,
+std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t flags,
                                          const ArchiveDigest* recorded) {
+  const std::string& sourcePath = task.SourcePath;
+  const std::string& zipPath = task.ZipPath;
   if (recorded == nullptr)
     return std::nullopt;
   try {
@@ -84,7 +85,7 @@ std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const st
     const auto archive = FindFile(zipPath);
     if (!source || !archive || ((source->Attributes | archive->Attributes) & attr::Directory) != 0)
       return std::nullopt;
-    const std::string name = BareName(sourcePath);
+    const std::string& name = task.EntryName;
     const auto archiveSize = static_cast<std::int64_t>(archive->Size);
     if (archiveSize != recorded->Size || archiveSize > LargestListable ||
         source->Size > static_cast<std::uint64_t>(LargestListable))
@@ -104,8 +105,9 @@ std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const st
     data.Crc32 = central.Crc32;
     data.CompressedSize = central.CompressedSize;
     data.UncompressedSize = static_cast<std::uint32_t>(source->Size);
-    const NewEntryRecords fresh = DescribeNewEntry(
+    NewEntryRecords fresh = DescribeNewEntry(
         name, static_cast<std::uint16_t>(source->Attributes & 0xFFFF), EntryTimeOf(*source), data);
+    SetEntryFlags(fresh, flags);
     const SingleEntryLayout layout = DescribeSingleEntryArchive(fresh);
     if (static_cast<std::int64_t>(layout.Head.size() + layout.Tail.size()) +
             std::int64_t{central.CompressedSize} !=
@@ -124,7 +126,7 @@ std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const st
     if (digest != *recorded)
       return std::nullopt;
     return KeptArchive{
-        PackedFile{relativePath, central.Crc32, static_cast<std::int32_t>(archiveSize)}, digest};
+        PackedFile{task.RelativePath, central.Crc32, static_cast<std::int32_t>(archiveSize)}, digest};
   } catch (const std::exception&) {
     return std::nullopt;
   }

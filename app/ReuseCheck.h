@@ -2,6 +2,7 @@
 
 // Deciding whether an archive of an earlier build may stay instead of being packed again.
 
+#include "app/PackEngine.h"
 #include "app/PackFile.h"
 #include "app/ReuseRecord.h"
 
@@ -19,16 +20,16 @@ struct KeptArchive {
 // - its entry's data unpack to exactly the source's bytes, compared block by block as the two
 //   are read (the source is read once, and its CRC-32 for the manifest is taken on the way);
 // - its header, directory and end records are byte for byte those a fresh pack of the source
-//   writes now (method, CRC-32, sizes, DOS date and time, attributes, offsets), so it opens
-//   with the archive component as one entry under the source's bare name, without a comment;
+//   writes now (method, CRC-32, sizes, DOS date and time, attributes, offsets, the given general
+//   purpose flags), so it opens with the archive component as one entry named task.EntryName,
+//   without a comment;
 // - the record vouches for its bytes (same size and checksums as when this program wrote them
 //   at the current level with the current zlib), so the deflate data are the ones a fresh pack
 //   makes. The record only saves packing again: it is no evidence of the content, which the
 //   first check alone establishes.
 // Nothing (and no error) when any of it fails: the caller packs the file afresh, and that
 // reports whatever is wrong with the source.
-std::optional<KeptArchive> CheckReusable(const std::string& sourcePath, const std::string& zipPath,
-                                         const std::string& relativePath,
+std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t flags,
                                          const ArchiveDigest* recorded);
 
 } // namespace vornel

@@ -28,3 +28,11 @@ std::string ReadModHost(const std::string& settingsPath) {
 }
 
 } // namespace vornel
+
+namespace vornel {
+
+std::string ReadCodePage(const std::string& settingsPath) {
+  return IniFile(settingsPath).ReadString(SettingsSection, "CodePage", "");
+}
+
+} // namespace vornel

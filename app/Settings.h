@@ -23,5 +23,7 @@ std::vector<std::string> ReadExcludePatterns(const std::string& settingsPath);
 // Key "Server" (default "127.0.0.1") and key "ModHost" (default "0"), read at every build.
 std::string ReadServer(const std::string& settingsPath);
 std::string ReadModHost(const std::string& settingsPath);
+// Key "CodePage": the client's code page ("1252", "utf-8"); empty when not set.
+std::string ReadCodePage(const std::string& settingsPath);
 
 } // namespace vornel

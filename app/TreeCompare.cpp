@@ -3,7 +3,7 @@
 #include "app/BuildPaths.h"
 #include "app/Exclusions.h"
 #include "app/ReuseRecord.h"
-#include "app/TreeWalk.h"
+#include "app/TreeCheck.h"
 #include "crc/Crc32.h"
 #include "platform/FileSystem.h"
 
@@ -46,7 +46,7 @@ TreeComparison CompareWithTree(const ParsedManifest& parsed, const std::string& 
   const Exclusions exclusions(exclude);
   WalkScope scope = ScopeFor(cleanDir, uploadDir, self);
   scope.Exclude = &exclusions;
-  const CleanTree tree = WalkCleanTree(scope);
+  const CleanTree tree = CheckCleanTree(scope);
 
   TreeComparison comparison;
   const bool rootSelf = FileExists(JoinPath(scope.Root, self));

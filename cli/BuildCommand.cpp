@@ -32,6 +32,7 @@ struct BuildArguments {
   bool Json = false;
   bool DryRun = false;
   std::vector<std::string> Exclude;
+  std::string CodePage;
 };
 
 std::string Count(std::size_t count, const std::string& word) {
@@ -92,6 +93,10 @@ public:
   }
   void ResetProgress() override { bar_.Clear(); }
   void ShowMessage(const std::string& text) override { message_ = text; }
+  void ShowWarning(const std::string& text) override {
+    bar_.Clear();
+    std::cerr << "warning: " << text << std::endl;
+  }
   void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
     counts_ = "reused " + std::to_string(reused) + " archives, packed " + std::to_string(packed);
     reused_ = reused;
@@ -218,6 +223,7 @@ int RunBuild(const BuildArguments& arguments) {
     options.Prune = arguments.Prune;
     options.DryRun = arguments.DryRun;
     options.Exclude = arguments.Exclude;
+    options.CodePage = arguments.CodePage;
     options.StopRequested = &stopRequested;
     StopRequestHandler stopHandler(stopRequested, stopSignal);
     outcome = packer.Build(arguments.CleanDir, workDir, view, options);
@@ -304,12 +310,19 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
       ->allow_extra_args(false);
   verb->add_flag("--json", arguments->Json,
                  "Write one JSON object per line to standard output for each event");
-  verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost) and writes\n"
-               "Upload/ in the current folder.\n"
-               "Example:\n"
-               "  vornel build /srv/client-clean\n"
-               "Exit codes: 0 built, 1 refused (no self file, no usable clean folder),\n"
-               "2 error (the message names the cause), 130 stopped by Ctrl-C.");
+  verb->add_option("--codepage", arguments->CodePage,
+                   "The client's code page for the names in updates.lst and the archives: a "
+                   "Windows code page number (1252, 1251, 932, ...) or utf-8 (default: "
+                   "\"CodePage\" in settings.ini)");
+  verb->footer(
+      "Reads settings.ini (section \"main\": CustomName, Server, ModHost, CodePage) and\n"
+      "writes Upload/ in the current folder. Names that are not plain ASCII need a code\n"
+      "page; a tree with names Windows cannot hold is refused before anything is written.\n"
+      "Example:\n"
+      "  vornel build /srv/client-clean\n"
+      "Exit codes: 0 built, 1 refused (no self file, no usable clean folder, problems of\n"
+      "the tree, one line each), 2 error (the message names the cause), 130 stopped by\n"
+      "Ctrl-C.");
   verb->callback([arguments, &exitCode] { exitCode = RunBuild(*arguments); });
 }
 

@@ -36,6 +36,10 @@ void QueuedBuildView::ShowMessage(const std::string& text) {
   message_ = text;
 }
 
+void QueuedBuildView::ShowProblems(const std::vector<TreeProblem>& problems) {
+  ShowMessage(ProblemListText(problems, ProblemsShown));
+}
+
 std::string QueuedBuildView::TakeMessage() {
   std::lock_guard lock(mutex_);
   return std::exchange(message_, {});

@@ -20,9 +20,18 @@ std::string IoErrorMessage(int code) {
     return "Disk full";
   case io_error::InvalidNumericInput:
     return "Invalid numeric input";
+  case io_error::NegativeSeek:
+    return "Seek to a position before the start of the file";
+  case io_error::DeviceError:
+    return "The device failed to read or write";
   default:
-    return "I/O error " + std::to_string(code);
+    break;
   }
+  // Any other code is the system's own number; its text names the cause better than the number.
+  const std::string text = ErrnoText(code);
+  if (text.empty() || text.starts_with("Unknown error"))
+    return "I/O error " + std::to_string(code);
+  return text;
 }
 
 int IoErrorCodeFromErrno(int err) {

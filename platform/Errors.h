@@ -66,7 +66,8 @@ inline constexpr int NegativeSeek = 131;
 inline constexpr int DeviceError = 1117;
 } // namespace io_error
 
-// The message text for a run-time error code ("I/O error N" for codes without a name).
+// The message text for a run-time error code: the fixed text of a named code, else the system's
+// sentence for it ("I/O error N" only when the system has none).
 std::string IoErrorMessage(int code);
 
 // Maps an errno value to the run-time error code (ENOENT -> 2, ENOSPC -> 101, ...). Other errno

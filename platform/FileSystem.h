@@ -27,6 +27,9 @@ bool DirectoryExists(const std::string& path);
 // True when the folder's entries can be listed and opened (a folder that cannot be would look
 // empty to a walk and its files would go unlisted).
 bool CanListFolder(const std::string& path);
+// A cheap check made before a build writes anything: whether this process may open the file
+// for reading.
+bool MayReadFile(const std::string& path);
 
 // The absolute path with links resolved and "." and ".." gone; empty when the path does not
 // exist.

@@ -18,6 +18,15 @@ inline constexpr std::uint32_t Archive = 0x20;
 inline constexpr std::uint32_t AnyFile = 0x3F; // the mask every lookup here uses
 } // namespace attr
 
+// What an entry is beyond its attributes: a walk refuses what it cannot pack.
+enum class EntryKind {
+  File,
+  Folder,
+  DanglingLink, // a symbolic link whose target does not exist
+  LinkLoop,     // a symbolic link that leads back to itself
+  Other         // a pipe, socket or device
+};
+
 // One directory entry found by a lookup.
 struct FoundFile {
   std::string Name;             // bare name
@@ -25,6 +34,7 @@ struct FoundFile {
   std::uint64_t Size = 0;
   double LastWriteTime = 0;  // local date-time (days since 30 December 1899)
   std::uint32_t DosTime = 0; // packed DOS date (high half) and time (low half), 0 if out of range
+  EntryKind Kind = EntryKind::File; // a symbolic link reports its target's kind
 };
 
 // Looks a single path up (the find-first of a plain path): the entry itself, with a symbolic link

@@ -37,6 +37,10 @@ void SetEntryData(NewEntryRecords& records, const EntryData& data) {
   records.Local.UncompressedSize = records.Central.UncompressedSize = data.UncompressedSize;
 }
 
+void SetEntryFlags(NewEntryRecords& records, std::uint16_t flags) {
+  records.Local.GeneralPurposeBitFlag = records.Central.GeneralPurposeBitFlag = flags;
+}
+
 TDateTime EntryTimeOf(const FoundFile& file) {
   return file.DosTime != 0 ? DosDateTimeToDateTime(file.DosTime) : file.LastWriteTime;
 }

@@ -38,6 +38,8 @@ struct NewEntryRecords {
 NewEntryRecords DescribeNewEntry(const std::string& name, std::uint16_t attributes, TDateTime time,
                                  const EntryData& data = {});
 void SetEntryData(NewEntryRecords& records, const EntryData& data);
+// The general purpose flags of both records (bit 11 for a UTF-8 name, or none).
+void SetEntryFlags(NewEntryRecords& records, std::uint16_t flags);
 
 // The time the component takes for a file found on disk: its DOS time when it has one.
 TDateTime EntryTimeOf(const FoundFile& file);

@@ -68,6 +68,17 @@ public:
 // ctNone 0, anything else -1).
 int ZlibLevel(TZipCompressionType type);
 
+// General purpose flag bit 11: the entry's name is UTF-8.
+inline constexpr std::uint16_t Utf8NameFlag = 0x0800;
+
+// The general purpose flags of a new entry stored under this name: bit 11 when markUtf8 is set
+// and the name is UTF-8 beyond plain ASCII, else none.
+std::uint16_t NewEntryFlags(const std::string& stored, bool markUtf8);
+
+// True when a new archive can take dataSize bytes as its one entry under a name of nameLength
+// bytes: deflate may grow the data a little, and the archive must stay below 2 GiB.
+bool FitsNewArchive(std::uint64_t dataSize, std::size_t nameLength);
+
 // One archive entry.
 class TPellumEntriesEntry {
 public:
@@ -242,6 +253,10 @@ public:
   void SetReadOnly(bool value) { ReadOnly = value; }
   bool GetApplyAtributes() const { return ApplyAtributes; }
   void SetApplyAtributes(bool value) { ApplyAtributes = value; }
+  // Not a stored property: entries added from now on whose name is UTF-8 beyond plain ASCII get
+  // general purpose bit 11, so other tools read their names right.
+  bool GetMarkUtf8Names() const { return MarkUtf8Names; }
+  void SetMarkUtf8Names(bool value) { MarkUtf8Names = value; }
   bool GetActive() const { return IsZipFile; }
   void SetActive(bool value);
 
@@ -311,6 +326,7 @@ private:
   bool ApplyAtributes = true;
   std::unique_ptr<Stream> ArchiveStream;
   std::string Refusal;
+  bool MarkUtf8Names = false;
 };
 
 } // namespace vornel

@@ -1,5 +1,6 @@
 #include "zip/Pellum.h"
 
+#include "platform/CodePage.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
@@ -241,6 +242,21 @@ private:
 
 } // namespace
 
+std::uint16_t NewEntryFlags(const std::string& stored, bool markUtf8) {
+  return markUtf8 && !IsPlainAscii(stored) && IsValidUtf8(stored) ? Utf8NameFlag : 0;
+}
+
+bool FitsNewArchive(std::uint64_t dataSize, std::size_t nameLength) {
+  if (dataSize > static_cast<std::uint64_t>(MaxArchiveSize) || nameLength > MaxNameLength)
+    return false;
+  const auto name = static_cast<std::int64_t>(nameLength);
+  const auto deflated = static_cast<std::int64_t>(compressBound(static_cast<uLong>(dataSize)));
+  constexpr std::int64_t records = std::int64_t{TEndOfDirectory::FixedSize} +
+                                   std::int64_t{TLocalFile::FixedSize} +
+                                   std::int64_t{TCentralDirectoryFile::FixedSize};
+  return records + 2 * name + deflated <= MaxArchiveSize;
+}
+
 TPellumEntriesEntry* TPellumEntries::AddFile(const std::string& path) {
   return AddFileAs(path, path);
 }
@@ -313,6 +329,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
                          " cannot be added");
 
   NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
+  SetEntryFlags(records, NewEntryFlags(stored, zip.MarkUtf8Names));
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
   zip.CurrentDataSize = static_cast<std::int32_t>(length);
   const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };
@@ -394,6 +411,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
   if (localOffset > MaxArchiveSize)
     throw EPellumError("Adding " + Quoted(entryName) + " would make the archive 2 GiB or larger");
   NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
+  SetEntryFlags(records, NewEntryFlags(stored, zip.MarkUtf8Names));
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
   zip.CurrentDataSize = static_cast<std::int32_t>(length);
   const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };

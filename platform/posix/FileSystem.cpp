@@ -79,6 +79,10 @@ std::string TempDirectory() {
   return dir;
 }
 
+bool MayReadFile(const std::string& path) {
+  return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+}
+
 bool CanListFolder(const std::string& path) {
   return ::access(path.c_str(), R_OK | X_OK) == 0;
 }

@@ -20,8 +20,9 @@ bool IsHiddenName(const std::string& name) {
 }
 
 // Builds the entry from lstat's view of the name and, for a symbolic link, stat's view of its
-// target (nullptr when the link dangles).
-FoundFile Describe(const std::string& name, const struct stat& self, const struct stat* target) {
+// target (nullptr when the link dangles, with targetErrno saying why).
+FoundFile Describe(const std::string& name, const struct stat& self, const struct stat* target,
+                   int targetErrno = 0) {
   const struct stat& info = target ? *target : self;
   FoundFile found;
   found.Name = name;
@@ -29,9 +30,12 @@ FoundFile Describe(const std::string& name, const struct stat& self, const struc
     // A dangling link is reported as an empty file: opening it then fails with "File not found"
     // instead of the entry vanishing without a word.
     found.Attributes = attr::Archive;
+    found.Kind = targetErrno == ELOOP ? EntryKind::LinkLoop : EntryKind::DanglingLink;
   } else if (S_ISDIR(info.st_mode)) {
     found.Attributes = attr::Directory;
+    found.Kind = EntryKind::Folder;
   } else {
+    found.Kind = S_ISREG(info.st_mode) ? EntryKind::File : EntryKind::Other;
     found.Attributes = attr::Archive;
     found.Size = static_cast<std::uint64_t>(info.st_size);
     if ((info.st_mode & S_IWUSR) == 0)
@@ -65,7 +69,7 @@ std::optional<FoundFile> FindFile(const std::string& path) {
     return Describe(name, self, nullptr);
   struct stat target {};
   if (::stat(clean.c_str(), &target) != 0)
-    return Describe(name, self, nullptr);
+    return Describe(name, self, nullptr, errno);
   return Describe(name, self, &target);
 }
 
@@ -99,7 +103,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
     }
     struct stat target {};
     if (::fstatat(dirFd, entry->d_name, &target, 0) != 0) {
-      entries.push_back(Describe(name, self, nullptr));
+      entries.push_back(Describe(name, self, nullptr, errno));
       continue;
     }
     if (S_ISDIR(target.st_mode))

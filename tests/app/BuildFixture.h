@@ -26,6 +26,7 @@ public:
   }
   void ResetProgress() override { Calls.push_back("reset"); }
   void ShowMessage(const std::string& text) override { Calls.push_back("message:" + text); }
+  void ShowWarning(const std::string& text) override { Calls.push_back("warning:" + text); }
 
   std::vector<std::string> Calls;
 };

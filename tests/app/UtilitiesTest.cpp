@@ -1,6 +1,6 @@
 #include "app/BuildPaths.h"
 #include "app/BuildProcedure.h"
-#include "app/TreeWalk.h"
+#include "app/TreeCheck.h"
 
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
@@ -69,24 +69,24 @@ TEST(ManifestPath, UsesBackslashes) {
 
 // Relative paths come from the walk itself, not from replacing the root's text in a full path,
 // so a root whose text recurs below it (as a relative root or "/" always does) is harmless.
-TEST(TreeWalk, RelativePathsDoNotDependOnTheRootsText) {
+TEST(TreeCheck, RelativePathsDoNotDependOnTheRootsText) {
   test::TempDir dir;
   test::WriteFile(dir / "c/c/c.txt", "x");
   test::WriteFile(dir / "c/cc", "y");
   const std::string previous = CurrentDirectory();
   ASSERT_EQ(::chdir(dir.Str().c_str()), 0);
-  const CleanTree tree = WalkCleanTree({"c", CanonicalPath("c"), "", "Teskor.exe"});
+  const CleanTree tree = CheckCleanTree({"c", CanonicalPath("c"), "", "Teskor.exe"});
   ASSERT_EQ(::chdir(previous.c_str()), 0);
   EXPECT_EQ(tree.Files, (std::vector<std::string>{"c/c.txt", "cc"}));
   EXPECT_EQ(tree.Folders, (std::vector<std::string>{"c"}));
 }
 
-TEST(TreeWalk, OrdersDepthFirstInEnumerationOrder) {
+TEST(TreeCheck, OrdersDepthFirstInEnumerationOrder) {
   test::TempDir dir;
   for (const char* file : {"b.txt", "A/z.txt", "A/m/1", "a.txt", "C", "Teskor.exe", "A/Teskor.exe"})
     test::WriteFile(dir / file, "x");
   std::filesystem::create_directories(dir / "A/empty");
-  const CleanTree tree = WalkCleanTree({dir.Str(), CanonicalPath(dir.Str()), "", "Teskor.exe"});
+  const CleanTree tree = CheckCleanTree({dir.Str(), CanonicalPath(dir.Str()), "", "Teskor.exe"});
   EXPECT_EQ(tree.FileCount, 7);
   EXPECT_TRUE(tree.SelfFound);
   EXPECT_EQ(tree.Files, (std::vector<std::string>{"A/m/1", "A/z.txt", "a.txt", "b.txt", "C"}));

@@ -77,14 +77,31 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Err.find("does not exist"), std::string::npos);
 
-  // An error: the self file only in a subfolder; the error box's text, with its full stop.
+  // The self file only in a subfolder: refused, saying where it lies, nothing written.
   fs::create_directories(Clean("bin"));
   WriteFile(Clean("bin/Updater.exe"), "x");
   run = Vornel("build " + ShellQuote(Clean()));
-  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "File not found: \"" + Clean("Updater.exe") + "\".\n");
-  EXPECT_EQ(ReadFile(Work("Upload/updates.lst")), "[self]\r\n");
+  EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory (it lies only in bin\\)\n");
+  EXPECT_FALSE(fs::exists(Work("Upload")));
+
+  // Every problem of the tree at once, one line each.
+  WriteFile(Clean("Updater.exe"), "x");
+  WriteFile(Clean("a|b.txt"), "x");
+  run = Vornel("build " + ShellQuote(Clean()));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "\"a|b.txt\": the name holds |, which Windows does not allow in names\n");
+  EXPECT_FALSE(fs::exists(Work("Upload")));
+  fs::remove(Clean("a|b.txt"));
+
+  // An error while packing names the file after the message's own text.
+  fs::create_symlink("/proc/self/status", Clean("data/changing.txt"));
+  run = Vornel("build " + ShellQuote(Clean()));
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_NE(run.Err.find("changed while it was packed"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("changing.txt\""), std::string::npos) << run.Err;
+  EXPECT_EQ(run.Err.back(), '\n');
 
   EXPECT_EQ(Vornel("build --jobs 0 " + ShellQuote(Clean())).Status, 2);
   EXPECT_EQ(Vornel("build").Status, 2);

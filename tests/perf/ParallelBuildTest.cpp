@@ -105,7 +105,8 @@ TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
   Put("Teskor.exe", "self");
   Put("a.txt", "first");
   Put("c_big.bin", RandomBytes(2 * 1024 * 1024, 7));
-  fs::create_symlink(dir_ / "nowhere", Clean("m_vanished.dll"));
+  // Reads as text though its size is 0: its packing fails as a file changed under the build.
+  fs::create_symlink("/proc/self/status", Clean("m_vanished.dll"));
   for (int i = 0; i < 6; ++i)
     Put(std::string("n").append(std::to_string(i)) + ".bin",
         RandomBytes(100000 + 1000 * i, 20 + i));
@@ -118,8 +119,8 @@ TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
     try {
       BuildInto(work, Jobs(jobs), view);
       ADD_FAILURE() << "no error with " << jobs << " jobs";
-    } catch (const EInOutError& error) {
-      EXPECT_EQ(error.ErrorCode(), io_error::FileNotFound);
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find("m_vanished.dll\""), std::string::npos);
     }
     EXPECT_EQ(view.Calls.back(), "tree:1");
     EXPECT_FALSE(fs::exists(fs::symlink_status(work + "/Upload/m_vanished.dll.zip")));

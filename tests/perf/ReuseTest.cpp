@@ -59,7 +59,7 @@ TEST_F(Reuse, TamperedArchivesAndChangedSourcesArePackedAgain) {
     ConfigurePellum1(pellum);
     pellum.SetCompressionType(TZipCompressionType::ctFast);
     PackOneFile(pellum, Clean("bin/lib/table.dat"), Upload("bin/lib/table.dat.zip"),
-                "bin/lib/table.dat");
+                "bin/lib/table.dat", "table.dat");
   }
 
   // An extra entry.

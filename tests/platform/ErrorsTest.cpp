@@ -22,7 +22,7 @@ TEST(IoErrorTest, ErrnoValuesNeverPoseAsNamedCodes) {
   for (int err : {EIO, ESRCH, EINTR, ENETDOWN, ENETUNREACH, EISCONN}) {
     EXPECT_EQ(IoErrorCodeFromErrno(err), io_error::DeviceError) << std::strerror(err);
   }
-  EXPECT_EQ(IoErrorMessage(io_error::DeviceError), "I/O error 1117");
+  EXPECT_EQ(IoErrorMessage(io_error::DeviceError), "The device failed to read or write");
 }
 
 TEST(IoErrorTest, CodesCarryTheirFixedMessages) {
@@ -33,8 +33,11 @@ TEST(IoErrorTest, CodesCarryTheirFixedMessages) {
   EXPECT_EQ(IoErrorMessage(100), "Read beyond end of file");
   EXPECT_EQ(IoErrorMessage(101), "Disk full");
   EXPECT_EQ(IoErrorMessage(106), "Invalid numeric input");
-  EXPECT_EQ(IoErrorMessage(EFBIG), "I/O error " + std::to_string(EFBIG));
-  EXPECT_EQ(IoErrorMessage(131), "I/O error 131");
+  // Other codes name their cause in a sentence, never as a bare number.
+  EXPECT_EQ(IoErrorMessage(EFBIG), std::strerror(EFBIG));
+  EXPECT_EQ(IoErrorMessage(ELOOP), std::strerror(ELOOP));
+  EXPECT_EQ(IoErrorMessage(131), "Seek to a position before the start of the file");
+  EXPECT_EQ(IoErrorMessage(99999), "I/O error 99999");
 }
 
 TEST(IoErrorTest, RaisedErrorKeepsCodeAndMessageThenNamesItsSubject) {

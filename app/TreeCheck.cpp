@@ -1,0 +1,214 @@
+#include "app/TreeCheck.h"
+
+#include "app/BuildPaths.h"
+#include "app/Exclusions.h"
+#include "app/NameRules.h"
+#include "platform/FileSystem.h"
+#include "platform/FindFiles.h"
+#include "platform/TextCompare.h"
+#include "zip/Pellum.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace vornel {
+
+namespace {
+
+constexpr const char* ChooseCodePage =
+    "choose the client's code page with --codepage or \"CodePage\" in settings.ini";
+
+class Checker {
+public:
+  Checker(const WalkScope& scope, CleanTree& tree) : scope_(scope), tree_(tree) {
+    if (scope.Target.IsSet())
+      names_ = std::make_unique<NameConverter>(scope.Target);
+  }
+
+  void Walk(const std::string& dir, const std::string& relative, const std::string& client) {
+    std::vector<FoundFile> items;
+    try {
+      items = ListDirectory(dir);
+    } catch (const std::exception& error) {
+      Problem(relative, std::string("the folder cannot be listed (") + error.what() + ")");
+      return;
+    }
+    // Names already met in this folder, by their letters without regard to case.
+    std::map<std::u32string, std::string> seen;
+    std::map<std::u32string, std::string> folders;
+    std::vector<std::string> files;
+    for (const FoundFile& item : items) {
+      const std::string itemRelative = Join(relative, item.Name, '/');
+      const bool folder = item.Kind == EntryKind::Folder;
+      // What the operator leaves out is neither packed nor checked.
+      if (scope_.Exclude != nullptr && scope_.Exclude->Match(itemRelative, folder)) {
+        ++tree_.Excluded;
+        continue;
+      }
+      if (folder && IsOwnOutput(itemRelative))
+        continue;
+      if (!folder && IsOwnRecord(itemRelative))
+        continue;
+      const std::string itemClient = Join(client, ClientName(item.Name, itemRelative), '\\');
+      const std::u32string key = CaseFoldKey(item.Name);
+      if (const auto [other, fresh] = seen.emplace(key, item.Name); !fresh)
+        Problem(itemRelative, "differs from \"" + ManifestPath(Join(relative, other->second, '/')) +
+                                  "\" only in letter case; Windows holds only one of them");
+      switch (item.Kind) {
+      case EntryKind::Folder:
+        folders.emplace(key, item.Name);
+        CheckFolder(JoinPath(dir, item.Name), itemRelative, itemClient);
+        break;
+      case EntryKind::File:
+        files.push_back(item.Name);
+        CheckFile(dir, item, itemRelative, itemClient);
+        break;
+      case EntryKind::DanglingLink:
+        Problem(itemRelative, "a symbolic link whose target does not exist");
+        break;
+      case EntryKind::LinkLoop:
+        Problem(itemRelative, "a symbolic link that leads back to itself");
+        break;
+      case EntryKind::Other:
+        Problem(itemRelative, "neither a file nor a folder (a pipe, socket or device)");
+        break;
+      }
+    }
+    // "foo" is packed into "foo.zip", which must not be a folder's place in Upload/ too.
+    for (const std::string& file : files) {
+      const auto folder = folders.find(CaseFoldKey(file + ".zip"));
+      if (folder != folders.end())
+        Problem(Join(relative, file, '/'), "its archive would take the place of the folder \"" +
+                                               ManifestPath(Join(relative, folder->second, '/')) +
+                                               "\" in Upload");
+    }
+    if (relative.empty()) {
+      const auto folder = folders.find(CaseFoldKey(ManifestFileName));
+      if (folder != folders.end())
+        Problem(folder->second, std::string("the folder would take the place of ") +
+                                    ManifestFileName + " in Upload");
+    }
+  }
+
+private:
+  static std::string Join(const std::string& parent, const std::string& name, char separator) {
+    return parent.empty() ? name : parent + separator + name;
+  }
+
+  void Problem(const std::string& relative, std::string what) {
+    tree_.Problems.push_back({relative, std::move(what)});
+  }
+
+  // The name as the client reads it, after the checks that it can be created and written in the
+  // client's code page. A name that fails them is kept as it is: the tree is refused anyway.
+  std::string ClientName(const std::string& name, const std::string& relative) {
+    if (const auto problem = ClientNameProblem(name))
+      Problem(relative, *problem);
+    if (!names_) {
+      if (!IsPlainAscii(name))
+        Problem(relative, std::string("the name is not plain ASCII and no code page is chosen "
+                                      "for the client; ") +
+                              ChooseCodePage);
+      return name;
+    }
+    if (auto converted = names_->ToTarget(name)) {
+      // In a double-byte code page a character's second byte may be "\" or "|", which the
+      // manifest and the archive would take for a separator.
+      if (converted->find_first_of("<>:\"/\\|?*") != std::string::npos && !ClientNameProblem(name))
+        Problem(relative, "written in code page " + scope_.Target.Name() +
+                              ", the name holds a byte that reads as \"\\\" or \"|\"");
+      return std::move(*converted);
+    }
+    Problem(relative, "the name cannot be written in code page " + scope_.Target.Name() + "; " +
+                          ChooseCodePage);
+    return name;
+  }
+
+  void CheckFolder(const std::string& path, const std::string& relative,
+                   const std::string& client) {
+    // A folder that cannot be listed would look empty and its files would silently go unlisted.
+    if (!CanListFolder(path))
+      Problem(relative, "the folder cannot be listed (permission denied)");
+    else
+      Walk(path, relative, client);
+    tree_.Folders.push_back(relative);
+  }
+
+  void CheckFile(const std::string& dir, const FoundFile& item, const std::string& relative,
+                 const std::string& client) {
+    ++tree_.FileCount;
+    if (!MayReadFile(JoinPath(dir, item.Name)))
+      Problem(relative, "the file cannot be read (permission denied)");
+    if (!FitsNewArchive(item.Size, ClientBareName(client).size()))
+      Problem(relative, "the file is too large to pack (an archive must stay below 2 GiB)");
+    if (item.Name != scope_.CustomName) {
+      tree_.Files.push_back(relative);
+      tree_.ClientPaths.push_back(client);
+      tree_.FileSizes.push_back(item.Size);
+      return;
+    }
+    // Counted at any depth; only the root's copy is ever packed.
+    tree_.SelfFound = true;
+    if (relative == item.Name)
+      tree_.ClientSelfName = client;
+    else
+      tree_.SelfNamesakeFolders.push_back(relative.substr(0, relative.size() - item.Name.size()));
+  }
+
+  // Folders reached by the walk are real folders (listings leave out links to folders), so the
+  // canonical path of one is the canonical root followed by its relative path.
+  bool IsOwnOutput(const std::string& relative) const {
+    return !scope_.SkipDir.empty() && JoinPath(scope_.CanonicalRoot, relative) == scope_.SkipDir;
+  }
+  bool IsOwnRecord(const std::string& relative) const {
+    return !scope_.SkipFile.empty() && JoinPath(scope_.CanonicalRoot, relative) == scope_.SkipFile;
+  }
+
+  const WalkScope& scope_;
+  CleanTree& tree_;
+  std::unique_ptr<NameConverter> names_;
+};
+
+} // namespace
+
+CleanTree CheckCleanTree(const WalkScope& scope) {
+  CleanTree tree;
+  Checker(scope, tree).Walk(scope.Root, "", "");
+  return tree;
+}
+
+std::string ClientBareName(const std::string& clientPath) {
+  const std::size_t cut = clientPath.rfind('\\');
+  return cut == std::string::npos ? clientPath : clientPath.substr(cut + 1);
+}
+
+std::string ProblemLine(const TreeProblem& problem) {
+  if (problem.Path.empty())
+    return problem.What;
+  return "\"" + PrintableName(ManifestPath(problem.Path)) + "\": " + problem.What;
+}
+
+std::string ProblemListText(const std::vector<TreeProblem>& problems, std::size_t shown) {
+  std::string text;
+  for (std::size_t i = 0; i < problems.size() && i < shown; ++i) {
+    if (i > 0)
+      text += '\n';
+    text += ProblemLine(problems[i]);
+  }
+  if (problems.size() > shown) {
+    const std::size_t more = problems.size() - shown;
+    text += "\nand " + std::to_string(more) + " more problem" + (more == 1 ? "" : "s");
+  }
+  return text;
+}
+
+void MirrorFolders(const CleanTree& tree, const std::string& uploadDir) {
+  for (const std::string& folder : tree.Folders) {
+    const std::string target = JoinPath(uploadDir, folder);
+    if (!ForceDirectories(target))
+      throw std::runtime_error("Cannot create the folder \"" + target + "\"");
+  }
+}
+
+} // namespace vornel

@@ -1,0 +1,82 @@
+#pragma once
+
+// The check of the clean tree that comes before anything is written: one walk that notes every
+// folder to mirror and every file to pack, with the names the client will read, and collects
+// every reason the tree cannot be built. A tree with any problem is refused as a whole, so a
+// refused build leaves no trace.
+
+#include "platform/CodePage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vornel {
+
+class Exclusions;
+
+struct WalkScope {
+  std::string Root;          // the normalised clean root
+  std::string CanonicalRoot; // the same folder with symbolic links resolved
+  // The build's own output folder (canonical) when it lies inside the tree; it is left out of
+  // every walk and count. Empty otherwise.
+  std::string SkipDir;
+  std::string CustomName;
+  // The build's record of what it wrote (canonical) when it lies inside the tree; left out
+  // like the output folder. Empty otherwise.
+  std::string SkipFile = {};
+  // The code page of the names the client reads; none: only plain ASCII names pass.
+  CodePage Target = {};
+  // Files and folders the operator leaves out; none when null.
+  const Exclusions* Exclude = nullptr;
+};
+
+// One reason the tree cannot be built. Path is relative to the clean root ("/"-separated), empty
+// for what concerns the tree as a whole.
+struct TreeProblem {
+  std::string Path;
+  std::string What;
+};
+
+struct CleanTree {
+  std::int32_t FileCount = 0; // every file, the self file and its namesakes included
+  bool SelfFound = false;     // a file named like the self file lies somewhere in the tree
+  // The self file's name as the client reads it, when it lies in the root.
+  std::string ClientSelfName;
+  // Folders below the root holding a file named like the self file ("/"-separated).
+  std::vector<std::string> SelfNamesakeFolders;
+  // Relative paths ("/"-separated) in walk order: depth-first, each folder's entries in
+  // enumeration order. Folders are listed after their contents, as they are created.
+  std::vector<std::string> Folders;
+  // The files to pack, in packing order; files named like the self file are left out.
+  std::vector<std::string> Files;
+  // Their paths as the manifest lists them: "\"-separated, in the client's code page.
+  std::vector<std::string> ClientPaths;
+  // Their sizes as the walk found them, for scheduling the largest first.
+  std::vector<std::uint64_t> FileSizes;
+  // Files and folders left out by the exclusion patterns (what lies below a folder left out is
+  // not looked at).
+  std::int32_t Excluded = 0;
+  // Every problem found, in walk order; the tree may be built only when there is none.
+  std::vector<TreeProblem> Problems;
+};
+
+// Walks the whole tree below scope.Root. Problems are collected, not raised; an error is raised
+// only for what is no fault of the tree (the converter for the code page cannot be made).
+CleanTree CheckCleanTree(const WalkScope& scope);
+
+// The bare name at the end of a client path ("\"-separated).
+std::string ClientBareName(const std::string& clientPath);
+
+// One line for a problem: the path as the client spells it (with "\"), quoted, then what is
+// wrong; a problem of the whole tree is its text alone.
+std::string ProblemLine(const TreeProblem& problem);
+
+// The problems one line each; after `shown` lines, one more saying how many are left out.
+std::string ProblemListText(const std::vector<TreeProblem>& problems, std::size_t shown);
+
+// Creates uploadDir + "/" + folder, with missing parents, for every folder of the tree, so empty
+// folders are mirrored too. Raises when a folder cannot be made.
+void MirrorFolders(const CleanTree& tree, const std::string& uploadDir);
+
+} // namespace vornel
