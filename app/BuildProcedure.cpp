@@ -19,6 +19,7 @@
 
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 namespace vornel {
@@ -71,15 +72,10 @@ public:
     scope.Exclude = &exclude;
 
     const std::string settings = SettingsPathIn(workDir);
-    const std::string pageText =
-        options_.CodePage.empty() ? ReadCodePage(settings) : options_.CodePage;
-    if (pageText.empty()) {
-      scope.Target = PlatformCodePage();
-    } else if (const auto page = ParseCodePage(pageText)) {
-      scope.Target = *page;
-    } else {
-      return Refuse("Unknown code page \"" + pageText +
-                    "\": give a Windows code page number such as 1252, or utf-8");
+    try {
+      scope.Target = ClientCodePage(options_.CodePage, settings);
+    } catch (const std::invalid_argument& error) {
+      return Refuse(error.what());
     }
     const CleanTree tree = CheckCleanTree(scope);
     std::vector<TreeProblem> problems = tree.Problems;

@@ -5,6 +5,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Ini.h"
 
+#include <stdexcept>
+
 namespace vornel {
 
 std::string SettingsPathIn(const std::string& workDir) {
@@ -33,6 +35,16 @@ namespace vornel {
 
 std::string ReadCodePage(const std::string& settingsPath) {
   return IniFile(settingsPath).ReadString(SettingsSection, "CodePage", "");
+}
+
+CodePage ClientCodePage(const std::string& given, const std::string& settingsPath) {
+  const std::string text = given.empty() ? ReadCodePage(settingsPath) : given;
+  if (text.empty())
+    return PlatformCodePage();
+  if (const auto page = ParseCodePage(text))
+    return *page;
+  throw std::invalid_argument("Unknown code page \"" + text +
+                              "\": give a Windows code page number such as 1252, or utf-8");
 }
 
 } // namespace vornel

@@ -3,6 +3,8 @@
 // The settings file: settings.ini in the working folder, section "main". Read-only; every value
 // is one lookup, so a change shows at the next read without a restart.
 
+#include "platform/CodePage.h"
+
 #include <string>
 #include <vector>
 
@@ -25,5 +27,10 @@ std::string ReadServer(const std::string& settingsPath);
 std::string ReadModHost(const std::string& settingsPath);
 // Key "CodePage": the client's code page ("1252", "utf-8"); empty when not set.
 std::string ReadCodePage(const std::string& settingsPath);
+
+// The code page of the names the client reads: `given` (the command line's) when not empty, else
+// key "CodePage" of the settings, else the platform's own. Raises std::invalid_argument, with a
+// message saying what is accepted, when the text is no code page.
+CodePage ClientCodePage(const std::string& given, const std::string& settingsPath);
 
 } // namespace vornel

@@ -66,6 +66,28 @@ void FindUnlisted(const std::string& uploadDir, const ParsedManifest& parsed,
   }
 }
 
+// Turns the listed paths into the file system's spelling of them, under which the archives lie.
+// False for a line whose path is no text of the code page (a problem of its archive).
+std::vector<bool> ToFileSystemNames(ParsedManifest& parsed, CodePage names, VerifyResult& result) {
+  std::vector<bool> readable(parsed.Archives.size(), true);
+  if (!names.IsSet())
+    return readable;
+  const NameConverter converter(names);
+  for (std::size_t i = 0; i < parsed.Archives.size(); ++i) {
+    ListedArchive& listed = parsed.Archives[i];
+    if (auto onDisk = converter.ToFileSystem(listed.RelativePath)) {
+      listed.RelativePath = std::move(*onDisk);
+      continue;
+    }
+    readable[i] = false;
+    result.Problems.push_back(std::string(ManifestFileName) + " line " +
+                              std::to_string(listed.Line) + ": the path is no text of code page " +
+                              names.Name());
+    ++result.ArchivesWithProblems;
+  }
+  return readable;
+}
+
 } // namespace
 
 std::string VerifyResult::Summary() const {
@@ -97,9 +119,14 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   if (!result.Problems.empty())
     return result;
 
-  const ParsedManifest parsed = ParseManifest(text);
+  ParsedManifest parsed = ParseManifest(text);
   for (const ManifestProblem& problem : parsed.Problems)
     AddManifestProblem(result, problem.Line, problem.Text);
+  // The entries carry the client's bytes; the archives and the clean tree the file system's.
+  std::vector<std::string> entryNames;
+  for (const ListedArchive& listed : parsed.Archives)
+    entryNames.push_back(BareName(listed.RelativePath));
+  const std::vector<bool> readable = ToFileSystemNames(parsed, options.Names, result);
 
   std::int32_t namesakes = -1; // unknown without the tree
   if (!options.Against.empty()) {
@@ -115,10 +142,13 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
   if (progress.SetMax)
     progress.SetMax(result.ArchivesListed);
-  for (const ListedArchive& listed : parsed.Archives) {
+  for (std::size_t i = 0; i < parsed.Archives.size(); ++i) {
+    const ListedArchive& listed = parsed.Archives[i];
+    if (!readable[i])
+      continue;
     const std::string archive = listed.RelativePath + ".zip";
-    const auto problems = CheckArchive(JoinPath(uploadDir, archive),
-                                       {BareName(listed.RelativePath), listed.Crc, listed.Size});
+    const auto problems =
+        CheckArchive(JoinPath(uploadDir, archive), {entryNames[i], listed.Crc, listed.Size});
     for (const std::string& problem : problems)
       result.Problems.push_back(archive + ": " + problem);
     if (!problems.empty())

@@ -4,6 +4,8 @@
 // use it, and optionally against the clean tree it was built from. Core code shared by the front
 // ends.
 
+#include "platform/CodePage.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,6 +26,9 @@ struct VerifyOptions {
   std::string CustomName;
   // Patterns of files and folders the build left out (app/Exclusions.h), for the comparison.
   std::vector<std::string> Exclude;
+  // The code page the manifest and the entry names are written in (as the build was given);
+  // none: the manifest's bytes are the file system's names.
+  CodePage Names;
 };
 
 struct VerifyResult {

@@ -24,6 +24,7 @@ struct AddOptions {
   TZipCompressionType Level = TZipCompressionType::ctMaximum;
   std::string Archive;
   std::vector<std::string> Files;
+  std::string CodePage;
 };
 
 // The name an entry is stored under. Bare: the file name alone. Relative: the path as given,
@@ -65,7 +66,7 @@ std::optional<TZipCompressionType> ParseLevel(const std::string& name) {
 }
 
 // Every file is checked before the archive is created or touched.
-std::vector<std::string> CheckFiles(const AddOptions& options) {
+std::vector<std::string> CheckFiles(const AddOptions& options, const EntryNames& entryNames) {
   std::vector<std::string> names;
   for (const auto& path : options.Files) {
     const auto found = FindFile(path);
@@ -73,7 +74,7 @@ std::vector<std::string> CheckFiles(const AddOptions& options) {
       throw RefusalError(path + ": no such file");
     if (found->Attributes & attr::Directory)
       throw RefusalError(path + ": is a folder; name the files to add");
-    names.push_back(StoredName(path, options.Relative));
+    names.push_back(entryNames.ToEntry(StoredName(path, options.Relative)));
     if (names.back().empty())
       throw RefusalError(path + ": gives an empty entry name");
   }
@@ -81,7 +82,8 @@ std::vector<std::string> CheckFiles(const AddOptions& options) {
 }
 
 int RunAdd(const AddOptions& options) {
-  const std::vector<std::string> names = CheckFiles(options);
+  const EntryNames entryNames(options.CodePage);
+  const std::vector<std::string> names = CheckFiles(options, entryNames);
 
   const bool created = !FindFile(options.Archive).has_value();
   TPellum pellum;
@@ -94,6 +96,7 @@ int RunAdd(const AddOptions& options) {
     pellum.SetStoreRelativePath(options.Relative);
     pellum.SetStoreFolders(options.Folders);
     pellum.SetCompressionType(options.Level);
+    pellum.SetMarkUtf8Names(entryNames.MarkUtf8());
     // The names are passed explicitly so that they are the cleaned ones, not the raw paths.
     std::vector<TBatchFile> batch;
     for (std::size_t i = 0; i < options.Files.size(); ++i)
@@ -133,6 +136,7 @@ void RegisterAddCommand(CLI::App& app, int& exitCode) {
           },
           ""))
       ->type_name("normal|maximum|fast|superfast|none");
+  AddCodePageOption(*verb, options->CodePage);
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   verb->add_option("FILE", options->Files, "Files to add")->required();
   verb->footer("If any FILE does not exist, nothing is added.\n"

@@ -56,4 +56,36 @@ void ApplySaveOptions(TPellum& pellum, const SaveOptions& options) {
   pellum.SetUseTempFiles(options.TempFiles);
 }
 
+EntryNames::EntryNames(const std::string& codePage) {
+  if (codePage.empty())
+    return;
+  const auto page = ParseCodePage(codePage);
+  if (!page)
+    throw RefusalError("Unknown code page \"" + codePage +
+                       "\": give a Windows code page number such as 1252, or utf-8");
+  converter_ = std::make_unique<NameConverter>(*page);
+}
+
+std::string EntryNames::ToEntry(const std::string& name) const {
+  if (!converter_)
+    return name;
+  auto converted = converter_->ToTarget(name);
+  if (!converted)
+    throw RefusalError("\"" + name + "\" cannot be written in code page " +
+                       converter_->Target().Name());
+  return *converted;
+}
+
+std::string EntryNames::ToShown(const TCentralDirectoryFile& header) const {
+  if (!converter_ || (header.GeneralPurposeBitFlag & Utf8NameFlag) != 0)
+    return header.FileName;
+  return converter_->ToFileSystem(header.FileName).value_or(header.FileName);
+}
+
+void AddCodePageOption(CLI::App& verb, std::string& codePage) {
+  verb.add_option("--codepage", codePage,
+                  "Entry names in this code page (a Windows code page number, or utf-8) instead "
+                  "of the file system's bytes");
+}
+
 } // namespace vornel::cli

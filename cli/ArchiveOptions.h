@@ -3,9 +3,11 @@
 // Small pieces shared by the archive verbs (list, comment, remove, add): how failures become
 // exit codes and messages, how an existing archive is opened, and the save options.
 
+#include "platform/CodePage.h"
 #include "zip/Pellum.h"
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -48,5 +50,25 @@ struct SaveOptions {
 
 void AddSaveOptions(CLI::App& verb, SaveOptions& options);
 void ApplySaveOptions(TPellum& pellum, const SaveOptions& options);
+
+// Entry names in a code page the user chose with --codepage, or the file system's bytes.
+class EntryNames {
+public:
+  // An empty text chooses no code page; an unknown one is refused.
+  explicit EntryNames(const std::string& codePage);
+
+  // The name as the archive stores it; refused when the code page cannot hold it.
+  std::string ToEntry(const std::string& name) const;
+  // The stored name as the terminal shows it: UTF-8 names (bit 11) as they are, others read in
+  // the code page when one was chosen and they are text of it.
+  std::string ToShown(const TCentralDirectoryFile& header) const;
+  // Whether new entries with UTF-8 names get bit 11: unless another code page was chosen.
+  bool MarkUtf8() const { return !converter_ || converter_->Target().IsUtf8(); }
+
+private:
+  std::unique_ptr<NameConverter> converter_;
+};
+
+void AddCodePageOption(CLI::App& verb, std::string& codePage);
 
 } // namespace vornel::cli

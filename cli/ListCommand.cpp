@@ -43,22 +43,23 @@ std::string FormatTime(const TPellumEntriesEntry& entry) {
   return text;
 }
 
-std::string FormatEntry(const TPellumEntriesEntry& entry) {
+std::string FormatEntry(const TPellumEntriesEntry& entry, const EntryNames& names) {
   const auto& header = entry.CentralHeader;
   char crc[9];
   std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(header.Crc32));
-  return PrintableName(header.FileName) + '\t' + std::to_string(header.UncompressedSize) + '\t' +
-         std::to_string(header.CompressedSize) + '\t' + crc + '\t' +
+  return PrintableName(names.ToShown(header)) + '\t' + std::to_string(header.UncompressedSize) +
+         '\t' + std::to_string(header.CompressedSize) + '\t' + crc + '\t' +
          std::to_string(header.CompressionMethod) + '\t' + FormatTime(entry);
 }
 
-int ListArchive(const std::string& path) {
+int ListArchive(const std::string& path, const std::string& codePage) {
+  const EntryNames names(codePage);
   TPellum pellum;
   OpenExistingArchive(pellum, path);
   // Built first and written at once: a failure half-way prints no partial listing.
   std::string listing;
   for (std::int32_t i = 0; i < pellum.Entries().Count(); ++i)
-    listing += FormatEntry(pellum.Entries()[i]) + '\n';
+    listing += FormatEntry(pellum.Entries()[i], names) + '\n';
   std::cout << listing << std::flush;
   if (!pellum.ChangeRefusal().empty())
     std::cerr << path << ": " << pellum.ChangeRefusal()
@@ -70,16 +71,19 @@ int ListArchive(const std::string& path) {
 
 void RegisterListCommand(CLI::App& app, int& exitCode) {
   auto archive = std::make_shared<std::string>();
+  auto codePage = std::make_shared<std::string>();
   CLI::App* verb = app.add_subcommand(
       "list", "List the entries: name, size, packed size, CRC-32, method, modification time");
+  AddCodePageOption(*verb, *codePage);
   verb->add_option("ARCHIVE", *archive, "The zip archive to list")->required();
   verb->footer("One line per entry, fields separated by a tab. An archive that the other verbs\n"
                "refuse to change (a zip64 archive, a directory that does not end where its end\n"
                "record begins) is listed as far as its records go, with the reason on stderr.\n"
                "Example:\n"
                "  vornel list Upload/bin/game.exe.zip");
-  verb->callback(
-      [archive, &exitCode] { exitCode = RunGuarded([&] { return ListArchive(*archive); }); });
+  verb->callback([archive, codePage, &exitCode] {
+    exitCode = RunGuarded([&] { return ListArchive(*archive, *codePage); });
+  });
 }
 
 } // namespace vornel::cli

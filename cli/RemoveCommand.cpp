@@ -16,6 +16,7 @@ struct RemoveOptions {
   SaveOptions Save;
   std::string Archive;
   std::vector<std::string> Names;
+  std::string CodePage;
 };
 
 // The index of the entry stored under exactly this name, -1 if none.
@@ -28,6 +29,7 @@ std::int32_t IndexOfStoredName(TPellumEntries& entries, const std::string& store
 }
 
 int RunRemove(const RemoveOptions& options) {
+  const EntryNames entryNames(options.CodePage);
   TPellum pellum;
   OpenExistingArchive(pellum, options.Archive);
   RequireChangeable(pellum, options.Archive);
@@ -39,7 +41,7 @@ int RunRemove(const RemoveOptions& options) {
   // it once.
   std::set<std::int32_t> targets;
   for (const auto& name : options.Names) {
-    const std::int32_t index = entries.IndexOfName(name);
+    const std::int32_t index = entries.IndexOfName(entryNames.ToEntry(name));
     if (index < 0)
       throw RefusalError(options.Archive + ": no entry named \"" + name + "\"");
     targets.insert(index);
@@ -67,6 +69,7 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RemoveOptions>();
   CLI::App* verb = app.add_subcommand("remove", "Remove entries from an archive by name");
   AddSaveOptions(*verb, options->Save);
+  AddCodePageOption(*verb, options->CodePage);
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   verb->add_option("NAME", options->Names,
                    "Entry names (letter case ignored; \\ and / are the same)")

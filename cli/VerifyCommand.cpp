@@ -24,6 +24,7 @@ struct VerifyArguments {
   std::string Against;
   bool Strict = false;
   std::vector<std::string> Exclude;
+  std::string CodePage;
 };
 
 int RunVerify(const VerifyArguments& arguments) {
@@ -42,6 +43,7 @@ int RunVerify(const VerifyArguments& arguments) {
       options.Exclude.insert(options.Exclude.end(), arguments.Exclude.begin(),
                              arguments.Exclude.end());
     }
+    options.Names = ClientCodePage(arguments.CodePage, SettingsPathIn(CurrentDirectory()));
     result = VerifyUploadSet(arguments.UploadDir, progress, options);
   } catch (const std::exception& error) {
     bar.Clear();
@@ -79,6 +81,9 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
       ->allow_extra_args(false);
   verb->add_flag("--strict", arguments->Strict,
                  "Fail when the folder holds archives that no line lists");
+  verb->add_option("--codepage", arguments->CodePage,
+                   "The code page the names were written in, as given to build (default: "
+                   "\"CodePage\" in settings.ini)");
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
                "  vornel verify Upload\n"

@@ -207,6 +207,7 @@ void TPellumEntries::AddFiles(const std::vector<TBatchFile>& files) {
     };
     for (const PlannedEntry& entry : planned) {
       NewEntryRecords records = DescribeNewEntry(entry.Stored, entry.Attributes, entry.Time);
+      SetEntryFlags(records, NewEntryFlags(entry.Stored, zip.MarkUtf8Names));
       const std::int64_t at = archive.Position();
       records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(at);
       records.Local.FileData.clear();

@@ -25,6 +25,10 @@ void PostedBuildView::ShowMessage(const std::string& text) {
   message_ = text;
 }
 
+void PostedBuildView::ShowProblems(const std::vector<TreeProblem>& problems) {
+  ShowMessage(ProblemListText(problems, ProblemsShown));
+}
+
 std::string PostedBuildView::TakeMessage() {
   std::lock_guard lock(mutex_);
   return std::exchange(message_, {});

@@ -30,6 +30,9 @@ public:
   void StepProgress(const std::string& relativePath) override;
   void ResetProgress() override;
   void ShowMessage(const std::string& text) override;
+  // A message box has room for the first ten problems; the rest are counted.
+  void ShowProblems(const std::vector<TreeProblem>& problems) override;
+  static constexpr std::size_t ProblemsShown = 10;
 
   // The last message the build gave, emptied by the call.
   std::string TakeMessage();

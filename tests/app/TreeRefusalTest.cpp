@@ -102,6 +102,11 @@ const std::vector<RefusedTree>& Cases() {
        {"\"\xD0\xBA.map\": the name cannot be written in code page 1252; choose the client's "
         "code page with --codepage or \"CodePage\" in settings.ini"},
        "1252"},
+      {"a double-byte character whose second byte reads as a separator",
+       [](const std::string& c) { Put(c, "\xE8\xA1\xA8.txt"); },
+       {"\"\xE8\xA1\xA8.txt\": written in code page 932, the name holds a byte that reads as "
+        "\"\\\" or \"|\""},
+       "932"},
       {"the self file only in a subfolder",
        [](const std::string& c) {
          fs::remove(c + "/Teskor.exe");

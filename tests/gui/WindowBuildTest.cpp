@@ -161,6 +161,37 @@ private slots:
     QVERIFY(!QFile::exists(work / QStringLiteral("Upload/updates.lst")));
   }
 
+  void treeProblemsShowTheFirstTenAndCodePageIsReadAtEveryBuild() {
+    WorkingDirectory work;
+    QTemporaryDir clean;
+    WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
+    for (int i = 10; i < 22; ++i)
+      WriteFile(clean.filePath(QStringLiteral("q?%1.txt").arg(i)), "q");
+
+    MessageRecorder recorder;
+    TForm1 form;
+    BuildFolder(form, clean.path());
+    QCOMPARE(recorder.Messages.size(), size_t(1));
+    const QStringList lines = recorder.Messages.front().Text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 11);
+    QCOMPARE(lines.front(), QStringLiteral("\"q?10.txt\": the name holds ?, which Windows does "
+                                           "not allow in names"));
+    QCOMPARE(lines.back(), QStringLiteral("and 2 more problems"));
+    QVERIFY(!QDir(work / QStringLiteral("Upload")).exists());
+
+    for (int i = 10; i < 22; ++i)
+      QVERIFY(QFile::remove(clean.filePath(QStringLiteral("q?%1.txt").arg(i))));
+    WriteFile(clean.filePath(QStringLiteral("caf\u00e9.txt")), "c");
+    recorder.Messages.clear();
+    BuildFolder(form, clean.path());
+    QVERIFY(recorder.Messages.front().Text.contains(QStringLiteral("no code page is chosen")));
+    WriteFile(work / QStringLiteral("settings.ini"), "[main]\r\nCodePage=1252\r\n");
+    recorder.Messages.clear();
+    BuildFolder(form, clean.path());
+    QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.2 files packed."));
+    QVERIFY(QFile::exists(work / QStringLiteral("Upload/caf\u00e9.txt.zip")));
+  }
+
   void failingBuildShowsTheErrorBoxAndTheWindowCarriesOn() {
     WorkingDirectory work;
     WriteFile(work / QStringLiteral("Upload"), "a file where the output folder belongs");

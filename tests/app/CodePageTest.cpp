@@ -1,0 +1,94 @@
+// Names reach the manifest and the archive entries in the client's code page; the archives keep
+// the file system's names on disk; peers read the names back when told the code page.
+
+#include "tests/app/BuildFixture.h"
+
+#include "app/Verify.h"
+#include "platform/CodePage.h"
+
+namespace vornel::test {
+namespace {
+
+TEST(CodePage, ParsesWindowsNumbersAndUtf8Only) {
+  const std::vector<std::pair<const char*, int>> accepted = {
+      {"1251", 1251},   {" cp1252 ", 1252}, {"932", 932},     {"866", 866},
+      {"UTF-8", 65001}, {"utf8", 65001},    {"65001", 65001}, {"437", 437}};
+  for (const auto& [text, number] : accepted) {
+    const auto page = ParseCodePage(text);
+    ASSERT_TRUE(page) << text;
+    EXPECT_EQ(page->Number, number) << text;
+  }
+  for (const char* text : {"", "abc", "0", "-1252", "1252x", "99999", "12345"})
+    EXPECT_FALSE(ParseCodePage(text)) << text;
+}
+
+struct CodePageCase {
+  const char* Page;
+  std::vector<std::string> Paths; // as the file system spells them
+};
+
+TEST(CodePage, ManifestAndEntriesCarryTheClientsBytes) {
+  if (!HaveProgram("python3"))
+    GTEST_SKIP() << "python3 is missing";
+  const std::vector<CodePageCase> cases = {
+      {"1251",
+       {"\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5/\xD0\xBA\xD0\xB0\xD1\x80\xD1"
+        "\x82\xD0\xB0.map",
+        "readme.txt"}},
+      {"1252",
+       {"caf\xC3\xA9_cr\xC3\xA8me.txt", "\xC3\x9Cn\xC3\xAF/stra\xC3\x9F"
+                                        "e.dat"}},
+      {"932",
+       {"\xE5\x9C\xB0\xE5\x9B\xB3.dat",
+        "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88.txt"}},
+      {"utf-8",
+       {"\xD0\xBA\xD0\xB0\xD1\x80\xD1\x82\xD0\xB0.map", "\xE5\x9C\xB0\xE5\x9B\xBE.dat",
+        "sub/plain.txt"}},
+  };
+  for (const CodePageCase& c : cases) {
+    SCOPED_TRACE(c.Page);
+    TempDir dir;
+    WriteFile(dir / "clean/Teskor.exe", "self");
+    std::string paths;
+    for (const std::string& path : c.Paths) {
+      WriteFile(dir / ("clean/" + path), "content of " + path);
+      paths += " " + ShellQuote(path);
+    }
+    Packer packer("Teskor.exe");
+    RecordingView view;
+    BuildOptions options;
+    options.CodePage = c.Page;
+    ASSERT_EQ(packer.Build(dir / "clean", dir / "work", view, options), BuildOutcome::Done)
+        << view.Calls[1];
+    std::string problems;
+    RunCommand("python3 " + ShellQuote(VORNEL_CHECK_NAMES) + " " + ShellQuote(dir / "work/Upload") +
+                   " " + c.Page + paths,
+               &problems);
+    EXPECT_EQ(problems, "");
+    VerifyOptions verify;
+    verify.Names = *ParseCodePage(c.Page);
+    EXPECT_EQ(VerifyUploadSet(dir / "work/Upload", {}, verify).Problems,
+              std::vector<std::string>{});
+  }
+}
+
+// The window and the command line read the key at every build.
+TEST(CodePage, SettingsKeyIsReadAtEveryBuild) {
+  TempDir dir;
+  WriteFile(dir / "clean/Teskor.exe", "self");
+  WriteFile(dir / "clean/caf\xC3\xA9.txt", "x");
+  Packer packer("Teskor.exe");
+  RecordingView view;
+  EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Refused);
+  WriteFile(dir / "work/settings.ini", "[main]\nCodePage=1252\n");
+  EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Done);
+  EXPECT_NE(ReadFile(dir / "work/Upload/updates.lst").find("F1=caf\xE9.txt|"), std::string::npos);
+  WriteFile(dir / "work/settings.ini", "[main]\nCodePage=latin\n");
+  view.Calls.clear();
+  EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Refused);
+  EXPECT_EQ(view.Calls[1], "message:Unknown code page \"latin\": give a Windows code page number "
+                           "such as 1252, or utf-8");
+}
+
+} // namespace
+} // namespace vornel::test
