@@ -1,0 +1,126 @@
+#include "platform/CodePage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <stdexcept>
+
+#include <windows.h>
+
+namespace vornel {
+
+namespace {
+
+// Paths inside the program are UTF-8; the client's code page is converted through UTF-16.
+std::optional<std::wstring> Widen(std::string_view text, UINT page) {
+  if (text.empty())
+    return std::wstring();
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0)
+    return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(page, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+// No best-fit substitutes and no default character: a character the page lacks fails.
+std::optional<std::string> Narrow(const std::wstring& wide, UINT page) {
+  if (wide.empty())
+    return std::string();
+  const int size = static_cast<int>(wide.size());
+  const bool utf8 = page == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  BOOL* used = utf8 ? nullptr : &usedDefault;
+  const int length = WideCharToMultiByte(page, flags, wide.data(), size, nullptr, 0, nullptr, used);
+  if (length <= 0 || usedDefault)
+    return std::nullopt;
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(page, flags, wide.data(), size, narrow.data(), length, nullptr, used);
+  return narrow;
+}
+
+std::optional<std::string> Convert(std::string_view text, UINT from, UINT to) {
+  const auto wide = Widen(text, from);
+  if (!wide)
+    return std::nullopt;
+  return Narrow(*wide, to);
+}
+
+UINT PageOf(CodePage page) {
+  return page.IsUtf8() ? CP_UTF8 : static_cast<UINT>(page.Number);
+}
+
+} // namespace
+
+struct NameConverter::Converters {
+  UINT Page;
+};
+
+std::string CodePage::Name() const {
+  if (!IsSet())
+    return "none";
+  return IsUtf8() ? "utf-8" : std::to_string(Number);
+}
+
+std::optional<CodePage> ParseCodePage(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+    text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+    text.remove_suffix(1);
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "utf-8" || lower == "utf8")
+    return CodePage{CodePage::Utf8Number};
+  std::string_view digits = lower;
+  if (digits.starts_with("cp"))
+    digits.remove_prefix(2);
+  int number = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+      number <= 0 || number > 65535 || !IsValidCodePage(static_cast<UINT>(number)))
+    return std::nullopt;
+  return CodePage{number};
+}
+
+CodePage PlatformCodePage() {
+  const UINT page = GetACP();
+  return CodePage{page == CP_UTF8 ? CodePage::Utf8Number : static_cast<int>(page)};
+}
+
+NameConverter::NameConverter(CodePage target) : target_(target) {
+  if (!target.IsSet())
+    throw std::invalid_argument("No code page was chosen");
+  if (!IsValidCodePage(PageOf(target)))
+    throw std::invalid_argument("Code page " + target.Name() + " is not supported here");
+  converters_ = std::make_unique<Converters>(Converters{PageOf(target)});
+}
+
+NameConverter::~NameConverter() = default;
+
+std::optional<std::string> NameConverter::ToTarget(std::string_view fileSystemName) const {
+  auto converted = Convert(fileSystemName, CP_UTF8, converters_->Page);
+  if (!converted)
+    return std::nullopt;
+  const auto back = Convert(*converted, converters_->Page, CP_UTF8);
+  if (!back || *back != fileSystemName)
+    return std::nullopt;
+  return converted;
+}
+
+std::optional<std::string> NameConverter::ToFileSystem(std::string_view targetName) const {
+  return Convert(targetName, converters_->Page, CP_UTF8);
+}
+
+bool IsPlainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IsValidUtf8(std::string_view text) {
+  return IsPlainAscii(text) || Widen(text, CP_UTF8).has_value();
+}
+
+} // namespace vornel
