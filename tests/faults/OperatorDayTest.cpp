@@ -136,7 +136,8 @@ TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
 TEST_F(OperatorDay, JsonEventsParseAndMatchTheManifest) {
   if (!HaveProgram("python3"))
     GTEST_SKIP() << "python3 is missing";
-  WriteFile(Clean("data/a \"quoted\" name.txt"), "quoted");
+  // Windows allows no double quote in a name; a blank and an apostrophe travel as they are.
+  WriteFile(Clean("data/a 'quoted' name.txt"), "quoted");
   const CliRun run = Build("--json --jobs 2");
   ASSERT_EQ(run.Status, 0) << run.Err;
   WriteFile(dir_ / "events", run.Out);
