@@ -206,9 +206,10 @@ private slots:
     const auto& shown = recorder.Messages.front();
     QCOMPARE(shown.Kind, MessageKind::Critical);
     QCOMPARE(shown.Caption, QStringLiteral("Vornel"));
-    // The manifest cannot be made under a file: the run-time error, with its full stop added.
-    QCOMPARE(shown.Text,
-             QString::fromStdString(ErrorBoxText(IoErrorMessage(io_error::InvalidFilename))));
+    // The manifest cannot be made under a file: the run-time error naming it.
+    QCOMPARE(shown.Text, QString::fromStdString(IoErrorMessage(io_error::InvalidFilename)) +
+                             QStringLiteral(": \"") + work / QStringLiteral("Upload/updates.lst") +
+                             QStringLiteral("\"."));
 
     // The window is idle again and the next build, with the obstacle gone, succeeds.
     QVERIFY(QFile::remove(work / QStringLiteral("Upload")));
