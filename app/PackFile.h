@@ -26,8 +26,9 @@ public:
 // Packs sourcePath into a new archive at zipPath (replacing any file there) through pellum, whose
 // stored values must be set (ConfigurePellum1), as one entry named entryName. The archive is
 // written under a temporary name and renamed into place when whole, so zipPath only ever holds a
-// whole archive; its one entry has exactly the checksummed content. On any failure the temporary archive is deleted, whatever was
-// at zipPath stays, and the error passes on, so a failed file is never listed.
+// whole archive; its one entry has exactly the checksummed content. On any failure the temporary
+// archive is deleted, whatever was at zipPath stays, and the error passes on, so a failed file is
+// never listed.
 PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
                        const std::string& relativePath, const std::string& entryName);
 

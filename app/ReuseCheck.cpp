@@ -126,7 +126,8 @@ std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t fla
     if (digest != *recorded)
       return std::nullopt;
     return KeptArchive{
-        PackedFile{task.RelativePath, central.Crc32, static_cast<std::int32_t>(archiveSize)}, digest};
+        PackedFile{task.RelativePath, central.Crc32, static_cast<std::int32_t>(archiveSize)},
+        digest};
   } catch (const std::exception&) {
     return std::nullopt;
   }
