@@ -28,7 +28,7 @@ std::string IoErrorMessage(int code) {
     break;
   }
   // Any other code is the system's own number; its text names the cause better than the number.
-  const std::string text = ErrnoText(code);
+  const std::string text = SystemErrorText(code);
   if (text.empty() || text.starts_with("Unknown error"))
     return "I/O error " + std::to_string(code);
   return text;

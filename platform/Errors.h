@@ -70,6 +70,9 @@ inline constexpr int DeviceError = 1117;
 // sentence for it ("I/O error N" only when the system has none).
 std::string IoErrorMessage(int code);
 
+// The system's own sentence for one of its error codes ("Unknown error N" when it has none).
+std::string SystemErrorText(int code);
+
 // Maps an errno value to the run-time error code (ENOENT -> 2, ENOSPC -> 101, ...). Other errno
 // values keep their number, except those that would pose as a named code (EIO is 5, the number of
 // "File access denied"): they become DeviceError.

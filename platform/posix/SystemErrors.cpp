@@ -23,6 +23,10 @@ std::string ErrnoText(int err) {
 
 } // namespace
 
+std::string SystemErrorText(int code) {
+  return ErrnoText(code);
+}
+
 EFOpenError::EFOpenError(const std::string& path, int err)
     : EIoError("Cannot open file \"" + path + "\". " + ErrnoText(err), path, IoOperation::Open,
                err) {}

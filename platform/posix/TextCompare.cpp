@@ -111,8 +111,8 @@ std::u32string CaseFoldKey(const std::string& name) {
     key.reserve(points->size());
     for (const char32_t point : *points) {
       const auto wide = static_cast<wint_t>(point);
-      key.push_back(static_cast<char32_t>(locale == nullptr ? ::towupper(wide)
-                                                            : ::towupper_l(wide, locale)));
+      key.push_back(
+          static_cast<char32_t>(locale == nullptr ? ::towupper(wide) : ::towupper_l(wide, locale)));
     }
     return key;
   }
