@@ -40,7 +40,10 @@ public:
     std::vector<std::string> files;
     for (const FoundFile& item : items) {
       const std::string itemRelative = Join(relative, item.Name, '/');
-      const bool folder = item.Kind == EntryKind::Folder;
+      // Every system marks folders by their attribute; the kind tells the rest apart.
+      const EntryKind kind =
+          (item.Attributes & attr::Directory) != 0 ? EntryKind::Folder : item.Kind;
+      const bool folder = kind == EntryKind::Folder;
       // What the operator leaves out is neither packed nor checked.
       if (scope_.Exclude != nullptr && scope_.Exclude->Match(itemRelative, folder)) {
         ++tree_.Excluded;
@@ -55,7 +58,7 @@ public:
       if (const auto [other, fresh] = seen.emplace(key, item.Name); !fresh)
         Problem(itemRelative, "differs from \"" + ManifestPath(Join(relative, other->second, '/')) +
                                   "\" only in letter case; Windows holds only one of them");
-      switch (item.Kind) {
+      switch (kind) {
       case EntryKind::Folder:
         folders.emplace(key, item.Name);
         CheckFolder(JoinPath(dir, item.Name), itemRelative, itemClient);

@@ -74,6 +74,16 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool MayReadFile(const std::string& path) {
+  HANDLE file = ::CreateFileW(win::WidePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  ::CloseHandle(file);
+  return true;
+}
+
 bool CanListFolder(const std::string& path) {
   WIN32_FIND_DATAW found{};
   HANDLE search = ::FindFirstFileW(win::WidePath(JoinPath(path, "*")).c_str(), &found);

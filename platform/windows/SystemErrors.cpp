@@ -17,4 +17,8 @@ bool EFCreateError::AlreadyExists() const noexcept {
   return PlatformCode() == ERROR_FILE_EXISTS || PlatformCode() == ERROR_ALREADY_EXISTS;
 }
 
+std::string SystemErrorText(int code) {
+  return win::ErrorText(static_cast<DWORD>(code));
+}
+
 } // namespace vornel
