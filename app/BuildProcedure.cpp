@@ -9,7 +9,9 @@
 #include "app/ReuseCheck.h"
 #include "app/ReuseRecord.h"
 #include "app/Settings.h"
+#include "app/SourceOpen.h"
 #include "app/TreeCheck.h"
+#include "app/UploadGuard.h"
 #include "app/UploadScan.h"
 #include "platform/CodePage.h"
 #include "platform/Errors.h"
@@ -54,6 +56,7 @@ public:
                     uploadDir + "\"");
     if (IsSameOrInside(canonicalUpload, scope.CanonicalRoot))
       scope.SkipDir = canonicalUpload;
+    scope.OutputDir = canonicalUpload;
     const std::string canonicalWork = CanonicalPath(workDir);
     if (IsSameOrInside(canonicalWork, scope.CanonicalRoot))
       scope.SkipFile = JoinPath(canonicalWork, ReuseRecordFileName);
@@ -77,9 +80,12 @@ public:
     } catch (const std::invalid_argument& error) {
       return Refuse(error.what());
     }
+    scope.FollowLinks = options_.FollowLinks || ReadFollowLinks(settings);
     const CleanTree tree = CheckCleanTree(scope);
     std::vector<TreeProblem> problems = tree.Problems;
     AddSelfFileProblems(tree, problems);
+    for (TreeProblem& problem : CheckUploadTargets(uploadDir, tree, packer_.CustomName))
+      problems.push_back(std::move(problem));
     packer_.FileCount = tree.FileCount;
     packer_.SelfFound = tree.SelfFound ? 1 : 0;
     if (!problems.empty()) {
@@ -106,7 +112,7 @@ public:
     manifestStarted_ = true;
     bool whole = false;
     try {
-      PackSelfFile(root, uploadDir, tree.ClientSelfName, manifest);
+      PackSelfFile(root, uploadDir, tree, manifest);
       manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
       whole = PackFolder(tree, root, uploadDir, manifest);
@@ -285,8 +291,9 @@ private:
   void PackOrKeepFile(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     outcome.Attempted = true;
     pellum.SetMarkUtf8Names(markUtf8_);
+    const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
     if (options_.Reuse) {
-      if (auto kept = CheckReusable(task, NewEntryFlags(task.EntryName, markUtf8_),
+      if (auto kept = CheckReusable(task, *source, NewEntryFlags(task.EntryName, markUtf8_),
                                     record_.Find(RecordKey(task)))) {
         outcome.File = std::move(kept->File);
         outcome.Digest = kept->Digest;
@@ -295,19 +302,20 @@ private:
         return;
       }
     }
-    outcome.File =
-        PackOneFile(pellum, task.SourcePath, task.ZipPath, task.RelativePath, task.EntryName);
+    outcome.File = PackOneFile(pellum, *source, task.SourcePath, task.ZipPath, task.RelativePath,
+                               task.EntryName);
     outcome.Digest = DigestFile(task.ZipPath);
     outcome.Done = true;
   }
 
   // The self file is always taken from the clean root, whichever copy the walk met.
-  void PackSelfFile(const std::string& root, const std::string& uploadDir,
-                    const std::string& clientName, ManifestWriter& manifest) {
+  void PackSelfFile(const std::string& root, const std::string& uploadDir, const CleanTree& tree,
+                    ManifestWriter& manifest) {
+    const std::string& clientName = tree.ClientSelfName;
     const std::string& name = packer_.CustomName;
-    const auto found = FindFile(JoinPath(root, name));
-    selfTask_ = PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
-                         found ? found->Size : 0, clientName};
+    selfTask_ = PackTask{
+        JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, tree.SelfSize, clientName,
+        tree.SelfSourcePath};
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
     manifest.AppendSelf(clientName, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
     selfListed_ = true;
@@ -343,7 +351,8 @@ private:
     for (std::size_t i = 0; i < tree.Files.size(); ++i) {
       const std::string& relative = tree.Files[i];
       tasks_.push_back(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip",
-                                relative, tree.FileSizes[i], ClientBareName(tree.ClientPaths[i])});
+                                relative, tree.FileSizes[i], ClientBareName(tree.ClientPaths[i]),
+                                tree.SourcePaths[i]});
     }
     clientPaths_ = &tree.ClientPaths;
     outcomes_.assign(tasks_.size(), FileOutcome{});

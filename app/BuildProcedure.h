@@ -111,6 +111,9 @@ struct BuildOptions {
   // The client's code page as the operator gave it ("1252", "utf-8"); empty: key "CodePage"
   // of the settings, read at every build, else the platform's own.
   std::string CodePage;
+  // Publish what links leading out of the clean folder name; else (and without "FollowLinks=1"
+  // in the settings) such a link refuses the tree.
+  bool FollowLinks = false;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
 };

@@ -32,8 +32,9 @@ struct PackTask {
   std::string SourcePath;
   std::string ZipPath;
   std::string RelativePath;
-  std::uint64_t Size = 0; // as the walk saw it; only the schedule uses it
+  std::uint64_t Size = 0; // as the walk saw it: the schedule and the check at opening use it
   std::string EntryName;  // the archive entry's name, as the client reads it
+  std::string RealPath;   // where the walk found it, every link it accepted resolved
 };
 
 // Where the engine reports; every call comes from the thread that called Run, one at a time.

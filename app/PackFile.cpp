@@ -1,11 +1,12 @@
 #include "app/PackFile.h"
 
+#include "app/SourceOpen.h"
 #include "app/UploadScan.h"
-#include "crc/Crc32.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
+#include "zip/FreshEntry.h"
 #include "zip/Pellum.h"
 
 #include <cstdint>
@@ -19,13 +20,10 @@ namespace {
 // The manifest writes archive sizes as signed 32-bit values, and an entry's sizes are 32-bit.
 constexpr std::uint64_t LargestListable = std::numeric_limits<std::int32_t>::max();
 
-std::uint64_t SourceSize(const std::string& sourcePath) {
-  const auto found = FindFile(sourcePath);
-  if (!found || (found->Attributes & attr::Directory) != 0)
-    RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
-  if (found->Size > LargestListable)
+std::uint64_t SourceSize(SourceFile& source, const std::string& sourcePath) {
+  if (source.Info().Size > LargestListable)
     throw EPellumError("File \"" + sourcePath + "\" is 2 GiB or larger and cannot be packed");
-  return found->Size;
+  return source.Info().Size;
 }
 
 std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipPath) {
@@ -41,9 +39,9 @@ std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipP
 // and size, with the archive closed again. The file is made with exclusive creation and written
 // through the handle that made it, never opened again by name, so nothing already at that name
 // (a link someone planted) is followed.
-void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
-                     const std::string& entryName, std::uint32_t& entryCrc,
-                     std::uint64_t& entrySize) {
+void AddToNewArchive(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
+                     const std::string& zipPath, const std::string& entryName,
+                     std::uint32_t& entryCrc, std::uint64_t& entrySize) {
   auto created = std::make_unique<FileStream>(zipPath, FileStream::Mode::CreateNew);
   pellum.WriteEmptyArchive(*created);
   pellum.CloseArchive();
@@ -51,7 +49,10 @@ void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::
   pellum.SetFileName(zipPath);
   if (!pellum.GetIsZipFile())
     throw EPellumError("Archive \"" + zipPath + "\" was not recognised after it was created");
-  const TPellumEntriesEntry* entry = pellum.Entries().AddFileAs(sourcePath, entryName);
+  source.SetPosition(0);
+  const FoundFile& info = source.Info();
+  const TPellumEntriesEntry* entry = pellum.Entries().AddEntry(
+      entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF), source, EntryTimeOf(info));
   if (entry == nullptr)
     // The file went away after its checksum.
     RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
@@ -65,17 +66,18 @@ void AddToNewArchive(TPellum& pellum, const std::string& sourcePath, const std::
 
 } // namespace
 
-PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
-                       const std::string& relativePath, const std::string& entryName) {
-  const std::uint64_t size = SourceSize(sourcePath);
-  PackedFile packed{relativePath, FileCrc32(sourcePath), 0};
+PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
+                       const std::string& zipPath, const std::string& relativePath,
+                       const std::string& entryName) {
+  const std::uint64_t size = SourceSize(source, sourcePath);
+  PackedFile packed{relativePath, StreamCrc32(source), 0};
   // Written under a name of its own and renamed over the final name only when whole and closed,
   // so a crash, a kill or a power cut leaves the earlier archive or the new one, never a part.
   const std::string temporary = TemporaryArchivePath(zipPath);
   try {
     std::uint32_t entryCrc = 0;
     std::uint64_t entrySize = 0;
-    AddToNewArchive(pellum, sourcePath, temporary, entryName, entryCrc, entrySize);
+    AddToNewArchive(pellum, source, sourcePath, temporary, entryName, entryCrc, entrySize);
     // The checksum and the archive come from two reads of the file; a write in between would
     // list a CRC that the archive's content does not have.
     if (entryCrc != packed.Crc || entrySize != size)

@@ -9,6 +9,7 @@
 namespace vornel {
 
 class TPellum;
+class SourceFile;
 
 // What the manifest records for one packed file.
 struct PackedFile {
@@ -23,13 +24,14 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Packs sourcePath into a new archive at zipPath (replacing any file there) through pellum, whose
-// stored values must be set (ConfigurePellum1), as one entry named entryName. The archive is
-// written under a temporary name and renamed into place when whole, so zipPath only ever holds a
-// whole archive; its one entry has exactly the checksummed content. On any failure the temporary
-// archive is deleted, whatever was at zipPath stays, and the error passes on, so a failed file is
-// never listed.
-PackedFile PackOneFile(TPellum& pellum, const std::string& sourcePath, const std::string& zipPath,
-                       const std::string& relativePath, const std::string& entryName);
+// Packs the open source (sourcePath names it in messages) into a new archive at zipPath through
+// pellum, whose stored values must be set (ConfigurePellum1), as one entry named entryName;
+// checksum and entry both come from source. The archive is written under a temporary name and
+// renamed into place when whole, so zipPath only ever holds a whole archive; its one entry has
+// exactly the checksummed content. On any failure the temporary archive is deleted, whatever was
+// at zipPath stays, and the error passes on, so a failed file is never listed.
+PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
+                       const std::string& zipPath, const std::string& relativePath,
+                       const std::string& entryName);
 
 } // namespace vornel

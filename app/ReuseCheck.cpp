@@ -74,16 +74,15 @@ bool SameContent(Stream& archive, Stream& source, const TLocalFile& local) {
 
 } // namespace
 
-std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t flags,
-                                         const ArchiveDigest* recorded) {
-  const std::string& sourcePath = task.SourcePath;
+std::optional<KeptArchive> CheckReusable(const PackTask& task, SourceFile& sourceFile,
+                                         std::uint16_t flags, const ArchiveDigest* recorded) {
   const std::string& zipPath = task.ZipPath;
   if (recorded == nullptr)
     return std::nullopt;
   try {
-    const auto source = FindFile(sourcePath);
+    const FoundFile* source = &sourceFile.Info();
     const auto archive = FindFile(zipPath);
-    if (!source || !archive || ((source->Attributes | archive->Attributes) & attr::Directory) != 0)
+    if (!archive || (archive->Attributes & attr::Directory) != 0)
       return std::nullopt;
     const std::string& name = task.EntryName;
     const auto archiveSize = static_cast<std::int64_t>(archive->Size);
@@ -117,8 +116,8 @@ std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t fla
     DigestingStream reader(*pellum.GetArchiveStream());
     if (reader.ReadString(layout.Head.size()) != layout.Head)
       return std::nullopt;
-    FileStream sourceStream(sourcePath, FileStream::Mode::OpenRead);
-    if (!SameContent(reader, sourceStream, fresh.Local))
+    sourceFile.SetPosition(0);
+    if (!SameContent(reader, sourceFile, fresh.Local))
       return std::nullopt;
     if (reader.ReadString(layout.Tail.size()) != layout.Tail)
       return std::nullopt;

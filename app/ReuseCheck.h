@@ -5,6 +5,7 @@
 #include "app/PackEngine.h"
 #include "app/PackFile.h"
 #include "app/ReuseRecord.h"
+#include "platform/NoFollow.h"
 
 #include <optional>
 #include <string>
@@ -28,8 +29,9 @@ struct KeptArchive {
 //   makes. The record only saves packing again: it is no evidence of the content, which the
 //   first check alone establishes.
 // Nothing (and no error) when any of it fails: the caller packs the file afresh, and that
-// reports whatever is wrong with the source.
-std::optional<KeptArchive> CheckReusable(const PackTask& task, std::uint16_t flags,
-                                         const ArchiveDigest* recorded);
+// reports whatever is wrong with the source. The source is the task's file, opened and checked
+// (app/SourceOpen.h); its position is left anywhere.
+std::optional<KeptArchive> CheckReusable(const PackTask& task, SourceFile& source,
+                                         std::uint16_t flags, const ArchiveDigest* recorded);
 
 } // namespace vornel

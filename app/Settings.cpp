@@ -47,4 +47,8 @@ CodePage ClientCodePage(const std::string& given, const std::string& settingsPat
                               "\": give a Windows code page number such as 1252, or utf-8");
 }
 
+bool ReadFollowLinks(const std::string& settingsPath) {
+  return IniFile(settingsPath).ReadString(SettingsSection, "FollowLinks", "0") == "1";
+}
+
 } // namespace vornel

@@ -27,6 +27,8 @@ std::string ReadServer(const std::string& settingsPath);
 std::string ReadModHost(const std::string& settingsPath);
 // Key "CodePage": the client's code page ("1252", "utf-8"); empty when not set.
 std::string ReadCodePage(const std::string& settingsPath);
+// Key "FollowLinks": "1" publishes what links leading out of the clean folder name.
+bool ReadFollowLinks(const std::string& settingsPath);
 
 // The code page of the names the client reads: `given` (the command line's) when not empty, else
 // key "CodePage" of the settings, else the platform's own. Raises std::invalid_argument, with a

@@ -26,14 +26,17 @@ public:
       names_ = std::make_unique<NameConverter>(scope.Target);
   }
 
-  void Walk(const std::string& dir, const std::string& relative, const std::string& client) {
+  // dir is the folder as the walk reached it, real the same folder with every link resolved.
+  void Walk(const std::string& dir, const std::string& real, const std::string& relative,
+            const std::string& client) {
     std::vector<FoundFile> items;
     try {
-      items = ListDirectory(dir);
+      items = ListDirectory(dir, LinkedFolders::List);
     } catch (const std::exception& error) {
       Problem(relative, std::string("the folder cannot be listed (") + error.what() + ")");
       return;
     }
+    ancestors_.push_back(real);
     // Names already met in this folder, by their letters without regard to case.
     std::map<std::u32string, std::string> seen;
     std::map<std::u32string, std::string> folders;
@@ -49,23 +52,31 @@ public:
         ++tree_.Excluded;
         continue;
       }
-      if (folder && IsOwnOutput(itemRelative))
+      const bool resolvable = item.Link && (folder || kind == EntryKind::File);
+      const std::string itemReal =
+          resolvable ? CanonicalPath(JoinPath(dir, item.Name)) : JoinPath(real, item.Name);
+      if (!item.Link && IsOwnOutput(itemReal))
         continue;
-      if (!folder && IsOwnRecord(itemRelative))
+      if (!item.Link && IsOwnRecord(itemReal))
         continue;
       const std::string itemClient = Join(client, ClientName(item.Name, itemRelative), '\\');
       const std::u32string key = CaseFoldKey(item.Name);
       if (const auto [other, fresh] = seen.emplace(key, item.Name); !fresh)
         Problem(itemRelative, "differs from \"" + ManifestPath(Join(relative, other->second, '/')) +
                                   "\" only in letter case; Windows holds only one of them");
+      if (resolvable && !AcceptLink(item, itemReal, itemRelative)) {
+        if (folder)
+          folders.emplace(key, item.Name);
+        continue;
+      }
       switch (kind) {
       case EntryKind::Folder:
         folders.emplace(key, item.Name);
-        CheckFolder(JoinPath(dir, item.Name), itemRelative, itemClient);
+        CheckFolder(JoinPath(dir, item.Name), itemReal, itemRelative, itemClient);
         break;
       case EntryKind::File:
         files.push_back(item.Name);
-        CheckFile(dir, item, itemRelative, itemClient);
+        CheckFile(dir, item, itemReal, itemRelative, itemClient);
         break;
       case EntryKind::DanglingLink:
         Problem(itemRelative, "a symbolic link whose target does not exist");
@@ -92,6 +103,7 @@ public:
         Problem(folder->second, std::string("the folder would take the place of ") +
                                     ManifestFileName + " in Upload");
     }
+    ancestors_.pop_back();
   }
 
 private:
@@ -128,18 +140,46 @@ private:
     return name;
   }
 
-  void CheckFolder(const std::string& path, const std::string& relative,
+  // A link the walk may follow: into the tree, or out of it when asked to; never into the
+  // build's own output, never back into a folder being walked.
+  bool AcceptLink(const FoundFile& item, const std::string& target, const std::string& relative) {
+    if (target.empty()) {
+      Problem(relative, "a symbolic link whose target cannot be resolved");
+      return false;
+    }
+    if (IsSameOrInside(target, scope_.OutputDir) || IsSameOrInside(target, scope_.SkipDir) ||
+        (!scope_.SkipFile.empty() && target == scope_.SkipFile)) {
+      Problem(relative, "a symbolic link into the build's own output (\"" + target + "\")");
+      return false;
+    }
+    if (!IsSameOrInside(target, scope_.CanonicalRoot) && !scope_.FollowLinks) {
+      Problem(relative, "a symbolic link to \"" + target +
+                            "\", outside the clean folder; --follow-links (FollowLinks=1 in "
+                            "settings.ini) publishes what such links name");
+      return false;
+    }
+    if (item.Kind == EntryKind::Folder)
+      for (const std::string& ancestor : ancestors_)
+        if (IsSameOrInside(ancestor, target)) {
+          Problem(relative, "a symbolic link to \"" + target +
+                                "\", a folder that holds it: the walk would never end");
+          return false;
+        }
+    return true;
+  }
+
+  void CheckFolder(const std::string& path, const std::string& real, const std::string& relative,
                    const std::string& client) {
     // A folder that cannot be listed would look empty and its files would silently go unlisted.
     if (!CanListFolder(path))
       Problem(relative, "the folder cannot be listed (permission denied)");
     else
-      Walk(path, relative, client);
+      Walk(path, real, relative, client);
     tree_.Folders.push_back(relative);
   }
 
-  void CheckFile(const std::string& dir, const FoundFile& item, const std::string& relative,
-                 const std::string& client) {
+  void CheckFile(const std::string& dir, const FoundFile& item, const std::string& real,
+                 const std::string& relative, const std::string& client) {
     ++tree_.FileCount;
     if (!MayReadFile(JoinPath(dir, item.Name)))
       Problem(relative, "the file cannot be read (permission denied)");
@@ -149,35 +189,37 @@ private:
       tree_.Files.push_back(relative);
       tree_.ClientPaths.push_back(client);
       tree_.FileSizes.push_back(item.Size);
+      tree_.SourcePaths.push_back(real);
       return;
     }
     // Counted at any depth; only the root's copy is ever packed.
     tree_.SelfFound = true;
-    if (relative == item.Name)
+    if (relative == item.Name) {
       tree_.ClientSelfName = client;
-    else
+      tree_.SelfSourcePath = real;
+      tree_.SelfSize = item.Size;
+    } else
       tree_.SelfNamesakeFolders.push_back(relative.substr(0, relative.size() - item.Name.size()));
   }
 
-  // Folders reached by the walk are real folders (listings leave out links to folders), so the
-  // canonical path of one is the canonical root followed by its relative path.
-  bool IsOwnOutput(const std::string& relative) const {
-    return !scope_.SkipDir.empty() && JoinPath(scope_.CanonicalRoot, relative) == scope_.SkipDir;
+  bool IsOwnOutput(const std::string& real) const {
+    return !scope_.SkipDir.empty() && real == scope_.SkipDir;
   }
-  bool IsOwnRecord(const std::string& relative) const {
-    return !scope_.SkipFile.empty() && JoinPath(scope_.CanonicalRoot, relative) == scope_.SkipFile;
+  bool IsOwnRecord(const std::string& real) const {
+    return !scope_.SkipFile.empty() && real == scope_.SkipFile;
   }
 
   const WalkScope& scope_;
   CleanTree& tree_;
   std::unique_ptr<NameConverter> names_;
+  std::vector<std::string> ancestors_; // real paths of the folders being walked
 };
 
 } // namespace
 
 CleanTree CheckCleanTree(const WalkScope& scope) {
   CleanTree tree;
-  Checker(scope, tree).Walk(scope.Root, "", "");
+  Checker(scope, tree).Walk(scope.Root, scope.CanonicalRoot, "", "");
   return tree;
 }
 

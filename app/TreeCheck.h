@@ -25,10 +25,15 @@ struct WalkScope {
   // The build's record of what it wrote (canonical) when it lies inside the tree; left out
   // like the output folder. Empty otherwise.
   std::string SkipFile = {};
+  // The build's output folder (canonical) wherever it lies: no link may lead into it.
+  std::string OutputDir = {};
   // The code page of the names the client reads; none: only plain ASCII names pass.
   CodePage Target = {};
   // Files and folders the operator leaves out; none when null.
   const Exclusions* Exclude = nullptr;
+  // Links whose target lies outside the clean folder publish that target; otherwise such a link
+  // is a problem of the tree.
+  bool FollowLinks = false;
 };
 
 // One reason the tree cannot be built. Path is relative to the clean root ("/"-separated), empty
@@ -52,11 +57,17 @@ struct CleanTree {
   std::vector<std::string> Files;
   // Their paths as the manifest lists them: "\"-separated, in the client's code page.
   std::vector<std::string> ClientPaths;
-  // Their sizes as the walk found them, for scheduling the largest first.
+  // Their sizes as the walk found them: the file packed must still have it.
   std::vector<std::uint64_t> FileSizes;
   // Files and folders left out by the exclusion patterns (what lies below a folder left out is
   // not looked at).
   std::int32_t Excluded = 0;
+  // Where each file really lies: absolute, every link the walk accepted resolved, so it can be
+  // opened without following any link.
+  std::vector<std::string> SourcePaths;
+  // The same for the self file in the root, when it lies there.
+  std::string SelfSourcePath;
+  std::uint64_t SelfSize = 0;
   // Every problem found, in walk order; the tree may be built only when there is none.
   std::vector<TreeProblem> Problems;
 };

@@ -33,6 +33,7 @@ struct BuildArguments {
   bool DryRun = false;
   std::vector<std::string> Exclude;
   std::string CodePage;
+  bool FollowLinks = false;
 };
 
 std::string Count(std::size_t count, const std::string& word) {
@@ -224,6 +225,7 @@ int RunBuild(const BuildArguments& arguments) {
     options.DryRun = arguments.DryRun;
     options.Exclude = arguments.Exclude;
     options.CodePage = arguments.CodePage;
+    options.FollowLinks = arguments.FollowLinks;
     options.StopRequested = &stopRequested;
     StopRequestHandler stopHandler(stopRequested, stopSignal);
     outcome = packer.Build(arguments.CleanDir, workDir, view, options);
@@ -314,15 +316,19 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
                    "The client's code page for the names in updates.lst and the archives: a "
                    "Windows code page number (1252, 1251, 932, ...) or utf-8 (default: "
                    "\"CodePage\" in settings.ini)");
-  verb->footer(
-      "Reads settings.ini (section \"main\": CustomName, Server, ModHost, CodePage) and\n"
-      "writes Upload/ in the current folder. Names that are not plain ASCII need a code\n"
-      "page; a tree with names Windows cannot hold is refused before anything is written.\n"
-      "Example:\n"
-      "  vornel build /srv/client-clean\n"
-      "Exit codes: 0 built, 1 refused (no self file, no usable clean folder, problems of\n"
-      "the tree, one line each), 2 error (the message names the cause), 130 stopped by\n"
-      "Ctrl-C.");
+  verb->add_flag("--follow-links", arguments->FollowLinks,
+                 "Publish what symbolic links leading out of the clean folder name (default: "
+                 "\"FollowLinks=1\" in settings.ini; otherwise such a link refuses the tree)");
+  verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost, CodePage,\n"
+               "FollowLinks) and writes Upload/ in the current folder. Names that are not plain\n"
+               "ASCII need a code page; a tree with names Windows cannot hold, or with links\n"
+               "leading out of it, is refused before anything is written. Nothing is written\n"
+               "through a symbolic link in Upload/.\n"
+               "Example:\n"
+               "  vornel build /srv/client-clean\n"
+               "Exit codes: 0 built, 1 refused (no self file, no usable clean folder, problems of\n"
+               "the tree, one line each), 2 error (the message names the cause), 130 stopped by\n"
+               "Ctrl-C.");
   verb->callback([arguments, &exitCode] { exitCode = RunBuild(*arguments); });
 }
 

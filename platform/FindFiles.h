@@ -35,7 +35,12 @@ struct FoundFile {
   double LastWriteTime = 0;  // local date-time (days since 30 December 1899)
   std::uint32_t DosTime = 0; // packed DOS date (high half) and time (low half), 0 if out of range
   EntryKind Kind = EntryKind::File; // a symbolic link reports its target's kind
+  bool Link = false;                // the entry is a symbolic link (its target described)
 };
+
+// Whether a listing holds symbolic links to folders. Left out, no walk can loop or leave the
+// folder; a walk that listed them must decide about each one itself.
+enum class LinkedFolders { Leave, List };
 
 // Looks a single path up (the find-first of a plain path): the entry itself, with a symbolic link
 // to a file reported as that file. Nothing when the path does not exist.
@@ -43,10 +48,11 @@ std::optional<FoundFile> FindFile(const std::string& path);
 
 // Lists a directory (the find-first/find-next of "dir/*.*"): every entry except "." and "..",
 // in a deterministic order (names compared byte by byte with ASCII a-z folded to upper case,
-// ties broken by the raw bytes). Symbolic links to directories are left out, so no walk can
-// loop. A directory that cannot be listed yields nothing; an entry that cannot be examined, or a
+// ties broken by the raw bytes). Symbolic links to directories are left out unless asked for.
+// A directory that cannot be listed yields nothing; an entry that cannot be examined, or a
 // read error part way through, raises EInOutError rather than leaving files out unnoticed.
-std::vector<FoundFile> ListDirectory(const std::string& dir);
+std::vector<FoundFile> ListDirectory(const std::string& dir,
+                                     LinkedFolders linkedFolders = LinkedFolders::Leave);
 
 // The order ListDirectory uses; true when a sorts before b.
 bool EnumerationOrderLess(const std::string& a, const std::string& b);

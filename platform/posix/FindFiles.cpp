@@ -26,6 +26,7 @@ FoundFile Describe(const std::string& name, const struct stat& self, const struc
   const struct stat& info = target ? *target : self;
   FoundFile found;
   found.Name = name;
+  found.Link = S_ISLNK(self.st_mode);
   if (S_ISLNK(self.st_mode) && target == nullptr) {
     // A dangling link is reported as an empty file: opening it then fails with "File not found"
     // instead of the entry vanishing without a word.
@@ -73,7 +74,7 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   return Describe(name, self, &target);
 }
 
-std::vector<FoundFile> ListDirectory(const std::string& dir) {
+std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linkedFolders) {
   std::vector<FoundFile> entries;
   std::unique_ptr<DIR, DirCloser> handle(::opendir(dir.empty() ? "." : dir.c_str()));
   if (!handle)
@@ -106,7 +107,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
       entries.push_back(Describe(name, self, nullptr, errno));
       continue;
     }
-    if (S_ISDIR(target.st_mode))
+    if (S_ISDIR(target.st_mode) && linkedFolders == LinkedFolders::Leave)
       continue; // following it could walk in circles or out of the tree
     entries.push_back(Describe(name, self, &target));
   }

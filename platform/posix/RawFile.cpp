@@ -22,11 +22,12 @@ int OpenFlags(RawFile::Mode mode) {
     // waiting for ever.
     return O_RDONLY | O_NONBLOCK;
   case RawFile::Mode::Rewrite:
-    return O_WRONLY | O_CREAT | O_TRUNC;
+    // Writes never go through a link: one planted there would have them land elsewhere.
+    return O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
   case RawFile::Mode::Append:
     break;
   }
-  return O_WRONLY | O_APPEND;
+  return O_WRONLY | O_APPEND | O_NOFOLLOW;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tests/app/BuildFixture.h"
 
 #include "app/PackFile.h"
+#include "app/SourceOpen.h"
 #include "platform/Errors.h"
 #include "zip/Pellum.h"
 
@@ -79,8 +80,9 @@ TEST(PackOneFile, ReturnsTheManifestData) {
   TPellum pellum;
   pellum.SetStoreRelativePath(false);
   pellum.SetStoreFolders(false);
+  const auto source = OpenCheckedSource(fs::canonical(dir / "src/x.bin"), "src/x.bin", 9);
   const PackedFile packed =
-      PackOneFile(pellum, dir / "src/x.bin", dir / "x.bin.zip", "src/x.bin", "x.bin");
+      PackOneFile(pellum, *source, dir / "src/x.bin", dir / "x.bin.zip", "src/x.bin", "x.bin");
   EXPECT_EQ(packed.RelativePath, "src/x.bin");
   EXPECT_EQ(packed.Crc, 0xCBF43926u);
   EXPECT_EQ(packed.ArchiveSize, static_cast<std::int32_t>(fs::file_size(dir / "x.bin.zip")));

@@ -3,6 +3,7 @@
 #include "app/PackFile.h"
 #include "app/PellumSetup.h"
 #include "app/ReuseRecord.h"
+#include "app/SourceOpen.h"
 #include "platform/FileSystem.h"
 #include "zip/Pellum.h"
 
@@ -58,8 +59,11 @@ TEST_F(Reuse, TamperedArchivesAndChangedSourcesArePackedAgain) {
     TPellum pellum;
     ConfigurePellum1(pellum);
     pellum.SetCompressionType(TZipCompressionType::ctFast);
-    PackOneFile(pellum, Clean("bin/lib/table.dat"), Upload("bin/lib/table.dat.zip"),
-                "bin/lib/table.dat", "table.dat");
+    const std::string path = Clean("bin/lib/table.dat");
+    const auto source =
+        OpenCheckedSource(fs::canonical(path), path, std::filesystem::file_size(path));
+    PackOneFile(pellum, *source, path, Upload("bin/lib/table.dat.zip"), "bin/lib/table.dat",
+                "table.dat");
   }
 
   // An extra entry.

@@ -1,0 +1,49 @@
+#include "app/SourceOpen.h"
+
+#include "app/PackFile.h"
+#include "crc/Crc32.h"
+#include "platform/Errors.h"
+
+#include <memory>
+
+namespace vornel {
+
+std::unique_ptr<SourceFile> OpenCheckedSource(const std::string& realPath,
+                                              const std::string& shownPath,
+                                              std::uint64_t sizeSeen) {
+  SourceFile::Refusal why = SourceFile::Refusal::None;
+  auto source = SourceFile::Open(realPath, why);
+  switch (why) {
+  case SourceFile::Refusal::None:
+    break;
+  case SourceFile::Refusal::Missing:
+    RaiseIoError(io_error::FileNotFound, shownPath, IoOperation::Open);
+  case SourceFile::Refusal::Link:
+    throw EFileChanged("\"" + shownPath +
+                       "\" is a symbolic link now; the tree changed after it was checked");
+  case SourceFile::Refusal::NotFile:
+    throw EFileChanged("\"" + shownPath +
+                       "\" is no longer a regular file; the tree changed after it was checked");
+  }
+  if (source->Info().Size != sizeSeen)
+    throw EFileChanged("\"" + shownPath + "\" changed after the tree was checked (" +
+                       std::to_string(sizeSeen) + " bytes then, " +
+                       std::to_string(source->Info().Size) + " now)");
+  return source;
+}
+
+std::uint32_t StreamCrc32(Stream& stream) {
+  const auto block = std::make_unique_for_overwrite<unsigned char[]>(IoBlockSize);
+  stream.SetPosition(0);
+  std::uint32_t reg = 0xFFFFFFFFu;
+  for (;;) {
+    const std::size_t got = stream.Read(block.get(), IoBlockSize);
+    if (got == 0)
+      break;
+    reg = Crc32Update(reg, block.get(), got);
+  }
+  stream.SetPosition(0);
+  return ~reg;
+}
+
+} // namespace vornel

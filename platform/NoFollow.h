@@ -1,0 +1,54 @@
+#pragma once
+
+// Reaching files without following symbolic links the build did not accept: a file or folder
+// swapped for a link after the tree was checked is noticed instead of read or written through.
+// On POSIX every component is opened from its parent's handle with O_NOFOLLOW; on Windows the
+// reparse-point attribute marks what is a link.
+
+#include "platform/FindFiles.h"
+#include "platform/Stream.h"
+
+#include <memory>
+#include <string>
+
+namespace vornel {
+
+enum class PathKind { Missing, File, Folder, Link, Other };
+
+// What path itself is; a final symbolic link is reported as a link, not followed.
+PathKind KindOfPath(const std::string& path);
+
+// A regular file open for reading, reached from the file-system root through real folders only.
+class SourceFile final : public Stream {
+public:
+  enum class Refusal {
+    None,
+    Missing, // a component is gone
+    Link,    // a component is a symbolic link
+    NotFile  // a component is not a folder, or the file is not a regular file
+  };
+
+  // Opens the absolute path (canonical: links resolved, as the tree check found it). Nothing,
+  // with why set, when the path no longer leads to a regular file through real folders; other
+  // failures raise EInOutError naming path.
+  static std::unique_ptr<SourceFile> Open(const std::string& path, Refusal& why);
+  ~SourceFile() override;
+
+  // The open file as a lookup would describe it, taken from the handle.
+  const FoundFile& Info() const { return info_; }
+
+  std::size_t Read(void* buffer, std::size_t count) override;
+  void Write(const void* buffer, std::size_t count) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override;
+  void SetSize(std::int64_t newSize) override;
+
+private:
+  SourceFile(int handle, std::string path, FoundFile info);
+
+  int handle_;
+  std::string path_;
+  FoundFile info_;
+};
+
+} // namespace vornel
