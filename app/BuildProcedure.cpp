@@ -84,7 +84,7 @@ public:
     const CleanTree tree = CheckCleanTree(scope);
     std::vector<TreeProblem> problems = tree.Problems;
     AddSelfFileProblems(tree, problems);
-    for (TreeProblem& problem : CheckUploadTargets(uploadDir, tree, packer_.CustomName))
+    for (TreeProblem& problem : CheckUploadTargets(uploadDir, tree))
       problems.push_back(std::move(problem));
     packer_.FileCount = tree.FileCount;
     packer_.SelfFound = tree.SelfFound ? 1 : 0;

@@ -81,8 +81,10 @@ std::optional<KeptArchive> CheckReusable(const PackTask& task, SourceFile& sourc
     return std::nullopt;
   try {
     const FoundFile* source = &sourceFile.Info();
+    // A link planted at the archive's name is never kept: packing afresh replaces it.
     const auto archive = FindFile(zipPath);
-    if (!archive || (archive->Attributes & attr::Directory) != 0)
+    if (!archive || KindOfPath(zipPath) != PathKind::File ||
+        (archive->Attributes & attr::Directory) != 0)
       return std::nullopt;
     const std::string& name = task.EntryName;
     const auto archiveSize = static_cast<std::int64_t>(archive->Size);

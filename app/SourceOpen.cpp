@@ -20,14 +20,14 @@ std::unique_ptr<SourceFile> OpenCheckedSource(const std::string& realPath,
     RaiseIoError(io_error::FileNotFound, shownPath, IoOperation::Open);
   case SourceFile::Refusal::Link:
     throw EFileChanged("\"" + shownPath +
-                       "\" is a symbolic link now; the tree changed after it was checked");
+                       "\" changed while it was packed: it is a symbolic link now");
   case SourceFile::Refusal::NotFile:
     throw EFileChanged("\"" + shownPath +
-                       "\" is no longer a regular file; the tree changed after it was checked");
+                       "\" changed while it was packed: it is no regular file now");
   }
   if (source->Info().Size != sizeSeen)
-    throw EFileChanged("\"" + shownPath + "\" changed after the tree was checked (" +
-                       std::to_string(sizeSeen) + " bytes then, " +
+    throw EFileChanged("\"" + shownPath + "\" changed while it was packed (" +
+                       std::to_string(sizeSeen) + " bytes when the tree was checked, " +
                        std::to_string(source->Info().Size) + " now)");
   return source;
 }

@@ -23,7 +23,7 @@ class SourceFile final : public Stream {
 public:
   enum class Refusal {
     None,
-    Missing, // a component is gone
+    Missing, // a component is gone, or the file is a folder now
     Link,    // a component is a symbolic link
     NotFile  // a component is not a folder, or the file is not a regular file
   };

@@ -127,7 +127,8 @@ std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, Refusal& w
   if (::fstat(file.Get(), &info) != 0)
     RaiseIoErrorFromErrno(errno, path, IoOperation::Inspect);
   if (!S_ISREG(info.st_mode)) {
-    why = Refusal::NotFile;
+    // A folder opens for reading too, but there is no file of that name any more.
+    why = S_ISDIR(info.st_mode) ? Refusal::Missing : Refusal::NotFile;
     return nullptr;
   }
   return std::unique_ptr<SourceFile>(

@@ -49,6 +49,7 @@ TEST_F(BuildErrors, FileChangingWhilePackedIsNotListed) {
   if (!fs::exists("/proc/self/status"))
     GTEST_SKIP() << "no /proc";
   fs::create_symlink("/proc/self/status", Clean("b.status"));
+  WriteFile(Work("settings.ini"), "[main]\nFollowLinks=1\n");
   // Whichever notices first, the component or the build, names the file.
   ExpectError<std::runtime_error>("b.status\"");
   ExpectListedUpToA("b.status");

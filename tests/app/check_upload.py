@@ -53,10 +53,9 @@ def check_archive(zip_path, source_path, listed_crc, listed_size):
 def tree_files(clean, skip):
     found = []
     skip = os.path.realpath(skip) if skip else None
-    for top, dirs, files in os.walk(clean):
-        dirs[:] = [d for d in dirs
-                   if not os.path.islink(os.path.join(top, d))
-                   and os.path.realpath(os.path.join(top, d)) != skip]
+    # A built tree's links to folders were all accepted, and are walked like the folders.
+    for top, dirs, files in os.walk(clean, followlinks=True):
+        dirs[:] = [d for d in dirs if os.path.realpath(os.path.join(top, d)) != skip]
         for f in files:
             found.append(os.path.relpath(os.path.join(top, f), clean))
     return found

@@ -51,6 +51,7 @@ TEST_P(ChangingFile, ProcFileThatAnnouncesNoBytesIsReported) {
   if (!fs::exists("/proc/self/status"))
     GTEST_SKIP() << "no /proc";
   fs::create_symlink("/proc/self/status", Clean("status"));
+  options_.FollowLinks = true;
   HookedView view;
   try {
     packer_.Build(Clean(), Work(), view, options_);

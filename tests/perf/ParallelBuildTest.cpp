@@ -116,8 +116,10 @@ TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
   for (int jobs : {1, 4}) {
     const std::string work = dir_ / ("work" + std::to_string(jobs));
     RecordingView view;
+    BuildOptions options = Jobs(jobs);
+    options.FollowLinks = true;
     try {
-      BuildInto(work, Jobs(jobs), view);
+      BuildInto(work, options, view);
       ADD_FAILURE() << "no error with " << jobs << " jobs";
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find("m_vanished.dll\""), std::string::npos);
