@@ -88,6 +88,14 @@ TEST_F(Links, OutOfTheTreeRefusedUnlessFollowedInsideWalked) {
        false,
        BuildOutcome::Done,
        {"F2=alias\\a-again.txt|", "F3=alias\\r.txt|", "F4=real\\a-again.txt|"}},
+      {"planted in Upload: an archive, replaced and not written through",
+       [this] {
+         fs::create_directories(Upload());
+         Link(Outside("secret.txt"), Upload("a.txt.zip"));
+       },
+       false,
+       BuildOutcome::Done,
+       {"F1=a.txt|"}},
       {"a loop back into the tree, even when followed",
        [this] { Link("..", Clean("sub/up")); },
        true,
@@ -125,6 +133,7 @@ TEST_F(Links, OutOfTheTreeRefusedUnlessFollowedInsideWalked) {
     if (c.Outcome == BuildOutcome::Done) {
       for (const std::string& line : c.Fragments)
         EXPECT_NE(Manifest().find("\r\n" + line), std::string::npos) << line << "\n" << Manifest();
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Upload("a.txt.zip"))));
       EXPECT_PEERS_ACCEPT_UPLOAD();
     } else {
       for (const std::string& fragment : c.Fragments)
