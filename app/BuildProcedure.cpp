@@ -170,20 +170,26 @@ private:
     std::set<std::string> archives;
     const auto plan = [&](const PackTask& task) {
       archives.insert(RecordKey(task));
-      const bool kept =
-          options_.Reuse && CheckReusable(task, NewEntryFlags(task.EntryName, markUtf8_),
-                                          record.Find(RecordKey(task)))
-                                .has_value();
+      bool kept = false;
+      if (options_.Reuse) {
+        try {
+          const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
+          kept = CheckReusable(task, *source, NewEntryFlags(task.EntryName, markUtf8_),
+                               record.Find(RecordKey(task)))
+                     .has_value();
+        } catch (const std::exception&) {
+          // Changed since the check: a real build packs it afresh and reports what is wrong.
+        }
+      }
       (kept ? report.Keep : report.Pack).push_back({task.RelativePath, task.Size});
     };
     const std::string& name = packer_.CustomName;
-    const auto self = FindFile(JoinPath(root, name));
-    plan(PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name,
-                  self ? self->Size : 0, tree.ClientSelfName});
+    plan(PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, tree.SelfSize,
+                  tree.ClientSelfName, tree.SelfSourcePath});
     for (std::size_t i = 0; i < tree.Files.size(); ++i) {
       const std::string& relative = tree.Files[i];
       plan(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip", relative,
-                    tree.FileSizes[i], ClientBareName(tree.ClientPaths[i])});
+                    tree.FileSizes[i], ClientBareName(tree.ClientPaths[i]), tree.SourcePaths[i]});
     }
     const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
     const StaleSet stale = FindStale(ScanUpload(uploadDir), archives, folders);
