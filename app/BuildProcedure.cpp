@@ -38,6 +38,9 @@ public:
   }
 
   BuildOutcome Run(const std::string& cleanRoot, const std::string& workDir) {
+    // Read at every build, so a changed settings file counts at once; a bad value stops the
+    // build before anything is written.
+    compressor_ = ReadCompressor(SettingsPathIn(workDir), options_.Compressor, options_.Level);
     const std::string root = NormaliseCleanRoot(cleanRoot);
     if (root.empty())
       return Refuse("No clean folder was given");
@@ -106,7 +109,7 @@ public:
     ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
-    record_ = ReuseRecord::Load(recordPath_);
+    record_ = ReuseRecord::Load(recordPath_, compressor_);
     ManifestWriter manifest(JoinPath(uploadDir, ManifestFileName));
     manifest.Start();
     manifestStarted_ = true;
@@ -308,6 +311,7 @@ private:
         return;
       }
     }
+    pellum.SetCompressor(compressor_);
     outcome.File = PackOneFile(pellum, *source, task.SourcePath, task.ZipPath, task.RelativePath,
                                task.EntryName);
     outcome.Digest = DigestFile(task.ZipPath);
@@ -382,7 +386,7 @@ private:
     note(selfTask_, selfOutcome_);
     for (std::size_t i = 0; i < tasks_.size(); ++i)
       note(tasks_[i], outcomes_[i]);
-    next.Save(recordPath_);
+    next.Save(recordPath_, compressor_);
   }
 
   void ShowArchive(const PackTask& task, const FileOutcome& outcome) {
@@ -407,6 +411,7 @@ private:
   BuildView& view_;
   const BuildOptions& options_;
   TPellum pellum_;
+  CompressorChoice compressor_;
   std::string recordPath_;
   ReuseRecord record_; // read-only while the engine runs, so workers share it
   PackTask selfTask_;

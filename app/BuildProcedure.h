@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,6 +117,10 @@ struct BuildOptions {
   bool FollowLinks = false;
   // Set from another thread to stop after the files in flight (the window's close).
   const std::atomic<bool>* StopRequested = nullptr;
+  // The compressor ("zlib", "libdeflate", "zopfli") and level the front end was told to use;
+  // unset, the settings file's keys "Compressor" and "Level" decide (app/Settings.h).
+  std::optional<std::string> Compressor;
+  std::optional<std::string> Level;
 };
 
 // The packer's state for the life of the process: the self-file name read once at start-up and

@@ -1,6 +1,5 @@
 #include "app/ReuseRecord.h"
 
-#include "app/PellumSetup.h"
 #include "crc/Crc32.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -66,12 +65,11 @@ std::optional<ArchiveDigest> DigestFile(const std::string& path) {
   }
 }
 
-std::string ReuseRecord::Header() {
-  return "vornel-reuse 1 zlib " + std::string(zlibVersion()) + " level " +
-         std::to_string(PackLevel());
+std::string ReuseRecord::Header(const CompressorChoice& compressor) {
+  return "vornel-reuse 1 " + DescribeCompressor(compressor);
 }
 
-ReuseRecord ReuseRecord::Load(const std::string& path) {
+ReuseRecord ReuseRecord::Load(const std::string& path, const CompressorChoice& compressor) {
   ReuseRecord record;
   std::string text;
   try {
@@ -94,7 +92,7 @@ ReuseRecord ReuseRecord::Load(const std::string& path) {
     const std::string line = text.substr(at, end - at);
     at = end + 1;
     if (first) {
-      if (line != Header())
+      if (line != Header(compressor))
         return {};
       first = false;
       continue;
@@ -117,8 +115,8 @@ void ReuseRecord::Set(const std::string& archive, const ArchiveDigest& digest) {
   entries_[archive] = digest;
 }
 
-void ReuseRecord::Save(const std::string& path) const {
-  std::string text = Header() + "\n";
+void ReuseRecord::Save(const std::string& path, const CompressorChoice& compressor) const {
+  std::string text = Header(compressor) + "\n";
   for (const auto& [archive, digest] : entries_)
     text += std::to_string(digest.Size) + " " + std::to_string(digest.Crc32) + " " +
             std::to_string(digest.Adler32) + " " + archive + "\n";

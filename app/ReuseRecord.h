@@ -9,6 +9,8 @@
 // that is uploaded. It is a cache: a missing, foreign or damaged record only means that every
 // file is packed afresh.
 
+#include "zip/Compressor.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -36,9 +38,9 @@ public:
   using Entries = std::map<std::string, ArchiveDigest>;
 
   // The record at path; empty when it is missing, unreadable, damaged, or was written for
-  // another compressor (the first line names the format, the zlib version and the level, all
-  // of which decide the deflate bytes).
-  static ReuseRecord Load(const std::string& path);
+  // another compressor (the first line names the format, the compressor, its version and its
+  // level, all of which decide the deflate bytes).
+  static ReuseRecord Load(const std::string& path, const CompressorChoice& compressor = {});
 
   const ArchiveDigest* Find(const std::string& archive) const;
   void Set(const std::string& archive, const ArchiveDigest& digest);
@@ -47,10 +49,10 @@ public:
 
   // Writes the record to a temporary file of its own beside path and renames it over path, so a
   // failure never leaves half a record. Raises the input/output error when it cannot be written.
-  void Save(const std::string& path) const;
+  void Save(const std::string& path, const CompressorChoice& compressor = {}) const;
 
-  // The first line of a record written by this build of the program.
-  static std::string Header();
+  // The first line of a record written by this build of the program with that compressor.
+  static std::string Header(const CompressorChoice& compressor = {});
 
 private:
   Entries entries_;

@@ -25,6 +25,29 @@ std::string ReadServer(const std::string& settingsPath) {
   return IniFile(settingsPath).ReadString(SettingsSection, "Server", DefaultServer);
 }
 
+CompressorChoice ReadCompressor(const std::string& settingsPath,
+                                const std::optional<std::string>& name,
+                                const std::optional<std::string>& level) {
+  const IniFile ini(settingsPath);
+  // The file's level belongs to the file's compressor only.
+  const bool levelFromFile = !level && !name;
+  const std::string compressor = name ? *name : ini.ReadString(SettingsSection, "Compressor", "");
+  const std::string levelText =
+      levelFromFile ? ini.ReadString(SettingsSection, "Level", "") : level.value_or("");
+  const auto parse = [&](const std::string& levelPart, bool fromFile) {
+    try {
+      return ParseCompressorChoice(compressor.empty() ? "zlib" : compressor, levelPart);
+    } catch (const ECompressorChoice& error) {
+      if (!fromFile)
+        throw;
+      throw ECompressorChoice(std::string(error.what()) + " (" + SettingsFileName +
+                              ", section \"main\")");
+    }
+  };
+  parse("", !name);
+  return parse(levelText, levelFromFile);
+}
+
 std::string ReadModHost(const std::string& settingsPath) {
   return IniFile(settingsPath).ReadString(SettingsSection, "ModHost", DefaultModHost);
 }

@@ -5,6 +5,9 @@
 
 #include "platform/CodePage.h"
 
+#include "zip/Compressor.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,5 +37,14 @@ bool ReadFollowLinks(const std::string& settingsPath);
 // key "CodePage" of the settings, else the platform's own. Raises std::invalid_argument, with a
 // message saying what is accepted, when the text is no code page.
 CodePage ClientCodePage(const std::string& given, const std::string& settingsPath);
+
+// The compressor for a build: keys "Compressor" (zlib, libdeflate or zopfli; default zlib) and
+// "Level" (default: the compressor's own, zlib 9), unless the caller names them. A level given
+// by the caller goes with the compressor of the file when the caller names none; a compressor
+// named by the caller ignores the file's level. Raises ECompressorChoice, naming the settings
+// file when the fault is there.
+CompressorChoice ReadCompressor(const std::string& settingsPath,
+                                const std::optional<std::string>& name = std::nullopt,
+                                const std::optional<std::string>& level = std::nullopt);
 
 } // namespace vornel

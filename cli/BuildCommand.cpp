@@ -9,6 +9,7 @@
 #include "platform/Console.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
+#include "zip/Compressor.h"
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,10 @@ struct BuildArguments {
   std::vector<std::string> Exclude;
   std::string CodePage;
   bool FollowLinks = false;
+  std::string CompressorText;
+  std::string LevelText;
+  std::optional<std::string> Compressor;
+  std::optional<std::string> Level;
 };
 
 std::string Count(std::size_t count, const std::string& word) {
@@ -221,6 +227,8 @@ int RunBuild(const BuildArguments& arguments) {
     BuildOptions options;
     options.Jobs = jobs;
     options.Reuse = arguments.Reuse;
+    options.Compressor = arguments.Compressor;
+    options.Level = arguments.Level;
     options.Prune = arguments.Prune;
     options.DryRun = arguments.DryRun;
     options.Exclude = arguments.Exclude;
@@ -283,6 +291,14 @@ int RunBuild(const BuildArguments& arguments) {
                 end.Add("listed", view.Stop().Listed).Add("message", message));
 }
 
+std::string BuiltInCompressors() {
+  std::string text = "built in here: zlib";
+  for (const CompressorKind kind : {CompressorKind::Libdeflate, CompressorKind::Zopfli})
+    if (CompressorBuiltIn(kind))
+      text += std::string(", ") + CompressorName(kind);
+  return text;
+}
+
 } // namespace
 
 void RegisterBuildCommand(CLI::App& app, int& exitCode) {
@@ -319,6 +335,15 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_flag("--follow-links", arguments->FollowLinks,
                  "Publish what symbolic links leading out of the clean folder name (default: "
                  "\"FollowLinks=1\" in settings.ini; otherwise such a link refuses the tree)");
+  auto* compressor =
+      verb->add_option("--compressor", arguments->CompressorText,
+                       "Deflate with zlib (the default), libdeflate or zopfli: smaller archives "
+                       "that every unzip reads, for more time (" +
+                           BuiltInCompressors() + "; default: \"Compressor\" in settings.ini)");
+  auto* level = verb->add_option("--level", arguments->LevelText,
+                                 "zlib 0-9 (default 9), libdeflate 1-12 (default 12), zopfli "
+                                 "iterations 1-1000 (default 15); default: \"Level\" in "
+                                 "settings.ini");
   verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost, CodePage,\n"
                "FollowLinks) and writes Upload/ in the current folder. Names that are not plain\n"
                "ASCII need a code page; a tree with names Windows cannot hold, or with links\n"
@@ -329,7 +354,13 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
                "Exit codes: 0 built, 1 refused (no self file, no usable clean folder, problems of\n"
                "the tree, one line each), 2 error (the message names the cause), 130 stopped by\n"
                "Ctrl-C.");
-  verb->callback([arguments, &exitCode] { exitCode = RunBuild(*arguments); });
+  verb->callback([arguments, compressor, level, &exitCode] {
+    if (compressor->count() > 0)
+      arguments->Compressor = arguments->CompressorText;
+    if (level->count() > 0)
+      arguments->Level = arguments->LevelText;
+    exitCode = RunBuild(*arguments);
+  });
 }
 
 } // namespace vornel::cli

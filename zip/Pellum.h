@@ -8,11 +8,13 @@
 #include "platform/Stream.h"
 #include "platform/StringList.h"
 #include "platform/TempFile.h"
+#include "zip/Compressor.h"
 #include "zip/Records.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -260,6 +262,11 @@ public:
   bool GetActive() const { return IsZipFile; }
   void SetActive(bool value);
 
+  // The deflate implementation and level for new entries. Unset (the default): zlib at the
+  // level CompressionType selects. Not stored with the window: whoever wants another sets it.
+  const std::optional<CompressorChoice>& GetCompressor() const { return Compressor; }
+  void SetCompressor(const std::optional<CompressorChoice>& value) { Compressor = value; }
+
   // Published events, called only when assigned, with this component as sender.
   TOnDecompressFile OnDecompressFile;
   TOnCompressFile OnCompressFile;
@@ -326,7 +333,11 @@ private:
   bool ApplyAtributes = true;
   std::unique_ptr<Stream> ArchiveStream;
   std::string Refusal;
+<<<<<<< HEAD
   bool MarkUtf8Names = false;
+=======
+  std::optional<CompressorChoice> Compressor;
+>>>>>>> bd917ac (Build: --compressor zlib|libdeflate|zopfli and --level (keys Compressor and Level in settings.ini); libdeflate and zopfli deflate a mapped source whole, are optional at build time, and the reuse record names the compressor)
 };
 
 } // namespace vornel

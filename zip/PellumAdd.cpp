@@ -8,6 +8,7 @@
 #include "zip/CompressStream.h"
 #include "zip/FreshEntry.h"
 #include "zip/RecordIo.h"
+#include "zip/WholeDeflate.h"
 
 #include <algorithm>
 #include <optional>
@@ -112,10 +113,30 @@ void CheckSourceEnded(Stream& source, const std::string& given) {
     throw EPellumError(Quoted(given) + " changed while it was packed");
 }
 
-// Reads length bytes of the source in 64 KiB blocks, checksums them and deflates them into the
-// target at its position. A source that comes up short raises "Read beyond end of file".
-EntryData PackData(Stream& source, std::int64_t length, Stream& target, int level,
-                   const CompressStream::ProgressHook& progress, const std::string& given) {
+CompressorChoice EntryCompressor(const TPellum& zip) {
+  if (zip.GetCompressor())
+    return *zip.GetCompressor();
+  return CompressorChoice{CompressorKind::Zlib, ZlibLevel(zip.GetCompressionType())};
+}
+
+// Deflates the whole source at once with a compressor that needs all its input in one piece.
+void PackWhole(Stream& source, std::int64_t length, Stream& target,
+               const CompressorChoice& compressor, EntryData& packed) {
+  const WholeDeflated deflated = DeflateWhole(compressor, source, static_cast<std::size_t>(length));
+  // Whatever the compressor's bound, no entry may claim 4 GiB or more.
+  if (deflated.Size > 0xFFFFFFFFu)
+    throw EPellumError("The deflate data do not fit a zip entry");
+  target.Write(deflated.Data.get(), deflated.Size);
+  packed.Crc32 = deflated.Crc32;
+  packed.CompressedSize = static_cast<std::uint32_t>(deflated.Size);
+}
+
+// Reads length bytes of the source, checksums them and deflates them into the target at its
+// position: through zlib in 64 KiB blocks, or whole with the other compressors. A source that
+// comes up short raises "Read beyond end of file".
+EntryData PackData(Stream& source, std::int64_t length, Stream& target,
+                   const CompressorChoice& compressor, const CompressStream::ProgressHook& progress,
+                   const std::string& given) {
   EntryData packed;
   packed.Method = StoredOrDeflated(static_cast<std::uint64_t>(length));
   packed.UncompressedSize = static_cast<std::uint32_t>(length);
@@ -123,6 +144,12 @@ EntryData PackData(Stream& source, std::int64_t length, Stream& target, int leve
     CheckSourceEnded(source, given);
     return packed;
   }
+  if (compressor.Kind != CompressorKind::Zlib) {
+    PackWhole(source, length, target, compressor, packed);
+    CheckSourceEnded(source, given);
+    return packed;
+  }
+  const int level = compressor.Level;
   std::vector<unsigned char> block(
       static_cast<std::size_t>(std::min<std::int64_t>(length, IoBlockSize)));
   std::uint32_t reg = 0xFFFFFFFFu;
@@ -145,12 +172,12 @@ EntryData PackData(Stream& source, std::int64_t length, Stream& target, int leve
 // position behind the data. The header goes first with the values still open, so that a
 // stream that cannot be written fails before any data are read.
 EntryData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& data,
-                              std::int64_t length, int level,
+                              std::int64_t length, const CompressorChoice& compressor,
                               const CompressStream::ProgressHook& progress,
                               const std::string& given) {
   const std::int64_t localOffset = target.Position();
   WriteLocalRecord(target, records.Local, false);
-  const EntryData packed = PackData(data, length, target, level, progress, given);
+  const EntryData packed = PackData(data, length, target, compressor, progress, given);
   SetEntryData(records, packed);
   const std::int64_t end = target.Position();
   target.SetPosition(localOffset);
@@ -341,8 +368,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
   TPellumEntriesEntry* entry = nullptr;
   try {
     archive.SetPosition(localOffset);
-    WriteNewLocalRecord(archive, records, data, length, ZlibLevel(zip.CompressionType), progress,
-                        entryName);
+    WriteNewLocalRecord(archive, records, data, length, EntryCompressor(zip), progress, entryName);
     const std::int64_t directory = archive.Position();
     std::string central;
     for (const auto& item : items_)
@@ -415,8 +441,7 @@ TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryNam
   records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
   zip.CurrentDataSize = static_cast<std::int32_t>(length);
   const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };
-  WriteNewLocalRecord(target, records, data, length, ZlibLevel(zip.CompressionType), progress,
-                      entryName);
+  WriteNewLocalRecord(target, records, data, length, EntryCompressor(zip), progress, entryName);
 
   TPellumEntriesEntry& entry = Add();
   entry.LocalHeader = records.Local;

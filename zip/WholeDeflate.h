@@ -1,0 +1,41 @@
+#pragma once
+
+// Deflates a source held whole in memory (usually a mapped file) with a compressor that takes
+// its input in one piece, libdeflate or zopfli, and checksums it on the way.
+
+#include "platform/Stream.h"
+#include "zip/Compressor.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace vornel {
+
+struct FreeDeleter {
+  void operator()(unsigned char* bytes) const { std::free(bytes); }
+};
+
+struct WholeDeflated {
+  std::unique_ptr<unsigned char, FreeDeleter> Data; // raw deflate data
+  std::size_t Size = 0;
+  std::uint32_t Crc32 = 0; // of the input
+};
+
+// True when the program was built with a compressor that DeflateWhole serves.
+bool WholeDeflateAvailable();
+
+// Deflates length bytes (at least 1) of source from its position on with choice (libdeflate or
+// zopfli) and leaves the position behind them. A file is mapped, not copied; a memory stream is
+// used in place; any other stream is read into memory. A source that holds fewer bytes, also a
+// mapped file that shrinks while it is read, raises "Read beyond end of file". Raises
+// ECompressionError when the compressor fails.
+//
+// Memory besides the input: libdeflate's output buffer of its bound for the input (the input's
+// size plus about 0.01 %), and one compressor per thread and level (about 0.8 MiB at level 12),
+// kept for the next file; zopfli grows its output to the deflate size and works in blocks of at
+// most 1 MB of input whatever the source's size.
+WholeDeflated DeflateWhole(const CompressorChoice& choice, Stream& source, std::size_t length);
+
+} // namespace vornel
