@@ -1,0 +1,149 @@
+// The stronger compressors: every archive they write is one that verify, unzip and Python's
+// zipfile accept; the reuse record knows which compressor wrote an archive.
+
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+class Compressors : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directories(dir_ / "work");
+    fs::copy(VORNEL_SAMPLE_TREE, dir_ / "clean", fs::copy_options::recursive);
+    // Beside the sample: data that do not compress, text that does (over one 64 KiB block of
+    // deflate output either way) and an empty file.
+    WriteFile(dir_ / "clean/data/noise.bin", RandomBytes(150000, 7));
+    std::string text;
+    for (int i = 0; text.size() < 300000; ++i)
+      text += "line " + std::to_string(i * 7919 % 1000) + " of the client's locale file\n";
+    WriteFile(dir_ / "clean/data/locale.txt", text);
+    WriteFile(dir_ / "clean/data/empty.cfg", "");
+  }
+
+  CliRun Vornel(const std::string& arguments) const {
+    CliRun run;
+    const std::string err = dir_ / "stderr";
+    run.Status = RunCommand("cd " + ShellQuote(dir_ / "work") + " && " + ShellQuote(VORNEL_EXE) +
+                                " " + arguments + " 2>" + ShellQuote(err),
+                            &run.Out);
+    run.Err = ReadFile(err);
+    return run;
+  }
+
+  // True when this vornel was built with the compressor.
+  bool BuiltIn(const std::string& name) const {
+    const CliRun help = Vornel("build --help");
+    const std::string list = help.Out.substr(help.Out.find("built in here:"));
+    return list.substr(0, list.find(')')).find(name) != std::string::npos;
+  }
+
+  std::string Clean() const { return ShellQuote(dir_ / "clean"); }
+
+  TempDir dir_;
+};
+
+TEST_F(Compressors, EveryOutputPassesVerifyAndThePeers) {
+  const struct {
+    std::string Options;
+    std::string Name;
+  } cases[] = {
+      {"--compressor zlib --level 1", "zlib"},
+      {"--level 0", "zlib"},
+      {"--compressor libdeflate --level 1", "libdeflate"},
+      {"--compressor libdeflate --level 9", "libdeflate"},
+      {"--compressor libdeflate", "libdeflate"}, // level 12
+      {"--compressor zopfli --level 2", "zopfli"},
+  };
+  const bool python = HaveProgram("python3");
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.Options);
+    if (!BuiltIn(item.Name))
+      continue;
+    fs::remove_all(dir_ / "work/Upload");
+    const CliRun run = Vornel("build --jobs 2 " + item.Options + " " + Clean());
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Vornel("verify").Out, "verified 8 archives: all good\n");
+    if (python) {
+      std::string problems;
+      EXPECT_EQ(RunCommand("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + Clean() + " " +
+                               ShellQuote(dir_ / "work/Upload"),
+                           &problems),
+                0)
+          << problems;
+    }
+  }
+}
+
+TEST_F(Compressors, ReuseKeepsOnlyWhatTheSameCompressorWrote) {
+  if (!BuiltIn("libdeflate"))
+    GTEST_SKIP() << "libdeflate is not built in";
+  const std::string build = "build --reuse " + Clean();
+  ASSERT_EQ(Vornel(build).Status, 0);
+  const std::string zlibArchive = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
+
+  // The settings file chooses as the command line does; a change of level packs everything.
+  WriteFile(dir_ / "work/settings.ini", "[main]\nCompressor=libdeflate\nLevel=6\n");
+  CliRun run = Vornel(build);
+  EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
+  const std::string level6 = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
+  EXPECT_NE(level6, zlibArchive);
+  run = Vornel(build);
+  EXPECT_EQ(run.Err, "reused 8 archives, packed 0\n");
+  EXPECT_EQ(ReadFile(dir_ / "work/Upload/data/locale.txt.zip"), level6);
+
+  // The command line wins over the file, and its level goes with the file's compressor.
+  run = Vornel(build + " --level 12");
+  EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
+  EXPECT_EQ(Vornel(build + " --compressor zlib").Err, "reused 0 archives, packed 8\n");
+  EXPECT_EQ(ReadFile(dir_ / "work/Upload/data/locale.txt.zip"), zlibArchive);
+}
+
+TEST_F(Compressors, BadChoicesAreOneLineErrors) {
+  const struct {
+    std::string Options;
+    std::string Settings;
+    std::string Error;
+  } cases[] = {
+      {"--compressor lzma", "",
+       "Unknown compressor \"lzma\"; the compressors are zlib, libdeflate and zopfli.\n"},
+      {"--level 10", "", "The level \"10\" does not suit zlib; it takes 0 to 9.\n"},
+      {"--compressor zlib --level 9x", "",
+       "The level \"9x\" does not suit zlib; it takes 0 to 9.\n"},
+      {"", "Compressor=zlib\nLevel=-1\n",
+       "The level \"-1\" does not suit zlib; it takes 0 to 9 (settings.ini, section \"main\")\n"},
+      {"", "Compressor=gzip\n",
+       "Unknown compressor \"gzip\"; the compressors are zlib, libdeflate and zopfli "
+       "(settings.ini, "
+       "section \"main\")\n"},
+  };
+  for (const auto& item : cases) {
+    SCOPED_TRACE(item.Options + item.Settings);
+    WriteFile(dir_ / "work/settings.ini", "[main]\n" + item.Settings);
+    const CliRun run = Vornel("build " + item.Options + " " + Clean());
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_EQ(run.Err, item.Error);
+    EXPECT_FALSE(fs::exists(dir_ / "work/Upload")); // refused before anything was written
+  }
+  if (!BuiltIn("libdeflate"))
+    EXPECT_NE(Vornel("build --compressor libdeflate " + Clean()).Err.find("is not built into"),
+              std::string::npos);
+  else
+    EXPECT_EQ(Vornel("build --compressor libdeflate --level 0 " + Clean()).Err,
+              "The level \"0\" does not suit libdeflate; it takes 1 to 12.\n");
+}
+
+} // namespace
+} // namespace vornel::test
