@@ -167,7 +167,8 @@ private:
   BuildOutcome DryRun(const std::string& root, const std::string& workDir,
                       const std::string& uploadDir, const CleanTree& tree) {
     const ReuseRecord record =
-        options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName)) : ReuseRecord{};
+        options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
+                       : ReuseRecord{};
     DryRunReport report;
     report.Excluded = tree.Excluded;
     std::set<std::string> archives;

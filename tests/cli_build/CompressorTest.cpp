@@ -96,6 +96,8 @@ TEST_F(Compressors, ReuseKeepsOnlyWhatTheSameCompressorWrote) {
 
   // The settings file chooses as the command line does; a change of level packs everything.
   WriteFile(dir_ / "work/settings.ini", "[main]\nCompressor=libdeflate\nLevel=6\n");
+  EXPECT_NE(Vornel(build + " --dry-run").Out.find("dry run: 8 archives to pack"),
+            std::string::npos);
   CliRun run = Vornel(build);
   EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
   const std::string level6 = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
