@@ -18,8 +18,8 @@ MappedFile::MappedFile(FileStream& file, std::int64_t offset, std::size_t length
   const auto page = static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
   const std::int64_t start = offset - offset % page;
   skip_ = static_cast<std::size_t>(offset - start);
-  void* base = ::mmap(nullptr, skip_ + length_, PROT_READ, MAP_PRIVATE, file.Handle(),
-                      static_cast<off_t>(start));
+  void* base = ::mmap(nullptr, skip_ + length_, PROT_READ, MAP_PRIVATE,
+                      static_cast<int>(file.Handle()), static_cast<off_t>(start));
   if (base == MAP_FAILED)
     RaiseIoErrorFromErrno(errno);
   base_ = base;
