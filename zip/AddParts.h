@@ -30,10 +30,13 @@ std::string StoredEntryName(const std::string& given, bool storeRelativePath);
 void CheckDataLength(const std::string& given, std::int64_t length);
 // Raises when the source holds more bytes than were packed (it changed while it was read).
 void CheckSourceEnded(Stream& source, const std::string& given);
+// The compressor new entries are packed with: the component's own choice, else zlib at the
+// level of its compression type.
+CompressorChoice EntryCompressor(const TPellum& zip);
 // Writes the local record and packed data of a new entry at target's position and fills the
 // records' data values; the position is left behind the data.
 EntryData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& data,
-                              std::int64_t length, int level,
+                              std::int64_t length, const CompressorChoice& compressor,
                               const CompressStream::ProgressHook& progress,
                               const std::string& given);
 

@@ -201,7 +201,7 @@ void TPellumEntries::AddFiles(const std::vector<TBatchFile>& files) {
       archive.WriteString(standing);
     }
     archive.SetPosition(local);
-    const int level = ZlibLevel(zip.CompressionType);
+    const CompressorChoice level = EntryCompressor(zip);
     const auto progress = [&zip](CompressStream& sender) {
       zip.CompressProgress(sender.Position());
     };
