@@ -333,11 +333,8 @@ private:
   bool ApplyAtributes = true;
   std::unique_ptr<Stream> ArchiveStream;
   std::string Refusal;
-<<<<<<< HEAD
   bool MarkUtf8Names = false;
-=======
   std::optional<CompressorChoice> Compressor;
->>>>>>> bd917ac (Build: --compressor zlib|libdeflate|zopfli and --level (keys Compressor and Level in settings.ini); libdeflate and zopfli deflate a mapped source whole, are optional at build time, and the reuse record names the compressor)
 };
 
 } // namespace vornel
