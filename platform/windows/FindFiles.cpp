@@ -11,27 +11,9 @@ namespace vornel {
 
 namespace {
 
-// The entry as the find lookup reports it; the DOS time comes from the last-write time turned
-// into local time with the offset in force now, as the system's own conversion does.
 FoundFile Describe(const WIN32_FIND_DATAW& data) {
-  FoundFile found;
-  found.Name = win::Narrow(data.cFileName);
-  found.Attributes = data.dwFileAttributes & attr::AnyFile;
-  if ((found.Attributes & attr::Directory) == 0)
-    found.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  FILETIME local{};
-  SYSTEMTIME fields{};
-  if (::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
-      ::FileTimeToSystemTime(&local, &fields)) {
-    found.LastWriteTime = EncodeDateTime(fields.wYear, fields.wMonth, fields.wDay, fields.wHour,
-                                         fields.wMinute, fields.wSecond, fields.wMilliseconds);
-    WORD date = 0;
-    WORD time = 0;
-    if (fields.wYear >= 1980 && fields.wYear <= 2107 &&
-        ::FileTimeToDosDateTime(&local, &date, &time))
-      found.DosTime = static_cast<std::uint32_t>(date) << 16 | time;
-  }
-  return found;
+  return win::DescribeEntry(win::Narrow(data.cFileName), data.dwFileAttributes, data.nFileSizeHigh,
+                            data.nFileSizeLow, data.ftLastWriteTime);
 }
 
 bool IsDotEntry(const wchar_t* name) {
@@ -52,6 +34,31 @@ std::optional<FoundFile> DescribeRoot(const std::string& path) {
 
 } // namespace
 
+// The entry as the find lookup reports it; the DOS time comes from the last-write time turned
+// into local time with the offset in force now, as the system's own conversion does.
+FoundFile win::DescribeEntry(std::string name, DWORD attributes, DWORD sizeHigh, DWORD sizeLow,
+                             const FILETIME& lastWrite) {
+  FoundFile found;
+  found.Name = std::move(name);
+  found.Attributes = attributes & attr::AnyFile;
+  if ((found.Attributes & attr::Directory) == 0)
+    found.Size = (static_cast<std::uint64_t>(sizeHigh) << 32) | sizeLow;
+  else
+    found.Kind = EntryKind::Folder;
+  FILETIME local{};
+  SYSTEMTIME fields{};
+  if (::FileTimeToLocalFileTime(&lastWrite, &local) && ::FileTimeToSystemTime(&local, &fields)) {
+    found.LastWriteTime = EncodeDateTime(fields.wYear, fields.wMonth, fields.wDay, fields.wHour,
+                                         fields.wMinute, fields.wSecond, fields.wMilliseconds);
+    WORD date = 0;
+    WORD time = 0;
+    if (fields.wYear >= 1980 && fields.wYear <= 2107 &&
+        ::FileTimeToDosDateTime(&local, &date, &time))
+      found.DosTime = static_cast<std::uint32_t>(date) << 16 | time;
+  }
+  return found;
+}
+
 std::optional<FoundFile> FindFile(const std::string& path) {
   std::string clean = path;
   while (clean.size() > PathRootLength(clean) && IsPathSeparator(clean.back()))
@@ -69,7 +76,7 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   return Describe(data);
 }
 
-std::vector<FoundFile> ListDirectory(const std::string& dir) {
+std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linkedFolders) {
   std::vector<FoundFile> entries;
   WIN32_FIND_DATAW data{};
   HANDLE search =
@@ -84,8 +91,10 @@ std::vector<FoundFile> ListDirectory(const std::string& dir) {
     // A link to a folder could walk in circles or out of the tree.
     const bool linkedFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                               (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (!IsDotEntry(data.cFileName) && !linkedFolder)
+    if (!IsDotEntry(data.cFileName) && (!linkedFolder || linkedFolders == LinkedFolders::List)) {
       entries.push_back(Describe(data));
+      entries.back().Link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
     if (!::FindNextFileW(search, &data)) {
       // A listing cut short by a read error would silently drop files from a build.
       const DWORD error = ::GetLastError();

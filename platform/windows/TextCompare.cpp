@@ -36,4 +36,34 @@ bool SameTextIgnoreCase(const std::string& a, const std::string& b) {
                           static_cast<int>(wideB->size())) == CSTR_EQUAL;
 }
 
+std::u32string CaseFoldKey(const std::string& name) {
+  std::u32string key;
+  if (auto wide = StrictWiden(name)) {
+    // Upper case as the file system folds names, so names it would take as one are one here.
+    if (!wide->empty())
+      ::CharUpperBuffW(wide->data(), static_cast<DWORD>(wide->size()));
+    key.reserve(wide->size());
+    for (std::size_t i = 0; i < wide->size(); ++i) {
+      const char32_t unit = (*wide)[i];
+      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide->size()) {
+        const char32_t low = (*wide)[i + 1];
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          key.push_back(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+      key.push_back(unit);
+    }
+    return key;
+  }
+  // Bytes that are no UTF-8 are kept apart from every character (above U+10FFFF).
+  key.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    key.push_back(byte < 0x80 ? char32_t{byte} : char32_t{0x110000} + byte);
+  }
+  return key;
+}
+
 } // namespace vornel

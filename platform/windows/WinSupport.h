@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "platform/Errors.h"
+#include "platform/FindFiles.h"
 
 #include <string>
 
@@ -30,6 +31,10 @@ int IoErrorCodeFromWin32(DWORD error);
 std::string ErrorText(DWORD error);
 [[noreturn]] void RaiseWin32Error(DWORD error, const std::string& path = {},
                                   IoOperation operation = IoOperation::Unknown);
+
+// A found entry from what the find lookup or a file handle reports.
+FoundFile DescribeEntry(std::string name, DWORD attributes, DWORD sizeHigh, DWORD sizeLow,
+                        const FILETIME& lastWrite);
 
 // Closes a handle on every way out.
 class HandleGuard {
