@@ -26,6 +26,10 @@ struct CodePage {
 // Nothing when the text is no code page this system can convert to.
 std::optional<CodePage> ParseCodePage(std::string_view text);
 
+// True when names can be converted to and from the code page with this number here (65001 is
+// UTF-8). Each system answers with its own converter.
+bool IsConvertibleCodePage(int number);
+
 // The code page the client uses when nothing else is chosen: the system's ANSI code page where
 // that is the client's own system, none elsewhere.
 CodePage PlatformCodePage();

@@ -77,6 +77,14 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
   return days < 0 ? static_cast<double>(days) - time : static_cast<double>(days) + time;
 }
 
+TDateTime CalendarToDateTime(const std::tm& fields, long nanoseconds) {
+  int ms = static_cast<int>(nanoseconds / 1'000'000);
+  if (ms < 0 || ms > 999)
+    ms = 0;
+  return EncodeDateTime(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
+                        fields.tm_min, std::min(fields.tm_sec, 59), ms);
+}
+
 TDateTime EncodeDateTimeChecked(int year, int month, int day, int hour, int minute, int second,
                                 int millisecond) {
   if (!ValidDate(year, month, day))

@@ -21,6 +21,9 @@ DateTimeFields DecodeDateTime(TDateTime value);
 
 TDateTime Now();
 TDateTime UnixTimeToLocalDateTime(std::time_t t, long nanoseconds = 0);
+// The date-time of broken-down calendar fields; a leap second reads as second 59 and nanoseconds
+// outside one second are dropped.
+TDateTime CalendarToDateTime(const std::tm& fields, long nanoseconds);
 
 // Packs a date-time into the DOS value (date in the high half, time in the low half); 0 when the
 // year lies outside 1980 to 2107.

@@ -1,5 +1,7 @@
 #include "platform/TextCompare.h"
 
+#include <utility>
+
 namespace vornel {
 
 namespace {
@@ -9,6 +11,19 @@ char AsciiUpper(char c) {
 }
 
 } // namespace
+
+std::u32string CaseFoldKey(const std::string& name) {
+  if (auto key = LocaleUpperCaseKey(name))
+    return std::move(*key);
+  // Bytes that are no UTF-8 are kept apart from every character (above U+10FFFF).
+  std::u32string key;
+  key.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(AsciiUpper(c));
+    key.push_back(byte < 0x80 ? char32_t{byte} : char32_t{0x110000} + byte);
+  }
+  return key;
+}
 
 bool SameAsciiText(std::string_view a, std::string_view b) {
   if (a.size() != b.size())

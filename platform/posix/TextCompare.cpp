@@ -104,7 +104,7 @@ bool SameTextIgnoreCase(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::u32string CaseFoldKey(const std::string& name) {
+std::optional<std::u32string> LocaleUpperCaseKey(const std::string& name) {
   std::u32string key;
   if (const auto points = DecodeUtf8(name)) {
     const locale_t locale = FoldingLocale();
@@ -116,13 +116,7 @@ std::u32string CaseFoldKey(const std::string& name) {
     }
     return key;
   }
-  // Bytes that are no UTF-8 are kept apart from every character (above U+10FFFF).
-  key.reserve(name.size());
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    key.push_back(byte < 0x80 ? char32_t{byte} : char32_t{0x110000} + byte);
-  }
-  return key;
+  return std::nullopt;
 }
 
 } // namespace vornel

@@ -1,8 +1,5 @@
 #include "platform/CodePage.h"
 
-#include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <stdexcept>
 
 #include <windows.h>
@@ -58,31 +55,8 @@ struct NameConverter::Converters {
   UINT Page;
 };
 
-std::string CodePage::Name() const {
-  if (!IsSet())
-    return "none";
-  return IsUtf8() ? "utf-8" : std::to_string(Number);
-}
-
-std::optional<CodePage> ParseCodePage(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (lower == "utf-8" || lower == "utf8")
-    return CodePage{CodePage::Utf8Number};
-  std::string_view digits = lower;
-  if (digits.starts_with("cp"))
-    digits.remove_prefix(2);
-  int number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
-      number <= 0 || number > 65535 || !IsValidCodePage(static_cast<UINT>(number)))
-    return std::nullopt;
-  return CodePage{number};
+bool IsConvertibleCodePage(int number) {
+  return number > 0 && IsValidCodePage(PageOf(CodePage{number}));
 }
 
 CodePage PlatformCodePage() {
@@ -112,11 +86,6 @@ std::optional<std::string> NameConverter::ToTarget(std::string_view fileSystemNa
 
 std::optional<std::string> NameConverter::ToFileSystem(std::string_view targetName) const {
   return Convert(targetName, converters_->Page, CP_UTF8);
-}
-
-bool IsPlainAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 bool IsValidUtf8(std::string_view text) {

@@ -2,7 +2,6 @@
 
 #include "platform/windows/WinSupport.h"
 
-#include <algorithm>
 #include <ctime>
 
 namespace vornel {
@@ -11,11 +10,7 @@ TDateTime UnixTimeToLocalDateTime(std::time_t t, long nanoseconds) {
   std::tm local{};
   if (::localtime_s(&local, &t) != 0)
     return 0;
-  int ms = static_cast<int>(nanoseconds / 1'000'000);
-  if (ms < 0 || ms > 999)
-    ms = 0;
-  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                        local.tm_min, std::min(local.tm_sec, 59), ms);
+  return CalendarToDateTime(local, nanoseconds);
 }
 
 TDateTime Now() {

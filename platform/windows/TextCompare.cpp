@@ -36,7 +36,7 @@ bool SameTextIgnoreCase(const std::string& a, const std::string& b) {
                           static_cast<int>(wideB->size())) == CSTR_EQUAL;
 }
 
-std::u32string CaseFoldKey(const std::string& name) {
+std::optional<std::u32string> LocaleUpperCaseKey(const std::string& name) {
   std::u32string key;
   if (auto wide = StrictWiden(name)) {
     // Upper case as the file system folds names, so names it would take as one are one here.
@@ -57,13 +57,7 @@ std::u32string CaseFoldKey(const std::string& name) {
     }
     return key;
   }
-  // Bytes that are no UTF-8 are kept apart from every character (above U+10FFFF).
-  key.reserve(name.size());
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    key.push_back(byte < 0x80 ? char32_t{byte} : char32_t{0x110000} + byte);
-  }
-  return key;
+  return std::nullopt;
 }
 
 } // namespace vornel
