@@ -31,18 +31,4 @@ void QueuedBuildView::ResetProgress() {
       bar, [bar] { bar->setValue(0); }, Qt::QueuedConnection);
 }
 
-void QueuedBuildView::ShowMessage(const std::string& text) {
-  std::lock_guard lock(mutex_);
-  message_ = text;
-}
-
-void QueuedBuildView::ShowProblems(const std::vector<TreeProblem>& problems) {
-  ShowMessage(ProblemListText(problems, ProblemsShown));
-}
-
-std::string QueuedBuildView::TakeMessage() {
-  std::lock_guard lock(mutex_);
-  return std::exchange(message_, {});
-}
-
 } // namespace vornel

@@ -1,7 +1,5 @@
 #include "gui/win32/PostedBuildView.h"
 
-#include <utility>
-
 namespace vornel::win32 {
 
 void PostedBuildView::SetTreeEnabled(bool enabled) {
@@ -18,20 +16,6 @@ void PostedBuildView::StepProgress(const std::string& /*relativePath*/) {
 
 void PostedBuildView::ResetProgress() {
   PostMessageW(window_, WM_BUILD_PROGRESS_RESET, 0, 0);
-}
-
-void PostedBuildView::ShowMessage(const std::string& text) {
-  std::lock_guard lock(mutex_);
-  message_ = text;
-}
-
-void PostedBuildView::ShowProblems(const std::vector<TreeProblem>& problems) {
-  ShowMessage(ProblemListText(problems, ProblemsShown));
-}
-
-std::string PostedBuildView::TakeMessage() {
-  std::lock_guard lock(mutex_);
-  return std::exchange(message_, {});
 }
 
 } // namespace vornel::win32

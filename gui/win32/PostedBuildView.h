@@ -5,9 +5,8 @@
 // show once the build has ended. Posting never blocks, so a window waiting for its build to stop
 // cannot deadlock with it.
 
-#include "app/BuildProcedure.h"
+#include "app/WorkerBuildView.h"
 
-#include <mutex>
 #include <string>
 
 #include <windows.h>
@@ -21,7 +20,7 @@ inline constexpr UINT WM_BUILD_PROGRESS_STEP = WM_APP + 3;
 inline constexpr UINT WM_BUILD_PROGRESS_RESET = WM_APP + 4;
 inline constexpr UINT WM_BUILD_ENDED = WM_APP + 5;
 
-class PostedBuildView : public BuildView {
+class PostedBuildView : public WorkerBuildView {
 public:
   explicit PostedBuildView(HWND window) : window_(window) {}
 
@@ -29,18 +28,9 @@ public:
   void SetProgressMax(std::int32_t maximum) override;
   void StepProgress(const std::string& relativePath) override;
   void ResetProgress() override;
-  void ShowMessage(const std::string& text) override;
-  // A message box has room for the first ten problems; the rest are counted.
-  void ShowProblems(const std::vector<TreeProblem>& problems) override;
-  static constexpr std::size_t ProblemsShown = 10;
-
-  // The last message the build gave, emptied by the call.
-  std::string TakeMessage();
 
 private:
   HWND const window_;
-  std::mutex mutex_;
-  std::string message_;
 };
 
 } // namespace vornel::win32
