@@ -1,5 +1,7 @@
 #include "app/NameRules.h"
 
+#include "platform/TextCompare.h"
+
 #include <array>
 #include <cstdio>
 
@@ -9,29 +11,15 @@ namespace {
 
 constexpr std::string_view ForbiddenCharacters = "<>:\"/\\|?*";
 
-char AsciiUpper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i]))
-      return false;
-  }
-  return true;
-}
-
 // Windows opens the device instead of a file for these, whatever extension follows.
 bool IsReservedDeviceName(std::string_view name) {
   const std::string_view stem = name.substr(0, name.find('.'));
   for (const std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
-    if (SameLetters(stem, device))
+    if (SameAsciiText(stem, device))
       return true;
   }
   if (stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9')
-    return SameLetters(stem.substr(0, 3), "COM") || SameLetters(stem.substr(0, 3), "LPT");
+    return SameAsciiText(stem.substr(0, 3), "COM") || SameAsciiText(stem.substr(0, 3), "LPT");
   return false;
 }
 

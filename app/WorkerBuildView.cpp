@@ -1,8 +1,25 @@
 #include "app/WorkerBuildView.h"
 
+#include <exception>
 #include <utility>
 
 namespace vornel {
+
+BuildResult RunBuildOnWorker(Packer& packer, const std::string& cleanRoot,
+                             const std::string& workDir, BuildView& view,
+                             const BuildOptions& options) {
+  BuildResult result;
+  try {
+    result.Outcome = packer.Build(cleanRoot, workDir, view, options);
+  } catch (const std::exception& error) {
+    result.Failed = true;
+    result.Error = error.what();
+  } catch (...) {
+    result.Failed = true;
+    result.Error = "Unknown error";
+  }
+  return result;
+}
 
 void WorkerBuildView::ShowMessage(const std::string& text) {
   std::lock_guard lock(mutex_);

@@ -1,8 +1,8 @@
 #pragma once
 
-// What every window's view of a build on a worker thread shares: the final message is kept for
-// the window's own thread, which shows it once the build has ended, and a refusal lists as many
-// problems as a message box has room for.
+// What every window needs for a build on a worker thread: a result that carries an error back to
+// the window's thread, and a view that keeps the final message for that thread to show once the
+// build has ended and lists as many problems of a refused tree as a message box has room for.
 
 #include "app/BuildProcedure.h"
 
@@ -12,6 +12,19 @@
 #include <vector>
 
 namespace vornel {
+
+// How a build on a worker thread ended, for the window's thread.
+struct BuildResult {
+  BuildOutcome Outcome = BuildOutcome::Stopped;
+  bool Failed = false;
+  std::string Error; // the exception's message when Failed
+};
+
+// Runs the build; an error it raises is caught and returned, for no exception may leave a
+// worker thread.
+BuildResult RunBuildOnWorker(Packer& packer, const std::string& cleanRoot,
+                             const std::string& workDir, BuildView& view,
+                             const BuildOptions& options);
 
 class WorkerBuildView : public BuildView {
 public:

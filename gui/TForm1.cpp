@@ -24,21 +24,6 @@ const QString kAboutText = QStringLiteral("Teskor v0.79a.  Vornel developers, 20
 // Sizes are laid out for 96 dots per inch and follow the screen's logical resolution.
 constexpr double kDesignDpi = 96.0;
 
-BuildResult RunBuild(Packer& packer, const std::string& cleanRoot, const std::string& workDir,
-                     BuildView& view, const BuildOptions& options) {
-  BuildResult result;
-  try {
-    result.Outcome = packer.Build(cleanRoot, workDir, view, options);
-  } catch (const std::exception& error) {
-    result.Failed = true;
-    result.Error = error.what();
-  } catch (...) {
-    result.Failed = true;
-    result.Error = "Unknown error";
-  }
-  return result;
-}
-
 } // namespace
 
 TForm1::TForm1(QWidget* parent)
@@ -127,7 +112,7 @@ void TForm1::Button1Click() {
     options.Jobs = DefaultJobs();
     options.StopRequested = &stopRequested_;
     future_ = QtConcurrent::run([this, cleanRoot, workDir, options, view = view_.get()] {
-      return RunBuild(*packer_, cleanRoot, workDir, *view, options);
+      return RunBuildOnWorker(*packer_, cleanRoot, workDir, *view, options);
     });
     watcher_.setFuture(future_);
   } catch (const std::exception& error) {

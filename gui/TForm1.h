@@ -4,6 +4,7 @@
 // is the core's Packer::Build, run on a worker thread while the window shows its progress.
 
 #include "app/BuildProcedure.h"
+#include "app/WorkerBuildView.h"
 #include "gui/FolderTree.h"
 
 #include <QFuture>
@@ -21,12 +22,6 @@ namespace vornel {
 class QueuedBuildView;
 
 // What a build on the worker thread came back with.
-struct BuildResult {
-  BuildOutcome Outcome = BuildOutcome::Stopped;
-  bool Failed = false;
-  std::string Error; // the exception's message when Failed
-};
-
 class TForm1 : public QWidget {
   Q_OBJECT
 

@@ -54,21 +54,6 @@ HWND CreateControl(HWND parent, const wchar_t* type, const wchar_t* text, DWORD 
                          GetModuleHandleW(nullptr), nullptr);
 }
 
-BuildResult RunBuild(Packer& packer, const std::string& cleanRoot, const std::string& workDir,
-                     BuildView& view, const BuildOptions& options) {
-  BuildResult result;
-  try {
-    result.Outcome = packer.Build(cleanRoot, workDir, view, options);
-  } catch (const std::exception& error) {
-    result.Failed = true;
-    result.Error = error.what();
-  } catch (...) {
-    result.Failed = true;
-    result.Error = "Unknown error";
-  }
-  return result;
-}
-
 } // namespace
 
 TForm1::TForm1() {
@@ -169,7 +154,7 @@ void TForm1::Button1Click() {
     options.Jobs = DefaultJobs();
     options.StopRequested = &stopRequested_;
     worker_ = std::thread([this, cleanRoot, workDir, options, view = view_.get()] {
-      result_ = RunBuild(*packer_, cleanRoot, workDir, *view, options);
+      result_ = RunBuildOnWorker(*packer_, cleanRoot, workDir, *view, options);
       PostMessageW(window_, WM_BUILD_ENDED, 0, 0);
     });
   } catch (const std::exception& error) {

@@ -5,6 +5,7 @@
 // thread that reports to the window by posted messages.
 
 #include "app/BuildProcedure.h"
+#include "app/WorkerBuildView.h"
 #include "gui/win32/PostedBuildView.h"
 #include "gui/win32/ShellFolderTree.h"
 
@@ -28,12 +29,6 @@ enum ControlId : int {
 };
 
 // What a build on the worker thread came back with.
-struct BuildResult {
-  BuildOutcome Outcome = BuildOutcome::Stopped;
-  bool Failed = false;
-  std::string Error; // the exception's message when Failed
-};
-
 class TForm1 {
 public:
   // Creates the window hidden, centred on the desktop's work area.
