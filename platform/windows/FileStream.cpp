@@ -7,17 +7,6 @@
 
 namespace vornel {
 
-namespace {
-
-// One call moves at most this much, so that the count always fits a DWORD.
-constexpr std::size_t MaxTransfer = 1 << 30;
-
-HANDLE H(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-} // namespace
-
 FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   writable_ = mode != Mode::OpenRead;
   const DWORD access = writable_ ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
@@ -47,7 +36,7 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
 
 FileStream::~FileStream() {
   if (handle_ != -1)
-    ::CloseHandle(H(handle_));
+    ::CloseHandle(win::AsHandle(handle_));
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t count) {
@@ -55,8 +44,8 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     DWORD got = 0;
-    const auto step = static_cast<DWORD>(std::min(count - done, MaxTransfer));
-    if (!::ReadFile(H(handle_), bytes + done, step, &got, nullptr)) {
+    const auto step = static_cast<DWORD>(std::min(count - done, win::MaxTransfer));
+    if (!::ReadFile(win::AsHandle(handle_), bytes + done, step, &got, nullptr)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_HANDLE_EOF)
         break;
@@ -78,8 +67,8 @@ void FileStream::Write(const void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     DWORD put = 0;
-    const auto step = static_cast<DWORD>(std::min(count - done, MaxTransfer));
-    if (!::WriteFile(H(handle_), bytes + done, step, &put, nullptr))
+    const auto step = static_cast<DWORD>(std::min(count - done, win::MaxTransfer));
+    if (!::WriteFile(win::AsHandle(handle_), bytes + done, step, &put, nullptr))
       win::RaiseWin32Error(::GetLastError());
     if (put == 0)
       RaiseIoError(io_error::DiskFull);
@@ -96,14 +85,14 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   LARGE_INTEGER distance{};
   distance.QuadPart = offset;
   LARGE_INTEGER position{};
-  if (!::SetFilePointerEx(H(handle_), distance, &position, method))
+  if (!::SetFilePointerEx(win::AsHandle(handle_), distance, &position, method))
     win::RaiseWin32Error(::GetLastError());
   return position.QuadPart;
 }
 
 std::int64_t FileStream::Size() {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(H(handle_), &size))
+  if (!::GetFileSizeEx(win::AsHandle(handle_), &size))
     win::RaiseWin32Error(::GetLastError());
   return size.QuadPart;
 }
@@ -119,7 +108,7 @@ void FileStream::SetSize(std::int64_t newSize) {
   // put back where it was.
   const std::int64_t position = Position();
   SetPosition(newSize);
-  const bool resized = ::SetEndOfFile(H(handle_)) != 0;
+  const bool resized = ::SetEndOfFile(win::AsHandle(handle_)) != 0;
   const DWORD error = resized ? 0 : ::GetLastError();
   SetPosition(position);
   if (!resized)

@@ -7,16 +7,6 @@
 
 namespace vornel {
 
-namespace {
-
-constexpr std::size_t MaxTransfer = 1 << 30;
-
-HANDLE H(std::intptr_t handle) {
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-} // namespace
-
 RawFile::RawFile(const std::string& path, Mode mode) {
   const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_WRITE;
   const DWORD disposition = mode == Mode::Rewrite ? CREATE_ALWAYS : OPEN_EXISTING;
@@ -33,13 +23,13 @@ RawFile::RawFile(const std::string& path, Mode mode) {
 
 RawFile::~RawFile() {
   if (handle_ != -1)
-    ::CloseHandle(H(handle_));
+    ::CloseHandle(win::AsHandle(handle_));
 }
 
 std::size_t RawFile::Read(void* buffer, std::size_t count) {
   DWORD got = 0;
-  if (!::ReadFile(H(handle_), buffer, static_cast<DWORD>(std::min(count, MaxTransfer)), &got,
-                  nullptr)) {
+  if (!::ReadFile(win::AsHandle(handle_), buffer,
+                  static_cast<DWORD>(std::min(count, win::MaxTransfer)), &got, nullptr)) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_HANDLE_EOF)
       win::RaiseWin32Error(error);
@@ -50,14 +40,14 @@ std::size_t RawFile::Read(void* buffer, std::size_t count) {
 void RawFile::Write(const void* buffer, std::size_t count) {
   // Append mode writes at the end, whatever another writer did meanwhile.
   LARGE_INTEGER zero{};
-  if (!::SetFilePointerEx(H(handle_), zero, nullptr, FILE_END))
+  if (!::SetFilePointerEx(win::AsHandle(handle_), zero, nullptr, FILE_END))
     win::RaiseWin32Error(::GetLastError());
   const auto* bytes = static_cast<const char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
     DWORD put = 0;
-    if (!::WriteFile(H(handle_), bytes + done,
-                     static_cast<DWORD>(std::min(count - done, MaxTransfer)), &put, nullptr))
+    if (!::WriteFile(win::AsHandle(handle_), bytes + done,
+                     static_cast<DWORD>(std::min(count - done, win::MaxTransfer)), &put, nullptr))
       win::RaiseWin32Error(::GetLastError());
     if (put == 0)
       RaiseIoError(io_error::DiskFull);
@@ -67,7 +57,7 @@ void RawFile::Write(const void* buffer, std::size_t count) {
 
 std::int64_t RawFile::Size() const {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(H(handle_), &size))
+  if (!::GetFileSizeEx(win::AsHandle(handle_), &size))
     win::RaiseWin32Error(::GetLastError());
   return size.QuadPart;
 }
@@ -75,12 +65,12 @@ std::int64_t RawFile::Size() const {
 void RawFile::TruncateTo(std::int64_t size) noexcept {
   LARGE_INTEGER position{};
   position.QuadPart = size;
-  if (::SetFilePointerEx(H(handle_), position, nullptr, FILE_BEGIN))
-    ::SetEndOfFile(H(handle_));
+  if (::SetFilePointerEx(win::AsHandle(handle_), position, nullptr, FILE_BEGIN))
+    ::SetEndOfFile(win::AsHandle(handle_));
 }
 
 void RawFile::Close() {
-  HANDLE handle = H(handle_);
+  HANDLE handle = win::AsHandle(handle_);
   handle_ = -1;
   if (!::CloseHandle(handle))
     win::RaiseWin32Error(::GetLastError());

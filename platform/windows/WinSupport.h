@@ -15,6 +15,8 @@
 #include "platform/Errors.h"
 #include "platform/FindFiles.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vornel::win {
@@ -35,6 +37,14 @@ std::string ErrorText(DWORD error);
 // A found entry from what the find lookup or a file handle reports.
 FoundFile DescribeEntry(std::string name, DWORD attributes, DWORD sizeHigh, DWORD sizeLow,
                         const FILETIME& lastWrite);
+
+// Classes keep their handle as an integer so their headers need no system header.
+inline HANDLE AsHandle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+// One read or write call moves at most this much, so that its count always fits a DWORD.
+inline constexpr std::size_t MaxTransfer = 1 << 30;
 
 // Closes a handle on every way out.
 class HandleGuard {
