@@ -82,6 +82,17 @@ void CompareHeaders(const TCentralDirectoryFile& central, const TLocalFile& loca
     problems.push_back("the local header disagrees with the central directory");
 }
 
+void CheckNameMarking(const TCentralDirectoryFile& central, CodePage names,
+                      std::vector<std::string>& problems) {
+  if (!names.IsSet() || IsPlainAscii(central.FileName))
+    return;
+  const bool markedUtf8 = (central.GeneralPurposeBitFlag & Utf8NameFlag) != 0;
+  if (names.IsUtf8() && !markedUtf8)
+    problems.push_back("the entry's UTF-8 name is not marked as UTF-8");
+  else if (!names.IsUtf8() && markedUtf8)
+    problems.push_back("the entry's name is marked as UTF-8, not as code page " + names.Name());
+}
+
 void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
                 std::vector<std::string>& problems) {
   const TCentralDirectoryFile& central = pellum.Entries()[0].CentralHeader;
@@ -93,6 +104,7 @@ void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
   if (central.FileName != expected.EntryName)
     problems.push_back("the entry is named \"" + central.FileName + "\", not \"" +
                        expected.EntryName + "\"");
+  CheckNameMarking(central, expected.Names, problems);
   if ((central.GeneralPurposeBitFlag & 1) != 0) {
     problems.push_back("the entry is encrypted");
     return;

@@ -3,6 +3,8 @@
 // Checks one archive of the upload set as the client would use it: it must open, hold exactly
 // the one listed file, and unpack to content with the listed checksum.
 
+#include "platform/CodePage.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,6 +15,9 @@ struct ArchiveExpectation {
   std::string EntryName; // the file's bare name
   std::uint32_t Crc = 0; // from the manifest
   std::int32_t Size = 0; // the archive's size, from the manifest
+  // The code page of the entry's name, when known: a name beyond ASCII must then be marked as
+  // UTF-8 exactly when the code page is UTF-8, or readers decode it as another code page.
+  CodePage Names = {};
 };
 
 // Every problem found, one short sentence each (without the archive's name); empty when sound.

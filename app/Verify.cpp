@@ -147,8 +147,8 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
     if (!readable[i])
       continue;
     const std::string archive = listed.RelativePath + ".zip";
-    const auto problems =
-        CheckArchive(JoinPath(uploadDir, archive), {entryNames[i], listed.Crc, listed.Size});
+    const auto problems = CheckArchive(JoinPath(uploadDir, archive),
+                                       {entryNames[i], listed.Crc, listed.Size, options.Names});
     for (const std::string& problem : problems)
       result.Problems.push_back(archive + ": " + problem);
     if (!problems.empty())

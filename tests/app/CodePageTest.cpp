@@ -90,5 +90,36 @@ TEST(CodePage, SettingsKeyIsReadAtEveryBuild) {
                            "such as 1252, or utf-8");
 }
 
+// Readers decode a name by its UTF-8 mark; a mark that disagrees with the code page garbles it.
+TEST(CodePage, VerifyFindsNamesMarkedAgainstTheCodePage) {
+  for (const char* page : {"utf-8", "1252"}) {
+    SCOPED_TRACE(page);
+    TempDir dir;
+    WriteFile(dir / "clean/Teskor.exe", "self");
+    WriteFile(dir / "clean/caf\xC3\xA9.txt", "x");
+    WriteFile(dir / "work/settings.ini", "");
+    Packer packer("Teskor.exe");
+    RecordingView view;
+    BuildOptions options;
+    options.CodePage = page;
+    ASSERT_EQ(packer.Build(dir / "clean", dir / "work", view, options), BuildOutcome::Done);
+    VerifyOptions verify;
+    verify.Names = *ParseCodePage(page);
+    ASSERT_TRUE(VerifyUploadSet(dir / "work/Upload", {}, verify).AllGood());
+
+    // Flip the mark (bit 11 of the flags) in the local header and in the central directory.
+    const std::string zip = dir / "work/Upload/caf\xC3\xA9.txt.zip";
+    std::string bytes = ReadFile(zip);
+    bytes[7] = static_cast<char>(bytes[7] ^ 0x08);
+    const std::size_t central = bytes.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    bytes[central + 9] = static_cast<char>(bytes[central + 9] ^ 0x08);
+    WriteFile(zip, bytes);
+    const auto problems = VerifyUploadSet(dir / "work/Upload", {}, verify).Problems;
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("marked as UTF-8"), std::string::npos) << problems[0];
+  }
+}
+
 } // namespace
 } // namespace vornel::test
