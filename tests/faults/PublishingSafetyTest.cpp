@@ -132,6 +132,26 @@ TEST_F(PublishingSafety, ReuseRepacksAForgedArchiveWithTheSourcesCrcAndLength) {
   EXPECT_EQ(CheckListed(Work("Upload"), dir_ / "clean"), "");
 }
 
+// A link planted in Upload/ in place of an archive, even one to the genuine bytes, is never kept:
+// the players would get whatever the link points at next.
+TEST_F(PublishingSafety, ReuseReplacesAnArchiveThatIsALink) {
+  PutSource("data/a.bin", RandomBytes(5000, 3));
+  CountingView first;
+  ASSERT_EQ(Build(Work(), false, first), BuildOutcome::Done);
+  const std::string archive = Work("Upload/data/a.bin.zip");
+  const std::string genuine = ReadFile(archive);
+  WriteFile(dir_ / "outside/a.bin.zip", genuine);
+  fs::remove(archive);
+  fs::create_symlink(dir_ / "outside/a.bin.zip", archive);
+
+  CountingView view;
+  ASSERT_EQ(Build(Work(), true, view), BuildOutcome::Done);
+  EXPECT_EQ(view.Packed, 1);
+  EXPECT_FALSE(fs::is_symlink(archive));
+  EXPECT_TRUE(ReadFile(archive) == genuine);
+  EXPECT_TRUE(ReadFile(dir_ / "outside/a.bin.zip") == genuine);
+}
+
 TEST_F(PublishingSafety, AFailedCopyBackKeepsTheRebuiltImageAndSaysWhereItIs) {
   WriteFile(Clean("a.txt"), RandomBytes(30000, 1));
   WriteFile(Clean("b.txt"), RandomBytes(20000, 2));
