@@ -13,13 +13,12 @@ std::string BuildFixture::PeerCheck(const std::string& customName,
                                     const std::string& skipDir) const {
   if (!HaveProgram("python3"))
     return "python3 missing";
-  std::string output;
-  const int status =
-      RunCommand("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + ShellQuote(Clean()) + " " +
-                     ShellQuote(Upload()) + " " + ShellQuote(customName) +
-                     (skipDir.empty() ? "" : " " + ShellQuote(skipDir)) + " 2>&1",
-                 &output);
-  return status == 0 ? "" : output.empty() ? "checker failed" : output;
+  std::vector<std::string> command = {"python3", VORNEL_CHECK_UPLOAD, Clean(), Upload(),
+                                      customName};
+  if (!skipDir.empty())
+    command.push_back(skipDir);
+  const ProcessResult checked = RunProcess(command, {.ErrToOut = true});
+  return checked.Code == 0 ? "" : checked.Out.empty() ? "checker failed" : checked.Out;
 }
 
 } // namespace vornel::test

@@ -49,10 +49,10 @@ TEST(CodePage, ManifestAndEntriesCarryTheClientsBytes) {
     SCOPED_TRACE(c.Page);
     TempDir dir;
     WriteFile(dir / "clean/Teskor.exe", "self");
-    std::string paths;
+    std::vector<std::string> check = {"python3", VORNEL_CHECK_NAMES, dir / "work/Upload", c.Page};
     for (const std::string& path : c.Paths) {
       WriteFile(dir / ("clean/" + path), "content of " + path);
-      paths += " " + ShellQuote(path);
+      check.push_back(path);
     }
     Packer packer("Teskor.exe");
     RecordingView view;
@@ -60,11 +60,7 @@ TEST(CodePage, ManifestAndEntriesCarryTheClientsBytes) {
     options.CodePage = c.Page;
     ASSERT_EQ(packer.Build(dir / "clean", dir / "work", view, options), BuildOutcome::Done)
         << view.Calls[1];
-    std::string problems;
-    RunCommand("python3 " + ShellQuote(VORNEL_CHECK_NAMES) + " " + ShellQuote(dir / "work/Upload") +
-                   " " + c.Page + paths,
-               &problems);
-    EXPECT_EQ(problems, "");
+    EXPECT_EQ(RunProcess(check).Out, "");
     VerifyOptions verify;
     verify.Names = *ParseCodePage(c.Page);
     EXPECT_EQ(VerifyUploadSet(dir / "work/Upload", {}, verify).Problems,

@@ -46,10 +46,11 @@ protected:
     const std::string zip = Upload("readme.txt.zip");
     const std::string oldSize = std::to_string(fs::file_size(zip));
     fs::remove(zip);
-    ASSERT_EQ(RunCommand("python3 -c " +
-                         ShellQuote("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n" +
-                                    pythonWrites + "\nz.close()") +
-                         " " + ShellQuote(zip)),
+    ASSERT_EQ(RunProcess({"python3", "-c",
+                          "import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n" +
+                              pythonWrites + "\nz.close()",
+                          zip})
+                  .Code,
               0);
     const std::string crc = std::to_string(FileCrc32(Clean("readme.txt")));
     ReplaceInManifest(crc + "|" + oldSize + "|n",

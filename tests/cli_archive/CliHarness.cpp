@@ -4,41 +4,24 @@
 
 namespace vornel::test {
 
-namespace {
-
-RunResult RunCaptured(const TempDir& dir, const std::string& command) {
-  const std::string errPath = dir / "stderr.txt";
-  RunResult result;
-  result.Code = RunCommand(command + " 2>" + ShellQuote(errPath), &result.Out);
-  result.Err = ReadFile(errPath);
-  std::filesystem::remove(errPath);
-  return result;
-}
-
-} // namespace
-
-RunResult RunVornel(const TempDir& dir, const std::string& args) {
+RunResult RunVornel(const TempDir& dir, const std::vector<std::string>& args) {
   std::filesystem::create_directories(dir / "tmp");
-  return RunCaptured(dir, "cd " + ShellQuote(dir.Str()) + " && TMPDIR=" + ShellQuote(dir / "tmp") +
-                              " " + ShellQuote(VORNEL_BIN) + " " + args);
+  std::vector<std::string> command = {VORNEL_BIN};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProcess(command, {.WorkDir = dir.Str(), .Env = TempFolderEnv(dir / "tmp")});
 }
 
-RunResult RunPython(const TempDir& dir, const std::string& script, const std::string& args) {
+RunResult RunPython(const TempDir& dir, const std::string& script,
+                    const std::vector<std::string>& args) {
   const std::string scriptPath = dir / "script.py";
   WriteFile(scriptPath, script);
-  return RunCaptured(dir, "cd " + ShellQuote(dir.Str()) + " && python3 " + ShellQuote(scriptPath) +
-                              " " + args);
-}
-
-std::string Args(std::initializer_list<std::string> args) {
-  std::string joined;
-  for (const auto& arg : args)
-    joined += (joined.empty() ? "" : " ") + ShellQuote(arg);
-  return joined;
+  std::vector<std::string> command = {"python3", scriptPath};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunProcess(command, {.WorkDir = dir.Str()});
 }
 
 bool UnzipTestPasses(const std::string& archive) {
-  return RunCommand("unzip -tq " + ShellQuote(archive) + " >/dev/null 2>&1") == 0;
+  return RunProcess({"unzip", "-tq", archive}).Code == 0;
 }
 
 } // namespace vornel::test

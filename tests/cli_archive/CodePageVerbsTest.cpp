@@ -27,25 +27,25 @@ TEST(CodePageVerbs, NamesInTheChosenCodePageOrFlaggedUtf8) {
   WriteFile(dir / "clean/Teskor.exe", "self");
   WriteFile(dir / ("clean/" + kMap), "map");
 
-  EXPECT_EQ(RunVornel(dir, "add --codepage 1251 " + Args({"a.zip", kMap})).Code, 0);
-  EXPECT_EQ(RunPython(dir, kNames, Args({"a.zip", "cp1251"})).Out, kMap + " 0x0\n");
-  EXPECT_EQ(RunVornel(dir, "list --codepage 1251 a.zip").Out.substr(0, kMap.size() + 1),
+  EXPECT_EQ(RunVornel(dir, {"add", "--codepage", "1251", "a.zip", kMap}).Code, 0);
+  EXPECT_EQ(RunPython(dir, kNames, {"a.zip", "cp1251"}).Out, kMap + " 0x0\n");
+  EXPECT_EQ(RunVornel(dir, Words("list --codepage 1251 a.zip")).Out.substr(0, kMap.size() + 1),
             kMap + "\t");
-  EXPECT_EQ(RunVornel(dir, "remove --codepage 1251 " + Args({"a.zip", kMap})).Code, 0);
-  EXPECT_EQ(RunVornel(dir, "list a.zip").Out, "");
+  EXPECT_EQ(RunVornel(dir, {"remove", "--codepage", "1251", "a.zip", kMap}).Code, 0);
+  EXPECT_EQ(RunVornel(dir, Words("list a.zip")).Out, "");
 
-  EXPECT_EQ(RunVornel(dir, "add " + Args({"u.zip", kMap})).Code, 0);
-  EXPECT_EQ(RunPython(dir, kNames, Args({"u.zip"})).Out, kMap + " 0x800\n");
+  EXPECT_EQ(RunVornel(dir, {"add", "u.zip", kMap}).Code, 0);
+  EXPECT_EQ(RunPython(dir, kNames, {"u.zip"}).Out, kMap + " 0x800\n");
 
-  const RunResult refused = RunVornel(dir, "add --codepage 1252 " + Args({"x.zip", kMap}));
+  const RunResult refused = RunVornel(dir, {"add", "--codepage", "1252", "x.zip", kMap});
   EXPECT_EQ(refused.Code, 1);
   EXPECT_EQ(refused.Err, "\"" + kMap + "\" cannot be written in code page 1252\n");
-  EXPECT_EQ(RunVornel(dir, "list --codepage latin u.zip").Code, 1);
+  EXPECT_EQ(RunVornel(dir, Words("list --codepage latin u.zip")).Code, 1);
 
   // verify finds the archives again only when told the build's code page.
-  ASSERT_EQ(RunVornel(dir, "build --quiet --codepage 1251 clean").Code, 0);
-  EXPECT_EQ(RunVornel(dir, "verify --codepage 1251").Out, "verified 2 archives: all good\n");
-  EXPECT_EQ(RunVornel(dir, "verify").Code, 1);
+  ASSERT_EQ(RunVornel(dir, Words("build --quiet --codepage 1251 clean")).Code, 0);
+  EXPECT_EQ(RunVornel(dir, Words("verify --codepage 1251")).Out, "verified 2 archives: all good\n");
+  EXPECT_EQ(RunVornel(dir, Words("verify")).Code, 1);
 }
 
 } // namespace

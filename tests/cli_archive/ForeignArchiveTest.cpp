@@ -83,20 +83,19 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 struct Refused {
   const char* label;
   const char* script; // Python that writes the archive, or
-  const char* shell;  // a shell command that writes a.zip (needs zip)
+  bool piped;         // or zip's output of numbers from a pipe (needs zip)
   const char* entry;  // an entry to remove
   const char* reason; // what list and every refusal say
 };
 
 TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
   const std::vector<Refused> cases = {
-      {"more than 65,535 entries", kOverCount, nullptr, "00001", "zip64 archive"},
-      {"zip64 descriptors from a pipe", nullptr, "seq 1 100000 | zip -q - - | cat > a.zip", "-",
-       "zip64 archive"},
-      {"zip64 streamed by Python", kForceZip64Stream, nullptr, "b", "zip64 archive"},
-      {"an end record in the comment", kCommentEndRecord, nullptr, "f1",
+      {"more than 65,535 entries", kOverCount, false, "00001", "zip64 archive"},
+      {"zip64 descriptors from a pipe", nullptr, true, "-", "zip64 archive"},
+      {"zip64 streamed by Python", kForceZip64Stream, false, "b", "zip64 archive"},
+      {"an end record in the comment", kCommentEndRecord, false, "f1",
        "the directory does not end where its end record begins"},
-      {"more records than counted", kUncounted, nullptr, "a",
+      {"more records than counted", kUncounted, false, "a",
        "the directory holds more than the entries its end record counts"},
   };
   const std::vector<std::string> changes = {"comment --set hi a.zip", "remove a.zip ENTRY",
@@ -106,22 +105,30 @@ TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
     SCOPED_TRACE(c.label);
     TempDir dir;
     WriteFile(dir / "new.txt", "new\n");
-    if (c.shell != nullptr) {
+    if (c.piped) {
       if (!HaveProgram("zip"))
         continue;
-      ASSERT_EQ(RunCommand("cd " + ShellQuote(dir.Str()) + " && " + c.shell), 0);
+      std::string numbers;
+      for (int i = 1; i <= 100000; ++i)
+        numbers += std::to_string(i) + "\n";
+      // Written to a pipe, zip cannot seek back: sizes follow in zip64 data descriptors.
+      const RunResult zipped = RunProcess({"zip", "-q", "-", "-"}, {.Input = numbers});
+      ASSERT_EQ(zipped.Code, 0) << zipped.Err;
+      WriteFile(dir / "a.zip", zipped.Out);
     } else {
-      const RunResult made = RunPython(dir, c.script, "a.zip");
+      const RunResult made = RunPython(dir, c.script, {"a.zip"});
       ASSERT_EQ(made.Code, 0) << made.Err;
     }
     const std::string before = ReadFile(dir / "a.zip");
-    RunResult result = RunVornel(dir, "list a.zip");
+    RunResult result = RunVornel(dir, Words("list a.zip"));
     EXPECT_EQ(result.Code, 0) << result.Err;
     EXPECT_NE(result.Err.find(c.reason), std::string::npos) << result.Err;
     for (std::string change : changes) {
-      if (const auto at = change.find("ENTRY"); at != std::string::npos)
-        change.replace(at, 5, ShellQuote(c.entry));
-      result = RunVornel(dir, change);
+      std::vector<std::string> args = Words(change);
+      for (std::string& arg : args)
+        if (arg == "ENTRY")
+          arg = c.entry;
+      result = RunVornel(dir, args);
       EXPECT_EQ(result.Code, 1) << change << ": " << result.Err;
       EXPECT_NE(result.Err.find(std::string(c.reason) + ": changes are not supported"),
                 std::string::npos)
@@ -152,19 +159,19 @@ TEST(ForeignArchives, DescriptorsOfBothLengthsSurviveEveryChange) {
       SCOPED_TRACE(std::string(length) + "-byte descriptors: " + change.args);
       TempDir dir;
       WriteFile(dir / "new.txt", "new\n");
-      ASSERT_EQ(RunPython(dir, kDescriptors, Args({"a.zip", length})).Code, 0);
-      const RunResult result = RunVornel(dir, change.args);
+      ASSERT_EQ(RunPython(dir, kDescriptors, {"a.zip", length}).Code, 0);
+      const RunResult result = RunVornel(dir, Words(change.args));
       ASSERT_EQ(result.Code, 0) << result.Err;
       EXPECT_TRUE(UnzipTestPasses(dir / "a.zip"));
-      const RunResult names = RunPython(dir, kNames, "a.zip");
+      const RunResult names = RunPython(dir, kNames, {"a.zip"});
       EXPECT_EQ(names.Out, change.names + "\n") << names.Err;
       if (streaming) {
         // A streaming reader sees only the local records, one after another.
-        std::string listed;
-        const std::string zip = ShellQuote(dir / "a.zip");
-        EXPECT_EQ(RunCommand("cat " + zip + " | bsdtar -xOf - >/dev/null 2>&1"), 0);
-        EXPECT_EQ(RunCommand("cat " + zip + " | bsdtar -tf - | tr '\\n' ' '", &listed), 0);
-        EXPECT_EQ(listed, change.names + " ");
+        const std::string zip = ReadFile(dir / "a.zip");
+        EXPECT_EQ(RunProcess({"bsdtar", "-xOf", "-"}, {.Input = zip}).Code, 0);
+        const RunResult listed = RunProcess({"bsdtar", "-tf", "-"}, {.Input = zip});
+        EXPECT_EQ(listed.Code, 0);
+        EXPECT_EQ(Words(listed.Out), Words(change.names));
       }
     }
   }

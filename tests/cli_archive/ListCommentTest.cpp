@@ -42,10 +42,10 @@ protected:
       GTEST_SKIP() << "python3 is not installed";
   }
   void MakePythonArchive(const std::string& path, const std::string& comment = "") {
-    ASSERT_EQ(RunPython(dir, kPythonArchive,
-                        Args({path}) + (comment.empty() ? "" : " " + Args({comment})))
-                  .Code,
-              0);
+    std::vector<std::string> args = {path};
+    if (!comment.empty())
+      args.push_back(comment);
+    ASSERT_EQ(RunPython(dir, kPythonArchive, args).Code, 0);
   }
   TempDir dir;
 };
@@ -53,13 +53,13 @@ protected:
 TEST_F(ListCommentTest, ListsPythonArchiveFieldByField) {
   const std::string zip = dir / "py.zip";
   MakePythonArchive(zip);
-  const RunResult listed = RunVornel(dir, Args({"list", zip}));
+  const RunResult listed = RunVornel(dir, {"list", zip});
   ASSERT_EQ(listed.Code, 0) << listed.Err;
   EXPECT_EQ(listed.Err, "");
   // The stored entry's line is fully known in advance.
   EXPECT_NE(listed.Out.find("raw.bin\t6\t6\t363a3020\t0\t1999-12-31 23:59:58\n"), std::string::npos)
       << listed.Out;
-  EXPECT_EQ(listed.Out, RunPython(dir, kDescribe, Args({zip})).Out);
+  EXPECT_EQ(listed.Out, RunPython(dir, kDescribe, {zip}).Out);
 }
 
 TEST_F(ListCommentTest, ListsZipToolArchiveWithExtraFields) {
@@ -68,37 +68,37 @@ TEST_F(ListCommentTest, ListsZipToolArchiveWithExtraFields) {
   WriteFile(dir / "src/a.txt", "alpha alpha alpha alpha\n");
   WriteFile(dir / "src/sub/b.bin", RandomBytes(70000, 3));
   WriteFile(dir / "src/empty", "");
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "src") + " && zip -qr ../tool.zip a.txt sub empty"),
+  ASSERT_EQ(RunProcess(Words("zip -qr ../tool.zip a.txt sub empty"), {.WorkDir = dir / "src"}).Code,
             0);
-  const RunResult listed = RunVornel(dir, Args({"list", "tool.zip"}));
+  const RunResult listed = RunVornel(dir, {"list", "tool.zip"});
   ASSERT_EQ(listed.Code, 0) << listed.Err;
-  EXPECT_EQ(listed.Out, RunPython(dir, kDescribe, Args({dir / "tool.zip"})).Out);
+  EXPECT_EQ(listed.Out, RunPython(dir, kDescribe, {dir / "tool.zip"}).Out);
 }
 
 TEST_F(ListCommentTest, RefusesWhatIsNotAnArchive) {
   WriteFile(dir / "notes.txt", "just some text, no zip records here\n");
-  RunResult result = RunVornel(dir, Args({"list", "notes.txt"}));
+  RunResult result = RunVornel(dir, {"list", "notes.txt"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(result.Err, "notes.txt: not a zip archive\n");
   EXPECT_EQ(result.Out, "");
 
-  result = RunVornel(dir, Args({"list", "missing.zip"}));
+  result = RunVornel(dir, {"list", "missing.zip"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(result.Err, "File \"missing.zip\" not found!\n");
 
-  result = RunVornel(dir, Args({"comment", "notes.txt"}));
+  result = RunVornel(dir, {"comment", "notes.txt"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(result.Err, "notes.txt: not a zip archive\n");
 
   // A folder exists but cannot be opened as a file: an error, not a refusal.
   std::filesystem::create_directories(dir / "folder.zip");
-  result = RunVornel(dir, Args({"list", "folder.zip"}));
+  result = RunVornel(dir, {"list", "folder.zip"});
   EXPECT_EQ(result.Code, 2);
   EXPECT_NE(result.Err, "");
 
   // A wrong command line is an error too.
-  EXPECT_EQ(RunVornel(dir, "list").Code, 2);
-  EXPECT_EQ(RunVornel(dir, Args({"comment", "x.zip", "--set", "a", "--clear"})).Code, 2);
+  EXPECT_EQ(RunVornel(dir, Words("list")).Code, 2);
+  EXPECT_EQ(RunVornel(dir, {"comment", "x.zip", "--set", "a", "--clear"}).Code, 2);
 }
 
 TEST_F(ListCommentTest, CommentRoundTripSeenByPython) {
@@ -106,32 +106,32 @@ TEST_F(ListCommentTest, CommentRoundTripSeenByPython) {
   MakePythonArchive(zip);
   const auto plainSize = std::filesystem::file_size(zip);
 
-  RunResult result = RunVornel(dir, Args({"comment", zip, "--set", "Release 0.801", "", "end"}));
+  RunResult result = RunVornel(dir, {"comment", zip, "--set", "Release 0.801", "", "end"});
   ASSERT_EQ(result.Code, 0) << result.Err;
-  EXPECT_EQ(RunVornel(dir, Args({"comment", zip})).Out, "Release 0.801\n\nend\n");
-  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b'Release 0.801\\r\\n\\r\\nend\\r\\n'");
+  EXPECT_EQ(RunVornel(dir, {"comment", zip}).Out, "Release 0.801\n\nend\n");
+  EXPECT_EQ(RunPython(dir, kComment, {zip}).Out, "b'Release 0.801\\r\\n\\r\\nend\\r\\n'");
   if (HaveProgram("unzip")) {
     EXPECT_TRUE(UnzipTestPasses(zip));
   }
 
-  result = RunVornel(dir, Args({"comment", zip, "--clear"}));
+  result = RunVornel(dir, {"comment", zip, "--clear"});
   ASSERT_EQ(result.Code, 0) << result.Err;
-  EXPECT_EQ(RunVornel(dir, Args({"comment", zip})).Out, "");
-  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b''");
+  EXPECT_EQ(RunVornel(dir, {"comment", zip}).Out, "");
+  EXPECT_EQ(RunPython(dir, kComment, {zip}).Out, "b''");
   EXPECT_EQ(std::filesystem::file_size(zip), plainSize);
 }
 
 TEST_F(ListCommentTest, ClearsAndReplacesACommentWrittenByPython) {
   const std::string zip = dir / "pc.zip";
   MakePythonArchive(zip, "written by python");
-  EXPECT_EQ(RunVornel(dir, Args({"comment", zip})).Out, "written by python\n");
+  EXPECT_EQ(RunVornel(dir, {"comment", zip}).Out, "written by python\n");
 
-  ASSERT_EQ(RunVornel(dir, Args({"comment", zip, "--set", "replaced"})).Code, 0);
-  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b'replaced\\r\\n'");
-  ASSERT_EQ(RunPython(dir, kPythonArchive, Args({zip, "written again"})).Code, 0);
+  ASSERT_EQ(RunVornel(dir, {"comment", zip, "--set", "replaced"}).Code, 0);
+  EXPECT_EQ(RunPython(dir, kComment, {zip}).Out, "b'replaced\\r\\n'");
+  ASSERT_EQ(RunPython(dir, kPythonArchive, {zip, "written again"}).Code, 0);
 
-  ASSERT_EQ(RunVornel(dir, Args({"comment", zip, "--clear"})).Code, 0);
-  EXPECT_EQ(RunPython(dir, kComment, Args({zip})).Out, "b''");
+  ASSERT_EQ(RunVornel(dir, {"comment", zip, "--clear"}).Code, 0);
+  EXPECT_EQ(RunPython(dir, kComment, {zip}).Out, "b''");
 }
 
 TEST_F(ListCommentTest, RefusesACommentThatCannotBeStored) {
@@ -139,10 +139,10 @@ TEST_F(ListCommentTest, RefusesACommentThatCannotBeStored) {
   MakePythonArchive(zip, "keep me");
   const std::string before = ReadFile(zip);
   // Over the 16-bit length of the comment field.
-  RunResult result = RunVornel(dir, Args({"comment", zip, "--set", std::string(70000, 'x')}));
+  RunResult result = RunVornel(dir, {"comment", zip, "--set", std::string(70000, 'x')});
   EXPECT_EQ(result.Code, 1);
   EXPECT_NE(result.Err.find("65535"), std::string::npos) << result.Err;
-  result = RunVornel(dir, Args({"comment", zip, "--set", "two\nlines"}));
+  result = RunVornel(dir, {"comment", zip, "--set", "two\nlines"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(ReadFile(zip), before);
 }

@@ -29,58 +29,50 @@ protected:
     return relative.empty() ? dir_ / "clean" : dir_ / ("clean/" + relative);
   }
 
-  // Runs vornel in the working folder; stderr is a file, so never a terminal.
-  Outcome Vornel(const std::string& arguments) const {
-    Outcome run;
-    const std::string err = dir_ / "stderr";
-    run.Status = RunCommand("cd " + ShellQuote(Work()) + " && " + ShellQuote(VORNEL_EXE) + " " +
-                                arguments + " 2>" + ShellQuote(err),
-                            &run.Out);
-    run.Err = ReadFile(err);
-    return run;
+  // Runs vornel in the working folder; its output goes to pipes, so never a terminal.
+  Outcome Vornel(const std::vector<std::string>& arguments) const {
+    ProcessResult result = RunProcess(Command(VORNEL_EXE, arguments), {.WorkDir = Work()});
+    return {result.Code, std::move(result.Out), std::move(result.Err)};
   }
 
   TempDir dir_;
 };
 
 TEST_F(Cli, BuildsTheSampleTree) {
-  const Outcome run = Vornel("build " + ShellQuote(Clean()));
+  const Outcome run = Vornel(Command("build", {Clean()}));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "Done.5 files packed.\n");
   EXPECT_EQ(run.Err, ""); // no progress bar when stderr is not a terminal
   EXPECT_TRUE(fs::is_regular_file(Work("Upload/system/engine.dll.zip")));
 
   // A relative clean folder, the options of the parallel engine, and the quiet flag.
-  const Outcome again = Vornel("build --quiet --jobs 2 --reuse ../clean/");
+  const Outcome again = Vornel(Words("build --quiet --jobs 2 --reuse ../clean/"));
   EXPECT_EQ(again.Status, 0) << again.Err;
-  EXPECT_EQ(Vornel("verify").Out, "verified 5 archives: all good\n");
+  EXPECT_EQ(Vornel(Words("verify")).Out, "verified 5 archives: all good\n");
 
   if (!HaveProgram("python3"))
     GTEST_SKIP() << "python3 is missing";
-  std::string problems;
-  EXPECT_EQ(RunCommand("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + ShellQuote(Clean()) +
-                           " " + ShellQuote(Work("Upload")),
-                       &problems),
-            0)
-      << problems;
+  const ProcessResult checked =
+      RunProcess({"python3", VORNEL_CHECK_UPLOAD, Clean(), Work("Upload")});
+  EXPECT_EQ(checked.Code, 0) << checked.Out;
 }
 
 TEST_F(Cli, ExitCodesForRefusalAndError) {
   // Refused: no self file under the name the settings give.
   WriteFile(Work("settings.ini"), "[main]\nCustomName=Updater.exe\n");
-  Outcome run = Vornel("build " + ShellQuote(Clean()));
+  Outcome run = Vornel(Command("build", {Clean()}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory\n");
 
-  run = Vornel("build " + ShellQuote(dir_ / "nowhere"));
+  run = Vornel(Command("build", {dir_ / "nowhere"}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Err.find("does not exist"), std::string::npos);
 
   // The self file only in a subfolder: refused, saying where it lies, nothing written.
   fs::create_directories(Clean("bin"));
   WriteFile(Clean("bin/Updater.exe"), "x");
-  run = Vornel("build " + ShellQuote(Clean()));
+  run = Vornel(Command("build", {Clean()}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory (it lies only in bin\\)\n");
@@ -89,7 +81,7 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
   // Every problem of the tree at once, one line each.
   WriteFile(Clean("Updater.exe"), "x");
   WriteFile(Clean("a|b.txt"), "x");
-  run = Vornel("build " + ShellQuote(Clean()));
+  run = Vornel(Command("build", {Clean()}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "\"a|b.txt\": the name holds |, which Windows does not allow in names\n");
   EXPECT_FALSE(fs::exists(Work("Upload")));
@@ -97,18 +89,18 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
 
   // An error while packing names the file after the message's own text.
   fs::create_symlink("/proc/self/status", Clean("data/changing.txt"));
-  run = Vornel("build --follow-links " + ShellQuote(Clean()));
+  run = Vornel(Command("build --follow-links", {Clean()}));
   EXPECT_EQ(run.Status, 2);
   EXPECT_NE(run.Err.find("changed while it was packed"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("changing.txt\""), std::string::npos) << run.Err;
   EXPECT_EQ(run.Err.back(), '\n');
 
-  EXPECT_EQ(Vornel("build --jobs 0 " + ShellQuote(Clean())).Status, 2);
-  EXPECT_EQ(Vornel("build").Status, 2);
+  EXPECT_EQ(Vornel(Command("build --jobs 0", {Clean()})).Status, 2);
+  EXPECT_EQ(Vornel(Words("build")).Status, 2);
 }
 
 TEST_F(Cli, VerifyReportsEachBrokenPart) {
-  ASSERT_EQ(Vornel("build " + ShellQuote(Clean())).Status, 0);
+  ASSERT_EQ(Vornel(Command("build", {Clean()})).Status, 0);
   const std::string upload = Work("Upload");
 
   // A damaged archive: its end record is gone.
@@ -119,7 +111,7 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
   WriteFile(upload + "/data/config.ini.zip", ReadFile(upload + "/data/config.ini.zip") + "!");
   // A missing archive.
   fs::remove(upload + "/system/engine.dll.zip");
-  Outcome run = Vornel("verify");
+  Outcome run = Vornel(Words("verify"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find("readme.txt.zip: "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("data/config.ini.zip: the archive is "), std::string::npos) << run.Out;
@@ -132,11 +124,11 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
   for (std::size_t at; (at = manifest.find("\r\n")) != std::string::npos;)
     manifest.erase(at, 1);
   WriteFile(upload + "/updates.lst", manifest);
-  run = Vornel("verify --quiet " + ShellQuote(upload));
+  run = Vornel(Command("verify --quiet", {upload}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find("updates.lst line 1: "), std::string::npos) << run.Out;
 
-  run = Vornel("verify " + ShellQuote(dir_ / "nowhere"));
+  run = Vornel(Command("verify", {dir_ / "nowhere"}));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Out, "updates.lst: missing\nverified 0 archives: 1 problem in updates.lst\n");
 }
@@ -144,26 +136,24 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
 TEST_F(Cli, ProgressBarOnATerminal) {
   if (!HaveProgram("script"))
     GTEST_SKIP() << "script is missing";
-  // script gives the command a terminal; its output holds both streams.
-  std::string output;
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(Work()) + " && script -qec " +
-                           ShellQuote(std::string(VORNEL_EXE) + " build " + ShellQuote(Clean())) +
-                           " /dev/null",
-                       &output),
-            0);
+  // script gives the command a terminal; its output holds both streams. The paths reach the
+  // command through the environment, so they need no quoting.
+  const ProcessOptions paths = {.WorkDir = Work(),
+                                .Env = {{"VORNEL_EXE", VORNEL_EXE}, {"VORNEL_CLEAN", Clean()}}};
+  ProcessResult run =
+      RunProcess({"script", "-qec", "\"$VORNEL_EXE\" build \"$VORNEL_CLEAN\"", "/dev/null"}, paths);
+  ASSERT_EQ(run.Code, 0);
+  std::string output = run.Out;
   EXPECT_NE(output.find("\r[#"), std::string::npos);
   // Files finish in any order with several jobs; the last step names whichever ended last.
   EXPECT_NE(output.find(" 5/5, "), std::string::npos); // then bytes done and in all
   EXPECT_NE(output.find(" of 1.5 KiB"), std::string::npos);
   EXPECT_NE(output.find("\r\033[KDone.5 files packed."), std::string::npos); // cleared first
 
-  ASSERT_EQ(
-      RunCommand("cd " + ShellQuote(Work()) + " && script -qec " +
-                     ShellQuote(std::string(VORNEL_EXE) + " build --quiet " + ShellQuote(Clean())) +
-                     " /dev/null",
-                 &output),
-      0);
-  EXPECT_EQ(output.find('['), std::string::npos);
+  run = RunProcess(
+      {"script", "-qec", "\"$VORNEL_EXE\" build --quiet \"$VORNEL_CLEAN\"", "/dev/null"}, paths);
+  ASSERT_EQ(run.Code, 0);
+  EXPECT_EQ(run.Out.find('['), std::string::npos);
 }
 
 } // namespace

@@ -33,24 +33,23 @@ protected:
     WriteFile(dir_ / "clean/data/empty.cfg", "");
   }
 
-  CliRun Vornel(const std::string& arguments) const {
-    CliRun run;
-    const std::string err = dir_ / "stderr";
-    run.Status = RunCommand("cd " + ShellQuote(dir_ / "work") + " && " + ShellQuote(VORNEL_EXE) +
-                                " " + arguments + " 2>" + ShellQuote(err),
-                            &run.Out);
-    run.Err = ReadFile(err);
-    return run;
+  CliRun Vornel(const std::vector<std::string>& arguments) const {
+    ProcessResult result = RunProcess(Command(VORNEL_EXE, arguments), {.WorkDir = dir_ / "work"});
+    return {result.Code, std::move(result.Out), std::move(result.Err)};
+  }
+  // "vornel build OPTIONS CLEAN" with the options given as words.
+  CliRun Build(const std::string& options) const {
+    return Vornel(Command("build " + options, {Clean()}));
   }
 
   // True when this vornel was built with the compressor.
   bool BuiltIn(const std::string& name) const {
-    const CliRun help = Vornel("build --help");
+    const CliRun help = Vornel(Words("build --help"));
     const std::string list = help.Out.substr(help.Out.find("built in here:"));
     return list.substr(0, list.find(')')).find(name) != std::string::npos;
   }
 
-  std::string Clean() const { return ShellQuote(dir_ / "clean"); }
+  std::string Clean() const { return dir_ / "clean"; }
 
   TempDir dir_;
 };
@@ -73,16 +72,13 @@ TEST_F(Compressors, EveryOutputPassesVerifyAndThePeers) {
     if (!BuiltIn(item.Name))
       continue;
     fs::remove_all(dir_ / "work/Upload");
-    const CliRun run = Vornel("build --jobs 2 " + item.Options + " " + Clean());
+    const CliRun run = Build("--jobs 2 " + item.Options);
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(Vornel("verify").Out, "verified 8 archives: all good\n");
+    EXPECT_EQ(Vornel({"verify"}).Out, "verified 8 archives: all good\n");
     if (python) {
-      std::string problems;
-      EXPECT_EQ(RunCommand("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + Clean() + " " +
-                               ShellQuote(dir_ / "work/Upload"),
-                           &problems),
-                0)
-          << problems;
+      const ProcessResult checked =
+          RunProcess({"python3", VORNEL_CHECK_UPLOAD, Clean(), dir_ / "work/Upload"});
+      EXPECT_EQ(checked.Code, 0) << checked.Out;
     }
   }
 }
@@ -90,26 +86,25 @@ TEST_F(Compressors, EveryOutputPassesVerifyAndThePeers) {
 TEST_F(Compressors, ReuseKeepsOnlyWhatTheSameCompressorWrote) {
   if (!BuiltIn("libdeflate"))
     GTEST_SKIP() << "libdeflate is not built in";
-  const std::string build = "build --reuse " + Clean();
-  ASSERT_EQ(Vornel(build).Status, 0);
+  const std::string reuse = "--reuse";
+  ASSERT_EQ(Build(reuse).Status, 0);
   const std::string zlibArchive = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
 
   // The settings file chooses as the command line does; a change of level packs everything.
   WriteFile(dir_ / "work/settings.ini", "[main]\nCompressor=libdeflate\nLevel=6\n");
-  EXPECT_NE(Vornel(build + " --dry-run").Out.find("dry run: 8 archives to pack"),
-            std::string::npos);
-  CliRun run = Vornel(build);
+  EXPECT_NE(Build(reuse + " --dry-run").Out.find("dry run: 8 archives to pack"), std::string::npos);
+  CliRun run = Build(reuse);
   EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
   const std::string level6 = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
   EXPECT_NE(level6, zlibArchive);
-  run = Vornel(build);
+  run = Build(reuse);
   EXPECT_EQ(run.Err, "reused 8 archives, packed 0\n");
   EXPECT_EQ(ReadFile(dir_ / "work/Upload/data/locale.txt.zip"), level6);
 
   // The command line wins over the file, and its level goes with the file's compressor.
-  run = Vornel(build + " --level 12");
+  run = Build(reuse + " --level 12");
   EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
-  EXPECT_EQ(Vornel(build + " --compressor zlib").Err, "reused 0 archives, packed 8\n");
+  EXPECT_EQ(Build(reuse + " --compressor zlib").Err, "reused 0 archives, packed 8\n");
   EXPECT_EQ(ReadFile(dir_ / "work/Upload/data/locale.txt.zip"), zlibArchive);
 }
 
@@ -134,16 +129,15 @@ TEST_F(Compressors, BadChoicesAreOneLineErrors) {
   for (const auto& item : cases) {
     SCOPED_TRACE(item.Options + item.Settings);
     WriteFile(dir_ / "work/settings.ini", "[main]\n" + item.Settings);
-    const CliRun run = Vornel("build " + item.Options + " " + Clean());
+    const CliRun run = Build(item.Options);
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Err, item.Error);
     EXPECT_FALSE(fs::exists(dir_ / "work/Upload")); // refused before anything was written
   }
   if (!BuiltIn("libdeflate"))
-    EXPECT_NE(Vornel("build --compressor libdeflate " + Clean()).Err.find("is not built into"),
-              std::string::npos);
+    EXPECT_NE(Build("--compressor libdeflate").Err.find("is not built into"), std::string::npos);
   else
-    EXPECT_EQ(Vornel("build --compressor libdeflate --level 0 " + Clean()).Err,
+    EXPECT_EQ(Build("--compressor libdeflate --level 0").Err,
               "The level \"0\" does not suit libdeflate; it takes 1 to 12.\n");
 }
 

@@ -116,7 +116,7 @@ TEST(ChangingSourceComponent, AddRefusesASourceThatGrowsOrShrinks) {
     bool TempFiles;
   };
   TempDir tmp;
-  TempFolderOverride tmpdir(tmp.Str());
+  ScopedTempFolder tmpdir(tmp.Str());
   for (const Mode mode :
        {Mode{TZipSaveMethod::FastSave, false}, Mode{TZipSaveMethod::RebuildAll, false},
         Mode{TZipSaveMethod::RebuildAll, true}}) {

@@ -13,10 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quoted(const std::string& path) {
-  return ShellQuote(path);
-}
-
 // Every file below a and b, compared byte for byte; "" when the trees are the same.
 std::string CompareTrees(const std::string& a, const std::string& b) {
   const std::set<std::string> left = FilesBelow(a);
@@ -50,16 +46,15 @@ protected:
 TEST_F(ConcurrentBuilds, TwoProcessesGiveIdenticalUploadSets) {
   if (!HaveVornel())
     GTEST_SKIP() << "vornel was not built";
-  const std::string env = "TMPDIR=" + Quoted(dir_ / "tmp");
+  const Environment env = TempFolderEnv(dir_ / "tmp");
   for (const std::string jobs : {"1", "2"}) {
     SCOPED_TRACE("--jobs " + jobs);
     CliRun first;
     std::thread other([&] {
-      first = RunVornel(dir_ / "work1", "build --jobs " + jobs + " " + Quoted(dir_ / "clean"), 300,
-                        env);
+      first = RunVornel(dir_ / "work1", {"build", "--jobs", jobs, dir_ / "clean"}, 300, env);
     });
     const CliRun second =
-        RunVornel(dir_ / "work2", "build --jobs " + jobs + " " + Quoted(dir_ / "clean"), 300, env);
+        RunVornel(dir_ / "work2", {"build", "--jobs", jobs, dir_ / "clean"}, 300, env);
     other.join();
     EXPECT_EQ(first.Status, 0) << first.Err;
     EXPECT_EQ(second.Status, 0) << second.Err;
@@ -99,7 +94,7 @@ TEST_F(ConcurrentBuilds, TwoThreadsGiveIdenticalUploadSets) {
 // Two components rebuild archives through temporary files in the same folder at the same time:
 // every temporary name is their own, and each archive ends up with exactly its own entries.
 TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
-  TempFolderOverride tmp(dir_ / "tmp");
+  ScopedTempFolder tmp(dir_ / "tmp");
   std::string errors[2];
   std::thread workers[2];
   for (int w = 0; w < 2; ++w) {
@@ -144,21 +139,22 @@ TEST_F(ConcurrentBuilds, RebuildingThroughOneTemporaryFolderKeepsNamesApart) {
 TEST_F(ConcurrentBuilds, BuildWhileAnotherProcessReadsUpload) {
   if (!HaveVornel())
     GTEST_SKIP() << "vornel was not built";
-  const std::string env = "TMPDIR=" + Quoted(dir_ / "tmp");
-  const std::string build = "build " + Quoted(dir_ / "clean");
+  const Environment env = TempFolderEnv(dir_ / "tmp");
+  const std::vector<std::string> build = {"build", dir_ / "clean"};
   ASSERT_EQ(RunVornel(dir_ / "work1", build, 300, env).Status, 0);
   const std::string stopFile = dir_ / "stop";
-  const std::string reader = "while [ ! -e " + Quoted(stopFile) +
-                             " ]; do find Upload -type f -exec cat {} + >/dev/null; " + "done";
+  const std::string reader =
+      "while [ ! -e \"$1\" ]; do find Upload -type f -exec cat {} + >/dev/null; done";
   std::thread readerThread([&] {
-    RunCommand("cd " + Quoted(dir_ / "work1") + " && timeout 300 sh -c " + ShellQuote(reader));
+    RunProcess({"sh", "-c", reader, "reader", stopFile},
+               {.WorkDir = dir_ / "work1", .TimeoutSeconds = 300});
   });
   std::vector<int> verifyStatuses;
   for (int round = 0; round < 3; ++round) {
     const CliRun again = RunVornel(dir_ / "work1", build, 300, env);
     EXPECT_EQ(again.Status, 0) << again.Err;
     // A verify run beside nothing: what the build wrote is whole.
-    verifyStatuses.push_back(RunVornel(dir_ / "work1", "verify").Status);
+    verifyStatuses.push_back(RunVornel(dir_ / "work1", {"verify"}).Status);
   }
   WriteFile(stopFile, "");
   readerThread.join();

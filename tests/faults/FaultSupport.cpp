@@ -13,12 +13,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string RunChecker(const std::string& command) {
+std::string RunChecker(const std::vector<std::string>& command) {
   if (!HaveProgram("python3"))
     return "";
-  std::string output;
-  const int status = RunCommand(command + " 2>&1", &output);
-  return status == 0 ? "" : output.empty() ? "the checker failed" : output;
+  const ProcessResult checked = RunProcess(command, {.ErrToOut = true});
+  return checked.Code == 0 ? "" : checked.Out.empty() ? "the checker failed" : checked.Out;
 }
 
 } // namespace
@@ -39,36 +38,41 @@ std::string VornelPath() {
 #endif
 }
 
-CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds,
-                 const std::string& env) {
+CliRun RunVornel(const std::string& workDir, const std::vector<std::string>& arguments,
+                 int timeoutSeconds, const Environment& env,
+                 const std::vector<std::string>& wrapper) {
   CliRun run;
 #ifdef VORNEL_EXE
-  TempDir logs;
-  const std::string err = logs / "stderr";
-  run.Status = RunCommand("cd " + ShellQuote(workDir) + " && " + env + " timeout -k 10 " +
-                              std::to_string(timeoutSeconds) + " " + ShellQuote(VORNEL_EXE) + " " +
-                              arguments + " 2>" + ShellQuote(err),
-                          &run.Out);
-  run.Err = ReadFile(err);
+  std::vector<std::string> command = wrapper;
+  command.push_back(VORNEL_EXE);
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  ProcessResult result =
+      RunProcess(command, {.WorkDir = workDir, .Env = env, .TimeoutSeconds = timeoutSeconds});
+  run.Status = result.TimedOut ? 124 : result.Code;
+  run.Out = std::move(result.Out);
+  run.Err = std::move(result.Err);
 #else
   (void)workDir;
   (void)arguments;
   (void)timeoutSeconds;
   (void)env;
+  (void)wrapper;
   run.Err = "vornel was not built";
 #endif
   return run;
 }
 
 std::string CheckListed(const std::string& upload, const std::string& clean, bool noStrays) {
-  return RunChecker("python3 " + ShellQuote(VORNEL_CHECK_LISTED) + " " + ShellQuote(upload) +
-                    (clean.empty() ? "" : " " + ShellQuote(clean)) +
-                    (noStrays ? " --no-strays" : ""));
+  std::vector<std::string> command = {"python3", VORNEL_CHECK_LISTED, upload};
+  if (!clean.empty())
+    command.push_back(clean);
+  if (noStrays)
+    command.push_back("--no-strays");
+  return RunChecker(command);
 }
 
 std::string CheckWholeUpload(const std::string& clean, const std::string& upload) {
-  return RunChecker("python3 " + ShellQuote(VORNEL_CHECK_UPLOAD) + " " + ShellQuote(clean) + " " +
-                    ShellQuote(upload));
+  return RunChecker({"python3", VORNEL_CHECK_UPLOAD, clean, upload});
 }
 
 int ListedCount(const std::string& upload) {
@@ -177,21 +181,6 @@ SmallDisk::~SmallDisk() {
 bool SmallDisk::Resize(std::size_t bytes) {
   const std::string options = "size=" + std::to_string(bytes);
   return mounted_ && ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
-}
-
-TempFolderOverride::TempFolderOverride(const std::string& folder) {
-  if (const char* former = std::getenv("TMPDIR")) {
-    former_ = former;
-    hadFormer_ = true;
-  }
-  ::setenv("TMPDIR", folder.c_str(), 1);
-}
-
-TempFolderOverride::~TempFolderOverride() {
-  if (hadFormer_)
-    ::setenv("TMPDIR", former_.c_str(), 1);
-  else
-    ::unsetenv("TMPDIR");
 }
 
 } // namespace vornel::test

@@ -25,10 +25,11 @@ struct CliRun {
   std::string Err;
 };
 
-// Runs "vornel arguments" in workDir, ended after timeoutSeconds. env is put in front of the
-// command ("TMPDIR=... ").
-CliRun RunVornel(const std::string& workDir, const std::string& arguments, int timeoutSeconds = 300,
-                 const std::string& env = "");
+// Runs "vornel arguments" in workDir, ended after timeoutSeconds, with env changed. A wrapper
+// (a program and its arguments) runs vornel in its stead when given.
+CliRun RunVornel(const std::string& workDir, const std::vector<std::string>& arguments,
+                 int timeoutSeconds = 300, const Environment& env = {},
+                 const std::vector<std::string>& wrapper = {});
 bool HaveVornel();
 // The vornel program the tests run ("" when it was not built).
 std::string VornelPath();
@@ -105,20 +106,6 @@ public:
   }
   void ResetProgress() override {}
   void ShowMessage(const std::string& text) override { Messages.push_back(text); }
-};
-
-// Points TMPDIR at a folder for the life of the object, so that a test sees every temporary
-// file a build leaves.
-class TempFolderOverride {
-public:
-  explicit TempFolderOverride(const std::string& folder);
-  ~TempFolderOverride();
-  TempFolderOverride(const TempFolderOverride&) = delete;
-  TempFolderOverride& operator=(const TempFolderOverride&) = delete;
-
-private:
-  std::string former_;
-  bool hadFormer_ = false;
 };
 
 } // namespace vornel::test

@@ -49,7 +49,9 @@ protected:
   std::string Clean() const { return dir_ / "clean"; }
   std::string Work() const { return dir_ / "work"; }
   std::string Upload() const { return dir_ / "work/Upload"; }
-  std::string Jobs() const { return " --jobs " + std::to_string(GetParam()) + " "; }
+  std::vector<std::string> BuildArgs() const {
+    return {"build", "--jobs", std::to_string(GetParam()), Clean()};
+  }
 
   // What a failed build leaves: either no manifest and no archive, or a manifest of whole lines
   // whose every archive is whole and that verify accepts. A serial build leaves no archive it
@@ -64,7 +66,7 @@ protected:
     if (HaveVornel()) {
       // Every listed archive is whole; the one finding is the manifest cut short (with several
       // jobs, also archives finished but not listed).
-      const CliRun verify = RunVornel(Work(), "verify");
+      const CliRun verify = RunVornel(Work(), {"verify"});
       std::istringstream lines(verify.Out);
       for (std::string line; std::getline(lines, line);) {
         EXPECT_TRUE(line.rfind("updates.lst line 7: fcount=", 0) == 0 ||
@@ -90,7 +92,7 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndListsOnlyWholeArchives) {
     SCOPED_TRACE(std::to_string(kib) + " KiB disk");
     SmallDisk disk(Work(), kib * 1024);
     MOUNT_OR_SKIP(disk);
-    const CliRun run = RunVornel(Work(), "build" + Jobs() + ShellQuote(Clean()));
+    const CliRun run = RunVornel(Work(), BuildArgs());
     EXPECT_EQ(run.Status, 2) << run.Out;
     EXPECT_TRUE(run.Err.starts_with("Disk full: \"" + Work()) && run.Err.ends_with("\".\n"))
         << run.Err;
@@ -99,7 +101,7 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndListsOnlyWholeArchives) {
 
     // The same disk with room: the next build starts from scratch and succeeds.
     ASSERT_TRUE(disk.Resize(16 * 1024 * 1024));
-    const CliRun again = RunVornel(Work(), "build" + Jobs() + ShellQuote(Clean()));
+    const CliRun again = RunVornel(Work(), BuildArgs());
     EXPECT_EQ(again.Status, 0) << again.Err;
     EXPECT_EQ(again.Out, "Done.13 files packed.\n");
     EXPECT_EQ(CheckWholeUpload(Clean(), Upload()), "");

@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
 // end of file" or the device error, and the archive is exactly as it was.
 TEST_P(SourceReadFaults, AddFromASourceThatFailsAfterNBytes) {
   TempDir tmp;
-  TempFolderOverride tmpdir(tmp.Str());
+  ScopedTempFolder tmpdir(tmp.Str());
   const SourceCase& param = GetParam();
   const std::string data = RandomBytes(150000, 4);
   const std::string original = StoredArchive(Original());

@@ -115,7 +115,7 @@ protected:
 TEST_F(Interruption, KilledAtAnyMomentLeavesOnlyWholeArchives) {
   MakeProseTree(Clean(), 3, 300000, 12);
   const auto started = Clock::now();
-  ASSERT_EQ(RunVornel(Work(), "build --jobs 2 " + ShellQuote(Clean())).Status, 0);
+  ASSERT_EQ(RunVornel(Work(), {"build", "--jobs", "2", Clean()}).Status, 0);
   const auto span = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
 
   std::mt19937 random(14);
@@ -127,20 +127,17 @@ TEST_F(Interruption, KilledAtAnyMomentLeavesOnlyWholeArchives) {
     ::kill(child, SIGKILL);
     WaitStatus(child);
     // Every file named like an archive is whole, listed or not, and what is listed is whole.
-    std::string problems;
-    EXPECT_EQ(RunCommand("python3 -c " + ShellQuote(WholeArchivesScript) + " " +
-                             ShellQuote(Upload()) + " 2>&1",
-                         &problems),
-              0)
-        << problems << "after a kill at " << moment.count() << " us";
+    const ProcessResult checked =
+        RunProcess({"python3", "-c", WholeArchivesScript, Upload()}, {.ErrToOut = true});
+    EXPECT_EQ(checked.Code, 0) << checked.Out << "after a kill at " << moment.count() << " us";
   }
 
   // --reuse finishes the set: the same bytes as a clean build, no temporary left behind.
-  const CliRun reuse = RunVornel(Work(), "build --reuse " + ShellQuote(Clean()));
+  const CliRun reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
   ASSERT_EQ(reuse.Status, 0) << reuse.Err;
   const std::string fresh = dir_ / "fresh";
   fs::create_directories(fresh);
-  ASSERT_EQ(RunVornel(fresh, "build " + ShellQuote(Clean())).Status, 0);
+  ASSERT_EQ(RunVornel(fresh, {"build", Clean()}).Status, 0);
   const std::set<std::string> files = FilesBelow(fresh + "/Upload");
   EXPECT_EQ(FilesBelow(Upload()), files);
   EXPECT_EQ(Bytes(files, Upload()), Bytes(files, fresh + "/Upload"));
@@ -172,10 +169,10 @@ TEST_F(Interruption, CtrlCSaysWhatWasFinishedAndListed) {
   EXPECT_EQ(std::stoi(numbers[2]), ListedCount(Upload()));
   EXPECT_LT(ListedCount(Upload()), 15);
 
-  const CliRun verify = RunVornel(Work(), "verify");
+  const CliRun verify = RunVornel(Work(), {"verify"});
   EXPECT_EQ(verify.Status, 1);
   EXPECT_NE(verify.Out.find("stopped before the end"), std::string::npos) << verify.Out;
-  const CliRun reuse = RunVornel(Work(), "build --reuse " + ShellQuote(Clean()));
+  const CliRun reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
   EXPECT_EQ(reuse.Status, 0);
   EXPECT_NE(reuse.Err.find("reused " + numbers[1].str() + " archives"), std::string::npos)
       << reuse.Err;

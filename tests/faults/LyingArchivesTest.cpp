@@ -162,7 +162,7 @@ void Exercise(const std::string& bytes, bool fromFile, Step step, const std::str
 
 TEST(LyingArchives, EveryOperationEndsInBoundedMemory) {
   TempDir dir;
-  TempFolderOverride tmp(dir.Str());
+  ScopedTempFolder tmp(dir.Str());
   for (const Lie& lie : LyingArchives()) {
     for (const bool fromFile : {false, true}) {
       for (const Step step : {Step::Read, Step::RemoveFast, Step::RemoveRebuild, Step::AddFast,

@@ -24,9 +24,11 @@ protected:
   std::string Upload(const std::string& relative = "") const {
     return dir_ / ("work/Upload/" + relative);
   }
-  CliRun Vornel(const std::string& arguments) const { return RunVornel(Work(), arguments); }
+  CliRun Vornel(const std::vector<std::string>& arguments) const {
+    return RunVornel(Work(), arguments);
+  }
   CliRun Build(const std::string& options = "") const {
-    return Vornel("build " + options + " " + ShellQuote(Clean()));
+    return Vornel(Command("build " + options, {Clean()}));
   }
   void Edit(const std::string& path, const std::string& from, const std::string& to) const {
     std::string text = ReadFile(path);
@@ -90,7 +92,7 @@ TEST_F(OperatorDay, VerifyFindsStoppedEditedAndStaleSets) {
     fs::copy(VORNEL_SAMPLE_TREE, Clean(), fs::copy_options::recursive);
     ASSERT_EQ(Build().Status, 0);
     test.Change();
-    const CliRun run = Vornel("verify " + test.Options);
+    const CliRun run = Vornel(Words("verify " + test.Options));
     EXPECT_EQ(run.Status, test.Status) << run.Out << run.Err;
     EXPECT_NE(run.Out.find(test.Finding), std::string::npos) << run.Out << run.Err;
   }
@@ -130,7 +132,7 @@ TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
   EXPECT_TRUE(fs::exists(Upload("data/old.ini.zip.bak")));
   EXPECT_EQ(ReadFile(dir_ / "outside/kept.zip"), archive);
   EXPECT_TRUE(fs::is_symlink(Upload("elsewhere")));
-  EXPECT_EQ(Vornel("verify --strict").Status, 0);
+  EXPECT_EQ(Vornel(Words("verify --strict")).Status, 0);
 }
 
 TEST_F(OperatorDay, JsonEventsParseAndMatchTheManifest) {
@@ -157,12 +159,9 @@ assert end == dict(end, event='end', outcome='done', exit=0, archives=len(listed
                    listed=len(listed)), end
 assert len(events) == len(listed) + 2, events
 )";
-  std::string problems;
-  EXPECT_EQ(RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(dir_ / "events") +
-                           " " + ShellQuote(Upload("updates.lst")) + " 2>&1",
-                       &problems),
-            0)
-      << problems << run.Out;
+  const ProcessResult checked = RunProcess(
+      {"python3", "-c", script, dir_ / "events", Upload("updates.lst")}, {.ErrToOut = true});
+  EXPECT_EQ(checked.Code, 0) << checked.Out << run.Out;
 }
 
 // Every entry below dir with its kind, size, time and bytes: what "writes nothing" promises.
@@ -228,10 +227,9 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
   };
   const Case cases[] = {
       {"", "", "fcount=8", 0}, // nothing is left out by default
-      {"", "--exclude '*.pdb' --exclude .git/ --exclude 'logs/**' --exclude Thumbs.db", "fcount=4",
-       0},
+      {"", "--exclude *.pdb --exclude .git/ --exclude logs/** --exclude Thumbs.db", "fcount=4", 0},
       {"*.pdb; .git/ ;logs/**", "--exclude Thumbs.db", "fcount=4", 0},
-      {"*.pdb", "--exclude '*.EXE'", "", 1}, // the self file is refused, not left out
+      {"*.pdb", "--exclude *.EXE", "", 1}, // the self file is refused, not left out
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.Setting + " " + test.Options);
@@ -252,8 +250,8 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
     EXPECT_EQ(fs::exists(Upload("system/engine.PDB.zip")), all);
     // The comparison with the tree leaves out what the build left out.
     const std::string exclude = test.Options.empty() ? "" : " --exclude Thumbs.db";
-    const CliRun verify = Vornel("verify --strict --against ../clean " +
-                                 (test.Setting.empty() ? test.Options : exclude));
+    const CliRun verify = Vornel(Words("verify --strict --against ../clean " +
+                                       (test.Setting.empty() ? test.Options : exclude)));
     EXPECT_EQ(verify.Status, 0) << verify.Out;
   }
 }
@@ -268,12 +266,12 @@ TEST_F(OperatorDay, CommandLineConveniences) {
   EXPECT_EQ(Build("--jobs 64").Status, 0);
   // -C: settings and Upload/ are those of the folder named, relative paths taken from there.
   WriteFile(dir_ / "other/settings.ini", "[main]\nServer=10.1.2.3\n");
-  const CliRun run = RunVornel(dir_.Str(), "-C other build ../clean");
+  const CliRun run = RunVornel(dir_.Str(), Words("-C other build ../clean"));
   EXPECT_EQ(run.Status, 0) << run.Err;
   EXPECT_NE(ReadFile(dir_ / "other/Upload/updates.lst").find("Server=10.1.2.3\r\n"),
             std::string::npos);
-  EXPECT_EQ(RunVornel(dir_.Str(), "-C other verify").Status, 0);
-  EXPECT_EQ(RunVornel(dir_.Str(), "-C nowhere verify").Status, 2);
+  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C other verify")).Status, 0);
+  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C nowhere verify")).Status, 2);
 }
 
 } // namespace

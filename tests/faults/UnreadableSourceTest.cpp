@@ -63,7 +63,7 @@ protected:
   }
 
   TempDir dir_;
-  TempFolderOverride tmp_{dir_ / "tmp"};
+  ScopedTempFolder tmp_{dir_ / "tmp"};
   Packer packer_{"Teskor.exe"};
   BuildOptions options_;
 };
@@ -125,7 +125,7 @@ protected:
       return "the in-process tests cover this without root";
     if (!HaveVornel() || !HaveProgram("setpriv"))
       return "needs vornel and setpriv";
-    if (RunCommand(kAsNobody + "test -x " + ShellQuote(VornelPath())) != 0)
+    if (RunProcess(Command(kAsNobody, {"test", "-x", VornelPath()})).Code != 0)
       return "user nobody cannot run " + VornelPath();
     fs::permissions(dir_.Path(),
                     fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
@@ -134,9 +134,8 @@ protected:
     return "";
   }
   CliRun BuildAsNobody() {
-    return RunVornel(Work(),
-                     "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()), 60,
-                     "TMPDIR=" + ShellQuote(dir_ / "tmp") + " " + kAsNobody);
+    return RunVornel(Work(), {"build", "--jobs", std::to_string(GetParam()), Clean()}, 60,
+                     TempFolderEnv(dir_ / "tmp"), Words(kAsNobody));
   }
   const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
 };
@@ -167,9 +166,8 @@ TEST_P(UnreadableSource, PipesAndDevicesInTheTreeAreRefused) {
     GTEST_SKIP() << "vornel was not built";
   ASSERT_EQ(::mkfifo(Clean("b.pipe").c_str(), 0644), 0);
   fs::create_symlink("/dev/zero", Clean("c/endless"));
-  const CliRun run =
-      RunVornel(Work(), "build --jobs " + std::to_string(GetParam()) + " " + ShellQuote(Clean()),
-                60, "TMPDIR=" + ShellQuote(dir_ / "tmp"));
+  const CliRun run = RunVornel(Work(), {"build", "--jobs", std::to_string(GetParam()), Clean()}, 60,
+                               TempFolderEnv(dir_ / "tmp"));
   ASSERT_NE(run.Status, 124) << "the build hung";
   EXPECT_EQ(run.Status, 1) << run.Out;
   EXPECT_EQ(run.Err, "\"b.pipe\": neither a file nor a folder (a pipe, socket or device)\n"

@@ -59,7 +59,7 @@ TEST_F(VerifyFindings, EndRecordCountsThatDisagreeAreAProblem) {
   EXPECT_EQ(result.Problems[0], "Teskor.exe.zip: the end record's disk numbers or entry counts "
                                 "describe a split archive");
   if (HaveProgram("unzip")) {
-    EXPECT_NE(RunCommand("unzip -tqq " + ShellQuote(Upload() + "/Teskor.exe.zip") + " 2>&1"), 0);
+    EXPECT_NE(RunProcess({"unzip", "-tqq", Upload() + "/Teskor.exe.zip"}).Code, 0);
   }
 }
 

@@ -43,14 +43,12 @@ TEST(FileTest, ExistsAndDelete) {
 }
 
 TEST(TempFileTest, TempDirectoryFollowsTmpdirWithoutTrailingSlash) {
-  const char* saved = std::getenv("TMPDIR");
-  const std::string keep = saved ? saved : "";
-  ::setenv("TMPDIR", "/var/tmp/", 1);
-  EXPECT_EQ(TempDirectory(), "/var/tmp");
-  ::unsetenv("TMPDIR");
+  {
+    test::ScopedEnv tmp("TMPDIR", "/var/tmp/");
+    EXPECT_EQ(TempDirectory(), "/var/tmp");
+  }
+  test::ScopedEnv none("TMPDIR", std::nullopt);
   EXPECT_EQ(TempDirectory(), "/tmp");
-  if (saved)
-    ::setenv("TMPDIR", keep.c_str(), 1);
 }
 
 TEST(TempFileTest, MadeBesideItsTargetExclusivelyAndGoneUnlessRenamedOrKept) {

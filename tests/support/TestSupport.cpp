@@ -1,23 +1,25 @@
 #include "tests/support/TestSupport.h"
 
-#include <array>
-#include <cstdio>
-#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vornel::test {
 
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/vornel-test-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("cannot create a temporary folder");
-  path_ = pattern;
+  // TMPDIR on Linux, TMP or TEMP on Windows; a folder that already exists is never taken.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device entropy;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path candidate = base / ("vornel-test-" + std::to_string(entropy()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -50,23 +52,22 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
-int RunCommand(const std::string& command, std::string* output) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return -1;
-  std::array<char, 4096> buffer{};
-  std::string collected;
-  std::size_t got;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    collected.append(buffer.data(), got);
-  int status = ::pclose(pipe);
-  if (output)
-    *output = collected;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool HaveProgram(const std::string& name) {
-  return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1") == 0;
+void SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,
+                          int minute, int second, std::chrono::microseconds fraction) {
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  fields.tm_isdst = -1; // whatever daylight-saving time was in force on that date
+  const std::time_t when = std::mktime(&fields);
+  if (when == static_cast<std::time_t>(-1))
+    throw std::runtime_error("cannot convert the local time for " + path);
+  std::filesystem::last_write_time(
+      path,
+      std::chrono::file_clock::from_sys(std::chrono::system_clock::from_time_t(when) + fraction));
 }
 
 std::string RandomBytes(std::size_t count, unsigned seed) {
@@ -75,17 +76,6 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
   for (auto& byte : bytes)
     byte = static_cast<char>(generator() & 0xFF);
   return bytes;
-}
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'')
-      quoted += "'\\''";
-    else
-      quoted += c;
-  }
-  return quoted + "'";
 }
 
 } // namespace vornel::test

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "tests/support/Process.h"
+
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -26,16 +29,12 @@ private:
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
-// Runs a shell command; returns its exit status and, when output is given, its standard output.
-int RunCommand(const std::string& command, std::string* output = nullptr);
-
-// True when a program is on the PATH.
-bool HaveProgram(const std::string& name);
+// Sets a file's modification time to a local calendar time (month 1-12), plus a fraction.
+void SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,
+                          int minute, int second,
+                          std::chrono::microseconds fraction = std::chrono::microseconds(0));
 
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t count, unsigned seed);
-
-// Quotes a string for the shell.
-std::string ShellQuote(const std::string& text);
 
 } // namespace vornel::test

@@ -27,7 +27,7 @@ std::map<std::string, std::string> PeerListing(const std::string& path) {
 for i in zipfile.ZipFile(sys.argv[1]).infolist():
     print("%s\t%d %08x" % (i.filename, i.file_size, i.CRC))
 )";
-  EXPECT_EQ(ziptest::RunPython(script, test::ShellQuote(path), &output), 0) << output;
+  EXPECT_EQ(ziptest::RunPython(script, {path}, &output), 0) << output;
   std::map<std::string, std::string> listing;
   std::size_t start = 0;
   while (start < output.size()) {
@@ -67,20 +67,19 @@ protected:
       test::WriteFile(src + "/" + name, content);
   }
 
-  std::string Run(const std::string& command) {
-    std::string output;
-    EXPECT_EQ(test::RunCommand("cd " + test::ShellQuote(dir_ / "src") + " && " + command + " 2>&1",
-                               &output),
-              0)
-        << command << ": " << output;
-    return output;
+  // Runs a peer in src/; returns its standard output.
+  std::string Run(const std::vector<std::string>& command, const std::string& input = "") {
+    const test::ProcessResult result =
+        test::RunProcess(command, {.WorkDir = dir_ / "src", .Input = input});
+    EXPECT_EQ(result.Code, 0) << command[0] << ": " << result.Err;
+    return result.Out;
   }
 
   std::vector<Sample> Samples() {
     std::vector<Sample> samples;
     const std::string z1 = dir_ / "zip-r.zip";
-    Run("zip -qr " + test::ShellQuote(z1) + " .");
-    Run("echo 'made by zip' | zip -qz " + test::ShellQuote(z1));
+    Run({"zip", "-qr", z1, "."});
+    Run({"zip", "-qz", z1}, "made by zip\n");
     Originals withFolders = files_;
     withFolders["sub/"] = "";
     withFolders["sub/deep/"] = "";
@@ -88,8 +87,9 @@ protected:
 
     // Written to a pipe, zip cannot seek back: sizes go into data descriptors.
     const std::string z2 = dir_ / "pipe.zip";
-    Run("zip -q -fz- - top.txt sub/deep/data.bin sub/repeat.txt | cat > " + test::ShellQuote(z2));
-    Run("cat sub/repeat.txt | zip -q -fz- - - | cat > " + test::ShellQuote(dir_ / "stdin.zip"));
+    test::WriteFile(z2, Run(test::Words("zip -q -fz- - top.txt sub/deep/data.bin sub/repeat.txt")));
+    test::WriteFile(dir_ / "stdin.zip",
+                    Run(test::Words("zip -q -fz- - -"), files_["sub/repeat.txt"]));
     samples.push_back({z2,
                        {{"top.txt", files_["top.txt"]},
                         {"sub/deep/data.bin", files_["sub/deep/data.bin"]},
@@ -109,10 +109,7 @@ z.comment = b"python comment\r\nsecond line"
 z.close()
 )";
     std::string output;
-    EXPECT_EQ(ziptest::RunPython(
-                  script, test::ShellQuote(z3) + " " + test::ShellQuote(dir_ / "src"), &output),
-              0)
-        << output;
+    EXPECT_EQ(ziptest::RunPython(script, {z3, dir_ / "src"}, &output), 0) << output;
     samples.push_back({z3,
                        {{"folder/", ""},
                         {"folder/stored.bin", files_["sub/deep/data.bin"]},

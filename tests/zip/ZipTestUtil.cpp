@@ -91,24 +91,30 @@ std::string ArchiveBytes(TPellum& zip) {
   return stream->ReadString(static_cast<std::size_t>(stream->Size()));
 }
 
-int RunPython(const std::string& script, const std::string& arguments, std::string* output) {
+int RunPython(const std::string& script, const std::vector<std::string>& arguments,
+              std::string* output) {
   test::TempDir dir;
   test::WriteFile(dir / "script.py", script);
-  return test::RunCommand(
-      "python3 " + test::ShellQuote(dir / "script.py") + " " + arguments + " 2>&1", output);
+  std::vector<std::string> command = {"python3", dir / "script.py"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  const test::ProcessResult result = test::RunProcess(command, {.ErrToOut = true});
+  if (output)
+    *output = result.Out;
+  return result.Code;
 }
 
 std::string PeerCheck(const std::string& archivePath,
                       const std::vector<std::pair<std::string, std::string>>& originals) {
-  std::string output;
-  if (test::RunCommand("unzip -tqq " + test::ShellQuote(archivePath) + " 2>&1", &output) != 0)
-    return "unzip -t: " + output;
+  const test::ProcessResult unzip =
+      test::RunProcess({"unzip", "-tqq", archivePath}, {.ErrToOut = true});
+  if (unzip.Code != 0)
+    return "unzip -t: " + unzip.Out;
   test::TempDir dir;
-  std::string list;
+  std::vector<std::string> list = {archivePath};
   for (std::size_t i = 0; i < originals.size(); ++i) {
     test::WriteFile(dir / std::to_string(i), originals[i].second);
-    list += " " + test::ShellQuote(originals[i].first) + " " +
-            test::ShellQuote(dir / std::to_string(i));
+    list.push_back(originals[i].first);
+    list.push_back(dir / std::to_string(i));
   }
   const char* script = R"(import sys, zipfile
 z = zipfile.ZipFile(sys.argv[1])
@@ -124,7 +130,8 @@ for name, path in zip(args[0::2], args[1::2]):
         print("differs", name); sys.exit(1)
 print("OK")
 )";
-  if (RunPython(script, test::ShellQuote(archivePath) + list, &output) != 0)
+  std::string output;
+  if (RunPython(script, list, &output) != 0)
     return "python: " + output;
   return "OK";
 }

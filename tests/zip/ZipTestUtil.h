@@ -60,8 +60,9 @@ std::string BuildArchive(const std::vector<Item>& items, const std::string& comm
 void OpenBytes(TPellum& zip, const std::string& bytes);
 std::string ArchiveBytes(TPellum& zip);
 
-// Runs python3 with a script; returns its exit status.
-int RunPython(const std::string& script, const std::string& arguments, std::string* output);
+// Runs python3 with a script; returns its exit status, and its output with errors merged.
+int RunPython(const std::string& script, const std::vector<std::string>& arguments,
+              std::string* output);
 
 // "OK" when unzip -t and python's testzip() accept the archive and every entry named in
 // originals (name, bytes) extracts to those bytes; otherwise what went wrong.
@@ -71,28 +72,14 @@ std::string PeerCheck(const std::string& archivePath,
 std::uint32_t Le32(const std::string& bytes, std::size_t at);
 std::uint16_t Le16(const std::string& bytes, std::size_t at);
 
-// Points TMPDIR at a folder of the test's own for its lifetime.
+// Points the temporary folder at a folder of the test's own for its lifetime.
 class ScopedTempEnv {
 public:
-  ScopedTempEnv() {
-    const char* old = std::getenv("TMPDIR");
-    if (old)
-      old_ = old;
-    had_ = old != nullptr;
-    ::setenv("TMPDIR", dir_.Str().c_str(), 1);
-  }
-  ~ScopedTempEnv() {
-    if (had_)
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
   bool Empty() const { return std::filesystem::is_empty(dir_.Path()); }
 
 private:
   test::TempDir dir_;
-  std::string old_;
-  bool had_ = false;
+  test::ScopedTempFolder env_{dir_.Str()};
 };
 
 } // namespace vornel::ziptest

@@ -48,25 +48,6 @@ private:
   std::size_t largestRead_ = 0;
 };
 
-// Points the temporary-files folder at a folder of the test's own for its lifetime.
-class TempFolderOverride {
-public:
-  explicit TempFolderOverride(const std::string& dir) {
-    if (const char* old = std::getenv("TMPDIR"))
-      old_ = old;
-    ::setenv("TMPDIR", dir.c_str(), 1);
-  }
-  ~TempFolderOverride() {
-    if (old_)
-      ::setenv("TMPDIR", old_->c_str(), 1);
-    else
-      ::unsetenv("TMPDIR");
-  }
-
-private:
-  std::optional<std::string> old_;
-};
-
 bool FolderIsEmpty(const std::string& dir) {
   return std::filesystem::is_empty(std::filesystem::path(dir));
 }
@@ -249,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(Strategies, AddFailure,
 TEST(AddRebuild, LeavesNoTemporaryFileBehind) {
   TempDir dir;
   TempDir temp;
-  TempFolderOverride override(temp.Str());
+  test::ScopedTempFolder override(temp.Str());
   const std::string path = dir / "archive.zip";
   TPellum zip;
   zip.SetSaveMethod(TZipSaveMethod::RebuildAll);

@@ -58,7 +58,7 @@ TEST_P(AddPeers, ArchivesPassUnzipAndPythonAndReopen) {
   TempDir python;
   ASSERT_TRUE(PythonExtract(path, python.Str()));
   TempDir unzipped;
-  ASSERT_EQ(RunCommand("unzip -qq " + ShellQuote(path) + " -d " + ShellQuote(unzipped.Str())), 0);
+  ASSERT_EQ(RunProcess({"unzip", "-qq", path, "-d", unzipped.Str()}).Code, 0);
   for (std::size_t i = 1; i < sources.size(); ++i) {
     SCOPED_TRACE(sources[i].Stored);
     EXPECT_EQ(ReadFile(python / sources[i].Stored), sources[i].Bytes);
@@ -93,8 +93,9 @@ TEST_P(AddPeers, ArchivesOfOtherToolsTakeNewEntries) {
   // zip writes extra fields of different lengths into the local and central headers.
   WriteFile(dir / "in/a.txt", TextBytes(30000, 4));
   WriteFile(dir / "in/b.bin", RandomBytes(20000, 5));
-  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir / "in") + " && zip -q -z " + ShellQuote(path) +
-                       " a.txt b.bin <<'EOF'\nmade by zip\nEOF"),
+  ASSERT_EQ(RunProcess(Command("zip -q -z", {path, "a.txt", "b.bin"}),
+                       {.WorkDir = dir / "in", .Input = "made by zip\n"})
+                .Code,
             0);
   zip.OpenArchive(path);
   ASSERT_TRUE(zip.GetIsZipFile());
@@ -111,12 +112,9 @@ TEST_P(AddPeers, ArchivesOfOtherToolsTakeNewEntries) {
   EXPECT_EQ(ReadFile(out / "a.txt"), TextBytes(30000, 4));
   EXPECT_EQ(ReadFile(out / "b.bin"), "new b");
   EXPECT_EQ(ReadFile(out / "c.txt"), TextBytes(40000, 6));
-  std::string comment;
-  RunCommand("python3 -c " +
-                 ShellQuote("import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment)") +
-                 " " + ShellQuote(path),
-             &comment);
-  EXPECT_EQ(comment, "b'made by zip'\n");
+  const ProcessResult comment = RunProcess(
+      {"python3", "-c", "import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).comment)", path});
+  EXPECT_EQ(comment.Out, "b'made by zip'\n");
 }
 
 // The comment's stored bytes are carried over exactly, also when they are not in the line form

@@ -55,11 +55,11 @@ std::vector<std::vector<std::string>> PythonDeflate(const std::vector<std::strin
                                                     const std::vector<int>& levels,
                                                     const std::string& scratchDir) {
   // One interpreter for everything: starting Python costs more than the compressing.
-  std::string arguments;
+  std::vector<std::string> command = {"python3", "-c", "", ""};
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     const std::string in = scratchDir + "/python-in-" + std::to_string(i);
     WriteFile(in, inputs[i]);
-    arguments += " " + ShellQuote(in);
+    command.push_back(in);
   }
   std::string levelList;
   for (int level : levels)
@@ -70,7 +70,9 @@ std::vector<std::vector<std::string>> PythonDeflate(const std::vector<std::strin
                              "    for level in [int(x) for x in sys.argv[1].split(',')]:\n"
                              "        open(name + '.' + str(level), 'wb').write("
                              "zlib.compress(d, level)[2:-4])\n";
-  if (RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(levelList) + arguments) != 0)
+  command[2] = script;
+  command[3] = levelList;
+  if (RunProcess(command).Code != 0)
     throw std::runtime_error("python3 zlib failed");
   std::vector<std::vector<std::string>> results(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
@@ -86,23 +88,20 @@ std::string PythonZipCheck(const std::string& archive) {
                              "with zipfile.ZipFile(sys.argv[1]) as z:\n"
                              "    bad = z.testzip()\n"
                              "    print('bad entry: ' + bad if bad else '', end='')\n";
-  std::string output;
-  const int status =
-      RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " 2>&1", &output);
-  if (status != 0 && output.empty())
-    output = "python3 exited with " + std::to_string(status);
-  return output;
+  const ProcessResult checked = RunProcess({"python3", "-c", script, archive}, {.ErrToOut = true});
+  if (checked.Code != 0 && checked.Out.empty())
+    return "python3 exited with " + std::to_string(checked.Code);
+  return checked.Out;
 }
 
 bool PythonExtract(const std::string& archive, const std::string& dir) {
   const std::string script =
       "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1]) as z: z.extractall(sys.argv[2])\n";
-  return RunCommand("python3 -c " + ShellQuote(script) + " " + ShellQuote(archive) + " " +
-                    ShellQuote(dir) + " >/dev/null 2>&1") == 0;
+  return RunProcess({"python3", "-c", script, archive, dir}).Code == 0;
 }
 
 bool UnzipTest(const std::string& archive) {
-  return RunCommand("unzip -t " + ShellQuote(archive) + " >/dev/null 2>&1") == 0;
+  return RunProcess({"unzip", "-t", archive}).Code == 0;
 }
 
 void CreateAndOpen(TPellum& zip, const std::string& path) {

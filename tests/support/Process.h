@@ -1,0 +1,82 @@
+#pragma once
+
+// Starting peers (vornel itself, zip, unzip, python3) the way both operating systems can: a
+// program and its arguments as a list, never a shell line, so no quoting rules differ.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vornel::test {
+
+// Variables to set, or with no value to remove.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+struct ProcessOptions {
+  // Empty: the test's current folder.
+  std::string WorkDir{};
+  // Variables set (or, with no value, removed) for the child only.
+  Environment Env{};
+  // What the child reads from its standard input.
+  std::string Input{};
+  // Standard error written into Out, in order with standard output.
+  bool ErrToOut = false;
+  // 0: wait as long as it takes; otherwise the child is killed after that many seconds.
+  int TimeoutSeconds = 0;
+};
+
+struct ProcessResult {
+  int Code = -1; // -1: it could not be started or was killed
+  bool TimedOut = false;
+  std::string Out{};
+  std::string Err{};
+};
+
+// Runs args[0] (found on the PATH when it has no folder) with the remaining arguments.
+ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
+// True when a program is on the PATH.
+bool HaveProgram(const std::string& name);
+
+// Splits on blanks and line ends: fixed command lines in tables ("remove a.zip one.txt") and
+// listings a peer prints one name a line. No quoting.
+std::vector<std::string> Words(const std::string& line);
+
+// The words of a fixed line ("remove --rebuild") followed by more arguments (paths, names).
+std::vector<std::string> Command(const std::string& words,
+                                 const std::vector<std::string>& more = {});
+
+// The variables that point a program's temporary files at folder (TMPDIR on Linux; TMP and TEMP
+// on Windows), for ProcessOptions::Env.
+Environment TempFolderEnv(const std::string& folder);
+
+// A variable of this process; nullopt when it is not set.
+std::optional<std::string> GetEnv(const std::string& name);
+// Sets (or, with no value, removes) a variable of this process.
+void SetEnv(const std::string& name, const std::optional<std::string>& value);
+
+// Sets (or, with no value, removes) a variable of this process until the end of the scope.
+class ScopedEnv {
+public:
+  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+  std::string name_;
+  std::optional<std::string> former_;
+};
+
+// Points this process's temporary folder at folder until the end of the scope.
+class ScopedTempFolder {
+public:
+  explicit ScopedTempFolder(const std::string& folder);
+
+private:
+  std::vector<std::unique_ptr<ScopedEnv>> vars_;
+};
+
+} // namespace vornel::test
