@@ -119,6 +119,7 @@ public:
       manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
       whole = PackFolder(tree, root, uploadDir, manifest);
+      manifest.Finish();
     } catch (...) {
       try {
         SaveRecord(false);
@@ -311,11 +312,12 @@ private:
         outcome.Done = true;
         return;
       }
+      source->SetPosition(0);
     }
     pellum.SetCompressor(compressor_);
     outcome.File = PackOneFile(pellum, *source, task.SourcePath, task.ZipPath, task.RelativePath,
                                task.EntryName);
-    outcome.Digest = DigestFile(task.ZipPath);
+    outcome.Digest = outcome.File.Digest;
     outcome.Done = true;
   }
 

@@ -1,7 +1,10 @@
 #include "app/Manifest.h"
 
 #include "platform/Errors.h"
+#include "platform/FindFiles.h"
 #include "platform/RawFile.h"
+
+#include <stdexcept>
 
 namespace vornel {
 
@@ -18,16 +21,15 @@ std::string FormatFileLine(std::int32_t number, const std::string& manifestPath,
   return line;
 }
 
+ManifestWriter::ManifestWriter(std::string path) : path_(std::move(path)) {}
+
+ManifestWriter::~ManifestWriter() = default;
+
 void ManifestWriter::Start() {
-  RawFile file(path_, RawFile::Mode::Rewrite);
-  const std::string text = std::string("[self]") + ManifestLineEnd;
-  try {
-    file.Write(text.data(), text.size());
-  } catch (...) {
-    file.TruncateTo(0);
-    throw;
-  }
-  file.Close();
+  file_.reset();
+  file_ = std::make_unique<RawFile>(path_, RawFile::Mode::Rewrite);
+  size_ = 0;
+  Append(std::string("[self]") + ManifestLineEnd);
 }
 
 void ManifestWriter::AppendSelf(const std::string& name, std::uint32_t crc, std::int32_t size) {
@@ -52,16 +54,29 @@ void ManifestWriter::AppendFile(std::int32_t number, const std::string& manifest
 }
 
 void ManifestWriter::Append(const std::string& text) {
-  // Opened without creating: a manifest that vanished mid-build is an error, not a fresh file.
-  RawFile file(path_, RawFile::Mode::Append);
-  const std::int64_t before = file.Size();
+  if (!file_) {
+    file_ = std::make_unique<RawFile>(path_, RawFile::Mode::Append);
+    size_ = file_->Size();
+  }
   try {
-    file.Write(text.data(), text.size());
+    file_->Write(text.data(), text.size());
   } catch (...) {
-    file.TruncateTo(before);
+    file_->TruncateTo(size_);
     throw;
   }
-  file.Close();
+  size_ += static_cast<std::int64_t>(text.size());
+}
+
+void ManifestWriter::Finish() {
+  if (!file_)
+    return;
+  const std::unique_ptr<RawFile> file = std::move(file_);
+  file->Close();
+  const auto found = FindFile(path_);
+  if (!found || found->Link || found->Kind != EntryKind::File ||
+      found->Size != static_cast<std::uint64_t>(size_))
+    throw std::runtime_error("The manifest \"" + path_ +
+                             "\" was moved or replaced while the build wrote it");
 }
 
 } // namespace vornel

@@ -1,12 +1,16 @@
 #pragma once
 
-// updates.lst: the list the client updater reads. Lines end in CR LF; the file is written in
-// steps, each closing the file again, so that whatever was packed before a failure is recorded.
+// updates.lst: the list the client updater reads. Lines end in CR LF. The file stays open for the
+// build and every step goes to it with one write as soon as it is due, so that whatever was
+// packed before a failure is recorded.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace vornel {
+
+class RawFile;
 
 inline constexpr const char* ManifestLineEnd = "\r\n";
 
@@ -18,15 +22,23 @@ std::string FormatFileLine(std::int32_t number, const std::string& manifestPath,
 
 class ManifestWriter {
 public:
-  explicit ManifestWriter(std::string path) : path_(std::move(path)) {}
+  explicit ManifestWriter(std::string path);
+  ~ManifestWriter();
+  ManifestWriter(const ManifestWriter&) = delete;
+  ManifestWriter& operator=(const ManifestWriter&) = delete;
 
   // Creates the file (replacing an old one) holding "[self]".
   void Start();
+  // Without Start, the first step opens an existing manifest to append to; a missing one is an
+  // error, not a fresh file.
   void AppendSelf(const std::string& name, std::uint32_t crc, std::int32_t size);
   // "[misc]", "Server=", "ModifyHost=", "[files]" and "fcount=".
   void AppendMisc(const std::string& server, const std::string& modHost, std::int32_t fcount);
   void AppendFile(std::int32_t number, const std::string& manifestPath, std::uint32_t crc,
                   std::int32_t size);
+  // Closes the file, raising what only the closing reveals, and raises when the path no longer
+  // holds what was written (the manifest was moved away or replaced while the build ran).
+  void Finish();
 
   const std::string& Path() const { return path_; }
 
@@ -35,6 +47,8 @@ private:
   void Append(const std::string& text);
 
   std::string path_;
+  std::unique_ptr<RawFile> file_;
+  std::int64_t size_ = 0; // bytes in the file
 };
 
 } // namespace vornel

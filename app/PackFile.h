@@ -2,7 +2,10 @@
 
 // Packing one file into an archive of its own.
 
+#include "app/ReuseRecord.h"
+
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +19,7 @@ struct PackedFile {
   std::string RelativePath; // "/"-separated, relative to the clean root
   std::uint32_t Crc = 0;    // CRC-32 of the file's content
   std::int32_t ArchiveSize = 0;
+  std::optional<ArchiveDigest> Digest = {}; // of the archive's bytes; none when unreadable
 };
 
 // The file's content differed between its checksum and its packing.
@@ -24,12 +28,13 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// Packs the open source (sourcePath names it in messages) into a new archive at zipPath through
-// pellum, whose stored values must be set (ConfigurePellum1), as one entry named entryName;
-// checksum and entry both come from source. The archive is written under a temporary name and
-// renamed into place when whole, so zipPath only ever holds a whole archive; its one entry has
-// exactly the checksummed content. On any failure the temporary archive is deleted, whatever was
-// at zipPath stays, and the error passes on, so a failed file is never listed.
+// Packs the open source (sourcePath names it in messages), from its start, into a new archive at
+// zipPath through pellum, whose stored values must be set (ConfigurePellum1), as one entry named
+// entryName. The source is read once: the checksum is the entry's own, and the content must end
+// at exactly the size the source had when it was opened (EFileChanged otherwise). The archive is
+// written under a temporary name and renamed into place when whole, so zipPath only ever holds a
+// whole archive. On any failure the temporary archive is deleted, whatever was at zipPath stays,
+// and the error passes on, so a failed file is never listed.
 PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
                        const std::string& zipPath, const std::string& relativePath,
                        const std::string& entryName);

@@ -1,7 +1,6 @@
 #include "app/SourceOpen.h"
 
 #include "app/PackFile.h"
-#include "crc/Crc32.h"
 #include "platform/Errors.h"
 
 #include <memory>
@@ -30,20 +29,6 @@ std::unique_ptr<SourceFile> OpenCheckedSource(const std::string& realPath,
                        std::to_string(sizeSeen) + " bytes when the tree was checked, " +
                        std::to_string(source->Info().Size) + " now)");
   return source;
-}
-
-std::uint32_t StreamCrc32(Stream& stream) {
-  const auto block = std::make_unique_for_overwrite<unsigned char[]>(IoBlockSize);
-  stream.SetPosition(0);
-  std::uint32_t reg = 0xFFFFFFFFu;
-  for (;;) {
-    const std::size_t got = stream.Read(block.get(), IoBlockSize);
-    if (got == 0)
-      break;
-    reg = Crc32Update(reg, block.get(), got);
-  }
-  stream.SetPosition(0);
-  return ~reg;
 }
 
 } // namespace vornel

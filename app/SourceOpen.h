@@ -2,7 +2,7 @@
 
 // Opening a file of the clean tree for packing: through the path the tree check resolved, with
 // no symbolic link followed, and only while it is what the check saw. Its checksum and its
-// archive entry are then both taken from this one handle.
+// archive entry are then both taken from one read through this handle.
 
 #include "platform/NoFollow.h"
 
@@ -17,8 +17,5 @@ namespace vornel {
 // longer sizeSeen, raises EFileChanged. shownPath names the file in messages.
 std::unique_ptr<SourceFile> OpenCheckedSource(const std::string& realPath,
                                               const std::string& shownPath, std::uint64_t sizeSeen);
-
-// The CRC-32 of the whole stream from its start; the position is back at the start afterwards.
-std::uint32_t StreamCrc32(Stream& stream);
 
 } // namespace vornel

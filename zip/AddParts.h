@@ -5,12 +5,15 @@
 
 #include "platform/Stream.h"
 #include "zip/CompressStream.h"
+#include "zip/Compressor.h"
 #include "zip/FreshEntry.h"
 
 #include <cstdint>
 #include <string>
 
 namespace vornel {
+
+class TPellum;
 
 // Offsets are taken as signed 32-bit values when an archive is read, so neither the data nor
 // the archive may reach 2 GiB.

@@ -11,7 +11,7 @@ namespace {
 // deflate decides by at most a window (64 KiB) plus a stored block (64 KiB) of input per call,
 // and one call takes in at most about twice that; holding more than this back means no call
 // ever sees less input than it would with all the data at hand.
-constexpr std::size_t FeedThreshold = 6 * CompressStream::BufferSize;
+constexpr std::size_t FeedThreshold = HeldInputLimit;
 constexpr std::size_t InputCapacity = 8 * CompressStream::BufferSize;
 // The zlib wrapper's header, which the output buffer makes room for as if it were written.
 constexpr std::size_t ZlibHeaderSize = 2;
@@ -24,7 +24,92 @@ constexpr std::size_t ZlibHeaderSize = 2;
   throw ECompressionError(message);
 }
 
+// A zlib state a thread keeps for the next input at the same level.
+class KeptDeflater {
+public:
+  KeptDeflater() = default;
+  ~KeptDeflater() { End(); }
+  KeptDeflater(const KeptDeflater&) = delete;
+  KeptDeflater& operator=(const KeptDeflater&) = delete;
+
+  z_stream& Fresh(int level) {
+    if (ready_ && level_ == level) {
+      const int result = deflateReset(&z_);
+      if (result != Z_OK)
+        RaiseZlib("deflateReset", result, z_);
+      return z_;
+    }
+    End();
+    z_ = z_stream{};
+    const int result = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    if (result != Z_OK)
+      RaiseZlib("deflateInit2", result, z_);
+    ready_ = true;
+    level_ = level;
+    return z_;
+  }
+
+private:
+  void End() {
+    if (ready_)
+      deflateEnd(&z_);
+    ready_ = false;
+  }
+
+  z_stream z_{};
+  bool ready_ = false;
+  int level_ = 0;
+};
+
 } // namespace
+
+void DeflateHeld(int level, const unsigned char* input, std::size_t size, std::string& out) {
+  if (size > HeldInputLimit)
+    throw std::logic_error("DeflateHeld takes at most HeldInputLimit bytes");
+  thread_local KeptDeflater kept;
+  z_stream& z = kept.Fresh(level);
+  std::size_t filled = out.size(); // out holds the data up to here; the room behind is deflate's
+  // The room a CompressStream offers: its buffer less the header it leaves space for, then
+  // whole buffers as they are emptied.
+  const auto offer = [&](std::size_t room) {
+    out.resize(filled + room);
+    z.next_out = reinterpret_cast<Bytef*>(out.data() + filled);
+    z.avail_out = static_cast<uInt>(room);
+  };
+  const auto take = [&] {
+    filled = static_cast<std::size_t>(z.next_out - reinterpret_cast<Bytef*>(out.data()));
+  };
+  offer(CompressStream::BufferSize - ZlibHeaderSize);
+  std::size_t begin = 0;
+  while (begin < size) {
+    // deflate takes no const input, though it never writes to it.
+    z.next_in = const_cast<Bytef*>(input + begin);
+    z.avail_in = static_cast<uInt>(size - begin);
+    const int result = deflate(&z, Z_NO_FLUSH);
+    if (result != Z_OK)
+      RaiseZlib("deflate", result, z);
+    begin = size - z.avail_in;
+    if (z.avail_out == 0) {
+      take();
+      offer(CompressStream::BufferSize);
+    }
+  }
+  z.next_in = nullptr;
+  z.avail_in = 0;
+  for (;;) {
+    const int result = deflate(&z, Z_FINISH);
+    if (result == Z_STREAM_END)
+      break;
+    if (result != Z_OK)
+      RaiseZlib("deflate", result, z);
+    if (z.avail_out == 0) {
+      take();
+      offer(CompressStream::BufferSize);
+    }
+  }
+  take();
+  out.resize(filled);
+}
 
 struct CompressStream::Zlib {
   z_stream z{};

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace vornel {
@@ -69,5 +70,14 @@ private:
   std::int64_t written_ = 0;
   bool finished_ = false;
 };
+
+// The most input a CompressStream holds back before it feeds deflate.
+inline constexpr std::size_t HeldInputLimit = 6 * CompressStream::BufferSize;
+
+// Appends to out the deflate data that a CompressStream at this level writes for the input (at
+// most HeldInputLimit bytes, so it holds all of it back): the same zlib calls with the same room
+// for output, so the same bytes, without the stream's buffers. Each thread keeps one zlib state,
+// reset for every call, which gives the bytes of a fresh one.
+void DeflateHeld(int level, const unsigned char* input, std::size_t size, std::string& out);
 
 } // namespace vornel

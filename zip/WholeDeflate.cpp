@@ -124,10 +124,32 @@ std::optional<WholeDeflated> DeflateBuffer(const CompressorChoice& choice,
 } // namespace
 #endif
 
-WholeDeflated DeflateWhole(const CompressorChoice& choice, Stream& source, std::size_t length) {
+namespace {
+
+void CheckServed(const CompressorChoice& choice, std::size_t length) {
   if (choice.Kind == CompressorKind::Zlib || !CompressorBuiltIn(choice.Kind) || length == 0)
     throw ECompressionError(std::string("Compression error: ") + CompressorName(choice.Kind) +
                             " cannot deflate this buffer here");
+}
+
+} // namespace
+
+WholeDeflated DeflateWholeBuffer(const CompressorChoice& choice, const unsigned char* input,
+                                 std::size_t length) {
+  CheckServed(choice, length);
+#ifdef VORNEL_WHOLE_DEFLATE
+  std::optional<WholeDeflated> deflated = DeflateBuffer(choice, input, length);
+  if (!deflated)
+    RaiseIoError(io_error::ReadBeyondEnd);
+  return std::move(*deflated);
+#else
+  (void)input;
+  throw ECompressionError("Compression error: no whole-buffer compressor is built in");
+#endif
+}
+
+WholeDeflated DeflateWhole(const CompressorChoice& choice, Stream& source, std::size_t length) {
+  CheckServed(choice, length);
 #ifdef VORNEL_WHOLE_DEFLATE
   const std::int64_t start = source.Position();
   const std::int64_t end = start + static_cast<std::int64_t>(length);

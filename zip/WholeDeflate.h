@@ -39,4 +39,8 @@ bool WholeDeflateAvailable();
 // which costs about 30 MiB whatever the source's size.
 WholeDeflated DeflateWhole(const CompressorChoice& choice, Stream& source, std::size_t length);
 
+// The same for length bytes (at least 1) held in memory.
+WholeDeflated DeflateWholeBuffer(const CompressorChoice& choice, const unsigned char* input,
+                                 std::size_t length);
+
 } // namespace vornel

@@ -39,10 +39,12 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   }
   const bool creating = mode == Mode::Create || mode == Mode::CreateNew;
   writable_ = mode != Mode::OpenRead;
-  // Opened without blocking: opening a named pipe that has no writer would otherwise wait for
-  // ever, before the check below could refuse it. Regular files ignore the flag.
+  // Exclusive creation makes a new regular file or fails, so only the other modes can meet a
+  // pipe, socket or folder. Those are opened without blocking: opening a named pipe that has no
+  // writer would otherwise wait for ever, before the check below could refuse it.
+  const bool fresh = mode == Mode::CreateNew;
   do {
-    handle_ = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
+    handle_ = ::open(path.c_str(), fresh ? flags : flags | O_NONBLOCK, 0666);
   } while (Fd() < 0 && errno == EINTR);
   if (Fd() < 0) {
     const int err = errno;
@@ -50,6 +52,8 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
       throw EFCreateError(path, err);
     throw EFOpenError(path, err);
   }
+  if (fresh)
+    return;
   // A directory opens for reading on POSIX, but it is no file stream; nor is a pipe or socket,
   // whose reads wait for a writer that may never come.
   struct stat info {};

@@ -98,7 +98,9 @@ std::int64_t RawFile::Size() const {
 }
 
 void RawFile::TruncateTo(std::int64_t size) noexcept {
-  (void)::ftruncate(Fd(handle_), static_cast<off_t>(size));
+  // The next write goes where the cut was made, not behind a hole.
+  if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) == 0)
+    (void)::lseek(Fd(handle_), static_cast<off_t>(size), SEEK_SET);
 }
 
 void RawFile::Close() {

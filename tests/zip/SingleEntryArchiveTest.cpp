@@ -1,0 +1,62 @@
+#include "zip/SingleEntryArchive.h"
+#include "tests/zip/ZipTestUtil.h"
+
+#include <gtest/gtest.h>
+
+namespace vornel::ziptest {
+namespace {
+
+// Text that deflate finds matches in, so its blocks differ from those of random bytes.
+std::string Text(std::size_t size) {
+  std::string text;
+  for (unsigned i = 0; text.size() < size; ++i)
+    text += "line " + std::to_string(i * 7919 % 1000) + " of the client's locale file\n";
+  text.resize(size);
+  return text;
+}
+
+// The archive made in memory is the one the component writes when it adds the same content to a
+// new empty archive, for every compressor and level, and around each size where deflate changes
+// how it works (one call, a full output buffer, the largest in-memory source).
+TEST(SingleEntryArchive, EqualsWhatTheComponentWrites) {
+  std::vector<CompressorChoice> compressors;
+  for (const int level : {0, 1, 6, 9})
+    compressors.push_back({CompressorKind::Zlib, level});
+  if (CompressorBuiltIn(CompressorKind::Libdeflate))
+    compressors.push_back({CompressorKind::Libdeflate, 12});
+  if (CompressorBuiltIn(CompressorKind::Zopfli))
+    compressors.push_back({CompressorKind::Zopfli, 1});
+  const std::vector<std::string> contents = {"",
+                                             "x",
+                                             Text(1000),
+                                             test::RandomBytes(65533, 1),
+                                             test::RandomBytes(70000, 2),
+                                             Text(200000),
+                                             Text(InMemoryPackLimit)};
+  for (const CompressorChoice& compressor : compressors) {
+    for (const std::string& content : contents) {
+      // zopfli takes seconds for the larger ones, and its whole-buffer path is libdeflate's.
+      if (compressor.Kind == CompressorKind::Zopfli && content.size() > 1000)
+        continue;
+      for (const std::string name : {"dir\\readme.txt", "d\xC3\xA9j\xC3\xA0.txt"}) {
+        SCOPED_TRACE(DescribeCompressor(compressor) + ", " + std::to_string(content.size()) +
+                     " bytes, " + name);
+        TPellum zip;
+        zip.SetStoreRelativePath(false);
+        zip.SetMarkUtf8Names(true);
+        zip.SetCompressor(compressor);
+        MemoryStream empty;
+        zip.WriteEmptyArchive(empty);
+        OpenBytes(zip, empty.Bytes());
+        MemoryStream source(content);
+        zip.Entries().AddEntry(name, 0x21, source, 45000.25);
+        const ArchiveImage image = MakeSingleEntryArchive(zip, name, 0x21, 45000.25, content);
+        EXPECT_EQ(image.Bytes, ArchiveBytes(zip));
+        EXPECT_EQ(image.Records.Central.Crc32, zip.Entries()[0].CentralHeader.Crc32);
+      }
+    }
+  }
+}
+
+} // namespace
+} // namespace vornel::ziptest
