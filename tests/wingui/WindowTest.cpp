@@ -8,6 +8,7 @@
 #include "gui/win32/WideText.h"
 
 #include <commctrl.h>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <zlib.h>
@@ -207,7 +208,7 @@ TEST_F(WindowTest, TreeHoldsTheDesktopsFoldersAndSelectsByPathAndRightClick) {
   const HTREEITEM pick = TreeItem(tree, TVGN_CHILD, selected);
   SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(pick));
   RECT box{};
-  *reinterpret_cast<HTREEITEM*>(&box) = pick;
+  std::memcpy(&box, &pick, sizeof pick); // the item goes in where the rectangle comes back
   ASSERT_TRUE(SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&box)));
   POINT at{(box.left + box.right) / 2, (box.top + box.bottom) / 2};
   POINT screen = at;
