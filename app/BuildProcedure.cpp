@@ -1,6 +1,7 @@
 #include "app/BuildProcedure.h"
 
 #include "app/BuildPaths.h"
+#include "app/ComposedPathSet.h"
 #include "app/Exclusions.h"
 #include "app/Manifest.h"
 #include "app/PackEngine.h"
@@ -20,7 +21,6 @@
 #include "zip/Pellum.h"
 
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -172,9 +172,7 @@ private:
                        : ReuseRecord{};
     DryRunReport report;
     report.Excluded = tree.Excluded;
-    std::set<std::string> archives;
     const auto plan = [&](const PackTask& task) {
-      archives.insert(RecordKey(task));
       bool kept = false;
       if (options_.Reuse) {
         try {
@@ -188,16 +186,13 @@ private:
       }
       (kept ? report.Keep : report.Pack).push_back({task.RelativePath, task.Size});
     };
-    const std::string& name = packer_.CustomName;
-    plan(PackTask{JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, tree.SelfSize,
-                  tree.ClientSelfName, tree.SelfSourcePath});
-    for (std::size_t i = 0; i < tree.Files.size(); ++i) {
-      const std::string& relative = tree.Files[i];
-      plan(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip", relative,
-                    tree.FileSizes[i], ClientBareName(tree.ClientPaths[i]), tree.SourcePaths[i]});
+    plan(SelfTask(root, uploadDir, tree));
+    PackTask task;
+    for (std::size_t i = 0; i < tree.PackCount(); ++i) {
+      ComposeTask(tree, root, uploadDir, i, task);
+      plan(task);
     }
-    const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
-    const StaleSet stale = FindStale(ScanUpload(uploadDir), archives, folders);
+    const StaleSet stale = FindStaleIn(ScanUpload(uploadDir), tree);
     report.StaleArchives = stale.Archives;
     report.StaleFolders = stale.Folders;
     view_.ShowDryRun(report);
@@ -223,19 +218,65 @@ private:
     std::uint64_t bytes = 0;
     if (const auto self = FindFile(JoinPath(root, packer_.CustomName)))
       bytes = self->Size;
-    for (const std::uint64_t size : tree.FileSizes)
+    for (const std::uint64_t size : tree.Sizes())
       bytes += size;
-    view_.ShowPlan(static_cast<std::int32_t>(tree.Files.size()) + 1, bytes);
+    view_.ShowPlan(static_cast<std::int32_t>(tree.PackCount()) + 1, bytes);
+  }
+
+  // The paths of the self file's archive: always the one in the clean root.
+  PackTask SelfTask(const std::string& root, const std::string& uploadDir,
+                    const CleanTree& tree) const {
+    const std::string& name = packer_.CustomName;
+    return PackTask{JoinPath(root, name),
+                    JoinPath(uploadDir, name + ".zip"),
+                    name,
+                    tree.SelfSize,
+                    tree.ClientSelfName,
+                    tree.SelfSourcePath};
+  }
+
+  // The paths of file index, composed into task's own strings, which keep their room from one
+  // file to the next.
+  static void ComposeTask(const CleanTree& tree, const std::string& root,
+                          const std::string& uploadDir, std::size_t index, PackTask& task) {
+    task.RelativePath.clear();
+    tree.AppendRelativePath(index, task.RelativePath);
+    task.SourcePath = JoinPath(root, "");
+    task.SourcePath += task.RelativePath;
+    task.ZipPath = JoinPath(uploadDir, "");
+    task.ZipPath += task.RelativePath;
+    task.ZipPath += ".zip";
+    task.Size = tree.Sizes()[index];
+    task.EntryName.clear();
+    tree.AppendClientName(index, task.EntryName);
+    task.RealPath.clear();
+    tree.AppendRealPath(index, task.RealPath);
+  }
+
+  // What in Upload/ no file or folder of the tree (or the self file) produces.
+  StaleSet FindStaleIn(const UploadContents& contents, const CleanTree& tree) const {
+    const ComposedPathSet files(tree.PackCount(), [&tree](std::size_t i, std::string& out) {
+      tree.AppendRelativePath(i, out);
+    });
+    const ComposedPathSet folders(tree.FolderCount(), [&tree](std::size_t i, std::string& out) {
+      tree.AppendFolderPath(i, out);
+    });
+    const std::string selfArchive = packer_.CustomName + ".zip";
+    const auto produced = [&](std::string_view archive) {
+      constexpr std::string_view suffix = ".zip";
+      if (archive == selfArchive)
+        return true;
+      return archive.size() > suffix.size() && archive.ends_with(suffix) &&
+             files.Contains(archive.substr(0, archive.size() - suffix.size()));
+    };
+    return FindStale(contents, produced,
+                     [&folders](std::string_view folder) { return folders.Contains(folder); });
   }
 
   // Archives and folders of Upload/ that this whole build did not produce.
   void ReportStale(const std::string& uploadDir, const CleanTree& tree,
                    const UploadContents& before) {
-    std::set<std::string> archives{RecordKey(selfTask_)};
-    for (const PackTask& task : tasks_)
-      archives.insert(RecordKey(task));
-    const std::set<std::string> folders(tree.Folders.begin(), tree.Folders.end());
-    const StaleSet stale = FindStale(before, archives, folders);
+    const StaleSet stale = FindStaleIn(before, tree);
     if (stale.Empty())
       return;
     StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),
@@ -252,13 +293,16 @@ private:
   }
 
   // What became of one file's archive; written by the worker that handled it, read by the
-  // build's thread once the engine says it is finished (or has ended).
+  // build's thread once the engine says it is finished (or has ended). Kept for every file to
+  // the end of the build, so only what the manifest and the record need.
   struct FileOutcome {
+    std::uint32_t Crc = 0;
+    std::int32_t ArchiveSize = 0;
+    ArchiveDigest Digest;
+    bool HasDigest = false;
     bool Attempted = false;
     bool Done = false;
     bool Reused = false;
-    PackedFile File;
-    std::optional<ArchiveDigest> Digest;
   };
 
   static std::string RecordKey(const PackTask& task) { return task.RelativePath + ".zip"; }
@@ -306,34 +350,37 @@ private:
     if (options_.Reuse) {
       if (auto kept = CheckReusable(task, *source, NewEntryFlags(task.EntryName, markUtf8_),
                                     record_.Find(RecordKey(task)))) {
-        outcome.File = std::move(kept->File);
-        outcome.Digest = kept->Digest;
+        Note(kept->File, kept->Digest, outcome);
         outcome.Reused = true;
-        outcome.Done = true;
         return;
       }
       source->SetPosition(0);
     }
     pellum.SetCompressor(compressor_);
-    outcome.File = PackOneFile(pellum, *source, task.SourcePath, task.ZipPath, task.RelativePath,
-                               task.EntryName);
-    outcome.Digest = outcome.File.Digest;
+    const PackedFile packed = PackOneFile(pellum, *source, task.SourcePath, task.ZipPath,
+                                          task.RelativePath, task.EntryName);
+    Note(packed, packed.Digest, outcome);
+  }
+
+  static void Note(const PackedFile& file, const std::optional<ArchiveDigest>& digest,
+                   FileOutcome& outcome) {
+    outcome.Crc = file.Crc;
+    outcome.ArchiveSize = file.ArchiveSize;
+    outcome.HasDigest = digest.has_value();
+    if (digest)
+      outcome.Digest = *digest;
     outcome.Done = true;
   }
 
   // The self file is always taken from the clean root, whichever copy the walk met.
   void PackSelfFile(const std::string& root, const std::string& uploadDir, const CleanTree& tree,
                     ManifestWriter& manifest) {
-    const std::string& clientName = tree.ClientSelfName;
-    const std::string& name = packer_.CustomName;
-    selfTask_ = PackTask{
-        JoinPath(root, name), JoinPath(uploadDir, name + ".zip"), name, tree.SelfSize, clientName,
-        tree.SelfSourcePath};
+    selfTask_ = SelfTask(root, uploadDir, tree);
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
-    manifest.AppendSelf(clientName, selfOutcome_.File.Crc, selfOutcome_.File.ArchiveSize);
+    manifest.AppendSelf(tree.ClientSelfName, selfOutcome_.Crc, selfOutcome_.ArchiveSize);
     selfListed_ = true;
-    ShowArchive(selfTask_, selfOutcome_);
-    view_.StepProgress(name);
+    ShowArchive(selfTask_.RelativePath, selfTask_.Size, selfOutcome_);
+    view_.StepProgress(selfTask_.RelativePath);
   }
 
   // Lists finished files in tree order and steps the progress once per finished archive.
@@ -341,60 +388,65 @@ private:
   public:
     ManifestSink(BuildRun& run, ManifestWriter& manifest) : run_(run), manifest_(manifest) {}
     void Listed(std::size_t index) override {
-      const PackedFile& packed = run_.outcomes_[index].File;
-      manifest_.AppendFile(run_.packer_.FileNumber, (*run_.clientPaths_)[index], packed.Crc,
-                           packed.ArchiveSize);
+      const FileOutcome& outcome = run_.outcomes_[index];
+      path_.clear();
+      run_.tree_->AppendClientPath(index, path_);
+      manifest_.AppendFile(run_.packer_.FileNumber, path_, outcome.Crc, outcome.ArchiveSize);
       ++run_.packer_.FileNumber;
     }
     void Finished(std::size_t index) override {
-      run_.ShowArchive(run_.tasks_[index], run_.outcomes_[index]);
-      run_.view_.StepProgress(run_.tasks_[index].RelativePath);
+      path_.clear();
+      run_.tree_->AppendRelativePath(index, path_);
+      run_.ShowArchive(path_, run_.tree_->Sizes()[index], run_.outcomes_[index]);
+      run_.view_.StepProgress(path_);
     }
 
   private:
     BuildRun& run_;
     ManifestWriter& manifest_;
+    std::string path_; // composed for each call, its room kept
   };
 
   // The second pass: every file of the first walk, listed in its order. False when stopped
   // early.
   bool PackFolder(const CleanTree& tree, const std::string& root, const std::string& uploadDir,
                   ManifestWriter& manifest) {
-    tasks_.reserve(tree.Files.size());
-    for (std::size_t i = 0; i < tree.Files.size(); ++i) {
-      const std::string& relative = tree.Files[i];
-      tasks_.push_back(PackTask{JoinPath(root, relative), JoinPath(uploadDir, relative) + ".zip",
-                                relative, tree.FileSizes[i], ClientBareName(tree.ClientPaths[i]),
-                                tree.SourcePaths[i]});
-    }
-    clientPaths_ = &tree.ClientPaths;
-    outcomes_.assign(tasks_.size(), FileOutcome{});
+    tree_ = &tree;
+    outcomes_.assign(tree.PackCount(), FileOutcome{});
     ManifestSink sink(*this, manifest);
-    const PackWork work = [this](TPellum& pellum, std::size_t index) {
-      PackOrKeep(pellum, tasks_[index], outcomes_[index]);
+    const PackWork work = [this, &tree, &root, &uploadDir](TPellum& pellum, std::size_t index) {
+      // One set of paths per thread, reused from file to file.
+      thread_local PackTask task;
+      ComposeTask(tree, root, uploadDir, index, task);
+      PackOrKeep(pellum, task, outcomes_[index]);
     };
-    return RunPackEngine(tasks_, options_.Jobs, options_.StopRequested, work, sink);
+    return RunPackEngine(tree.Sizes(), options_.Jobs, options_.StopRequested, work, sink);
   }
 
   // The record for the next build: after a whole build exactly its archives; after a stop or an
   // error the earlier record with this build's changes, as the other archives stay as they were.
   void SaveRecord(bool whole) const {
     ReuseRecord next = whole ? ReuseRecord{} : record_;
-    const auto note = [&next](const PackTask& task, const FileOutcome& outcome) {
-      if (outcome.Done && outcome.Digest)
-        next.Set(RecordKey(task), *outcome.Digest);
+    const auto note = [&next](const std::string& key, const FileOutcome& outcome) {
+      if (outcome.Done && outcome.HasDigest)
+        next.Set(key, outcome.Digest);
       else if (outcome.Attempted)
-        next.Erase(RecordKey(task));
+        next.Erase(key);
     };
-    note(selfTask_, selfOutcome_);
-    for (std::size_t i = 0; i < tasks_.size(); ++i)
-      note(tasks_[i], outcomes_[i]);
+    note(RecordKey(selfTask_), selfOutcome_);
+    std::string key;
+    for (std::size_t i = 0; i < outcomes_.size(); ++i) {
+      key.clear();
+      tree_->AppendRelativePath(i, key);
+      key += ".zip";
+      note(key, outcomes_[i]);
+    }
     next.Save(recordPath_, compressor_);
   }
 
-  void ShowArchive(const PackTask& task, const FileOutcome& outcome) {
-    view_.ShowArchive(
-        {task.RelativePath, task.Size, outcome.File.Crc, outcome.File.ArchiveSize, outcome.Reused});
+  void ShowArchive(const std::string& relativePath, std::uint64_t size,
+                   const FileOutcome& outcome) {
+    view_.ShowArchive({relativePath, size, outcome.Crc, outcome.ArchiveSize, outcome.Reused});
   }
 
   void ShowCounts() {
@@ -419,12 +471,11 @@ private:
   ReuseRecord record_; // read-only while the engine runs, so workers share it
   PackTask selfTask_;
   FileOutcome selfOutcome_;
-  std::vector<PackTask> tasks_;
-  std::vector<FileOutcome> outcomes_;
+  const CleanTree* tree_ = nullptr;   // the files being packed
+  std::vector<FileOutcome> outcomes_; // by file, in tree order
   bool manifestStarted_ = false;
   bool selfListed_ = false;
-  const std::vector<std::string>* clientPaths_ = nullptr; // the manifest's paths, by task
-  bool markUtf8_ = false;                                 // entry names carry bit 11
+  bool markUtf8_ = false; // entry names carry bit 11
 };
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <limits>
 #include <mutex>
 #include <numeric>
+#include <stdexcept>
 #include <thread>
 
 namespace vornel {
@@ -20,11 +21,11 @@ bool StopAsked(const std::atomic<bool>* stopRequested) {
 }
 
 // One job: no threads, tree order, each file listed and stepped before the next begins.
-bool RunSerial(const std::vector<PackTask>& tasks, const std::atomic<bool>* stopRequested,
+bool RunSerial(const std::vector<std::uint64_t>& sizes, const std::atomic<bool>* stopRequested,
                const PackWork& work, PackSink& sink) {
   TPellum pellum;
   ConfigurePellum1(pellum);
-  for (std::size_t index = 0; index < tasks.size(); ++index) {
+  for (std::size_t index = 0; index < sizes.size(); ++index) {
     if (StopAsked(stopRequested))
       return false;
     work(pellum, index);
@@ -36,14 +37,14 @@ bool RunSerial(const std::vector<PackTask>& tasks, const std::atomic<bool>* stop
 
 class ParallelRun {
 public:
-  ParallelRun(const std::vector<PackTask>& tasks, const std::atomic<bool>* stopRequested,
+  ParallelRun(const std::vector<std::uint64_t>& sizes, const std::atomic<bool>* stopRequested,
               const PackWork& work, PackSink& sink)
-      : tasks_(tasks), stopRequested_(stopRequested), work_(work), sink_(sink),
-        schedule_(LargestFirst(tasks)), cutoff_(tasks.size()) {}
+      : sizes_(sizes), stopRequested_(stopRequested), work_(work), sink_(sink),
+        schedule_(LargestFirst(sizes)), cutoff_(sizes.size()) {}
 
   ~ParallelRun() {
     // Also on the way out of an error: nothing new starts, and the files in flight finish
-    // before the tasks, the work and the sink they use go away.
+    // before the sizes, the work and the sink they use go away.
     {
       std::lock_guard lock(mutex_);
       halt_ = true;
@@ -55,7 +56,7 @@ public:
   ParallelRun& operator=(const ParallelRun&) = delete;
 
   bool Run(int jobs) {
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(jobs), tasks_.size());
+    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(jobs), sizes_.size());
     for (std::size_t i = 0; i < count; ++i) {
       {
         std::lock_guard lock(mutex_);
@@ -127,7 +128,7 @@ private:
 
   // The build's thread: lists and steps as completions arrive, until every worker has ended.
   bool Report() {
-    std::vector<char> finished(tasks_.size(), 0);
+    std::vector<char> finished(sizes_.size(), 0);
     std::size_t listed = 0;
     std::size_t failedIndex = std::numeric_limits<std::size_t>::max();
     std::exception_ptr failure;
@@ -159,17 +160,17 @@ private:
     std::lock_guard lock(mutex_);
     if (workerFailure_)
       std::rethrow_exception(workerFailure_);
-    return listed == tasks_.size();
+    return listed == sizes_.size();
   }
 
-  const std::vector<PackTask>& tasks_;
+  const std::vector<std::uint64_t>& sizes_;
   const std::atomic<bool>* stopRequested_;
   const PackWork& work_;
   PackSink& sink_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  const std::vector<std::size_t> schedule_;
+  const std::vector<std::uint32_t> schedule_;
   std::size_t next_ = 0; // position in schedule_
   std::size_t cutoff_;   // tasks at or after this index are not started
   bool halt_ = false;    // nothing more starts
@@ -186,21 +187,23 @@ int DefaultJobs() {
   return std::clamp(static_cast<int>(std::min(threads, 1024u)), 1, MaxJobs);
 }
 
-std::vector<std::size_t> LargestFirst(const std::vector<PackTask>& tasks) {
-  std::vector<std::size_t> order(tasks.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&tasks](std::size_t a, std::size_t b) {
-    return tasks[a].Size > tasks[b].Size;
-  });
+std::vector<std::uint32_t> LargestFirst(const std::vector<std::uint64_t>& sizes) {
+  // 32-bit positions: a build lists at most 2^31 files, and the schedule is held to the end.
+  if (sizes.size() > std::numeric_limits<std::int32_t>::max())
+    throw std::length_error("Too many files for one build");
+  std::vector<std::uint32_t> order(sizes.size());
+  std::iota(order.begin(), order.end(), std::uint32_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&sizes](std::uint32_t a, std::uint32_t b) { return sizes[a] > sizes[b]; });
   return order;
 }
 
-bool RunPackEngine(const std::vector<PackTask>& tasks, int jobs,
+bool RunPackEngine(const std::vector<std::uint64_t>& sizes, int jobs,
                    const std::atomic<bool>* stopRequested, const PackWork& work, PackSink& sink) {
   jobs = std::clamp(jobs, 1, MaxJobs);
-  if (jobs == 1 || tasks.size() <= 1)
-    return RunSerial(tasks, stopRequested, work, sink);
-  ParallelRun run(tasks, stopRequested, work, sink);
+  if (jobs == 1 || sizes.size() <= 1)
+    return RunSerial(sizes, stopRequested, work, sink);
+  ParallelRun run(sizes, stopRequested, work, sink);
   return run.Run(jobs);
 }
 

@@ -28,11 +28,12 @@ namespace vornel {
 
 class TPellum;
 
+// One file's paths, composed when its turn comes (each worker reuses its own).
 struct PackTask {
   std::string SourcePath;
   std::string ZipPath;
   std::string RelativePath;
-  std::uint64_t Size = 0; // as the walk saw it: the schedule and the check at opening use it
+  std::uint64_t Size = 0; // as the walk saw it: the check at opening uses it
   std::string EntryName;  // the archive entry's name, as the client reads it
   std::string RealPath;   // where the walk found it, every link it accepted resolved
 };
@@ -57,13 +58,13 @@ inline constexpr int MaxJobs = 64;
 // Hardware threads, at least 1 and at most MaxJobs.
 int DefaultJobs();
 
-// Runs every task; true when all were listed, false when a stop request ended it early.
-// Raises the error of the earliest failing task, or an error of the sink, after every worker has
-// ended.
-bool RunPackEngine(const std::vector<PackTask>& tasks, int jobs,
+// Runs a task for every size given (the files' sizes in tree order, for the schedule); true when
+// all were listed, false when a stop request ended it early. Raises the error of the earliest
+// failing task, or an error of the sink, after every worker has ended.
+bool RunPackEngine(const std::vector<std::uint64_t>& sizes, int jobs,
                    const std::atomic<bool>* stopRequested, const PackWork& work, PackSink& sink);
 
 // The order in which tasks are handed out: by size, largest first, ties in tree order.
-std::vector<std::size_t> LargestFirst(const std::vector<PackTask>& tasks);
+std::vector<std::uint32_t> LargestFirst(const std::vector<std::uint64_t>& sizes);
 
 } // namespace vornel

@@ -19,16 +19,30 @@ namespace {
 constexpr const char* ChooseCodePage =
     "choose the client's code page with --codepage or \"CodePage\" in settings.ini";
 
-class Checker {
+// base joined with what follows, exactly one "/" between them (as JoinPath does).
+void AppendBase(std::string_view base, std::string& out) {
+  if (base.empty())
+    return;
+  std::size_t end = base.size();
+  while (end > 0 && IsPathSeparator(base[end - 1]))
+    --end;
+  out.append(base.substr(0, end));
+  out += '/';
+}
+
+} // namespace
+
+class TreeWalker {
 public:
-  Checker(const WalkScope& scope, CleanTree& tree) : scope_(scope), tree_(tree) {
+  TreeWalker(const WalkScope& scope, CleanTree& tree) : scope_(scope), tree_(tree) {
     if (scope.Target.IsSet())
       names_ = std::make_unique<NameConverter>(scope.Target);
   }
 
-  // dir is the folder as the walk reached it, real the same folder with every link resolved.
+  // dir is the folder as the walk reached it, real the same folder with every link resolved;
+  // node is the folder in the tree's names.
   void Walk(const std::string& dir, const std::string& real, const std::string& relative,
-            const std::string& client) {
+            const std::string& client, std::uint32_t node) {
     std::vector<FoundFile> items;
     try {
       items = ListDirectory(dir, LinkedFolders::List);
@@ -59,7 +73,8 @@ public:
         continue;
       if (!item.Link && IsOwnRecord(itemReal))
         continue;
-      const std::string itemClient = Join(client, ClientName(item.Name, itemRelative), '\\');
+      const std::string clientName = ClientName(item.Name, itemRelative);
+      const std::string itemClient = Join(client, clientName, '\\');
       const std::u32string key = CaseFoldKey(item.Name);
       if (const auto [other, fresh] = seen.emplace(key, item.Name); !fresh)
         Problem(itemRelative, "differs from \"" + ManifestPath(Join(relative, other->second, '/')) +
@@ -72,11 +87,12 @@ public:
       switch (kind) {
       case EntryKind::Folder:
         folders.emplace(key, item.Name);
-        CheckFolder(JoinPath(dir, item.Name), itemReal, itemRelative, itemClient);
+        CheckFolder(JoinPath(dir, item.Name), itemReal, itemRelative, itemClient,
+                    Keep(node, item.Name, clientName, resolvable ? &itemReal : nullptr));
         break;
       case EntryKind::File:
         files.push_back(item.Name);
-        CheckFile(dir, item, itemReal, itemRelative, itemClient);
+        CheckFile(dir, item, itemReal, itemRelative, itemClient, clientName, node, resolvable);
         break;
       case EntryKind::DanglingLink:
         Problem(itemRelative, "a symbolic link whose target does not exist");
@@ -109,6 +125,18 @@ public:
 private:
   static std::string Join(const std::string& parent, const std::string& name, char separator) {
     return parent.empty() ? name : parent + separator + name;
+  }
+
+  // Notes a file or folder in the tree's names, with the client's spelling and the resolved
+  // link only where they differ from what the name alone gives.
+  std::uint32_t Keep(std::uint32_t parent, const std::string& name, const std::string& clientName,
+                     const std::string* linkTarget) {
+    const std::uint32_t item = tree_.names_.Add(parent, name);
+    if (clientName != name)
+      tree_.clientNames_.Set(item, clientName);
+    if (linkTarget != nullptr)
+      tree_.realPaths_.Set(item, *linkTarget);
+    return item;
   }
 
   void Problem(const std::string& relative, std::string what) {
@@ -169,27 +197,26 @@ private:
   }
 
   void CheckFolder(const std::string& path, const std::string& real, const std::string& relative,
-                   const std::string& client) {
+                   const std::string& client, std::uint32_t node) {
     // A folder that cannot be listed would look empty and its files would silently go unlisted.
     if (!CanListFolder(path))
       Problem(relative, "the folder cannot be listed (permission denied)");
     else
-      Walk(path, real, relative, client);
-    tree_.Folders.push_back(relative);
+      Walk(path, real, relative, client, node);
+    tree_.folders_.push_back(node);
   }
 
   void CheckFile(const std::string& dir, const FoundFile& item, const std::string& real,
-                 const std::string& relative, const std::string& client) {
+                 const std::string& relative, const std::string& client,
+                 const std::string& clientName, std::uint32_t parent, bool link) {
     ++tree_.FileCount;
     if (!MayReadFile(JoinPath(dir, item.Name)))
       Problem(relative, "the file cannot be read (permission denied)");
-    if (!FitsNewArchive(item.Size, ClientBareName(client).size()))
+    if (!FitsNewArchive(item.Size, clientName.size()))
       Problem(relative, "the file is too large to pack (an archive must stay below 2 GiB)");
     if (item.Name != scope_.CustomName) {
-      tree_.Files.push_back(relative);
-      tree_.ClientPaths.push_back(client);
-      tree_.FileSizes.push_back(item.Size);
-      tree_.SourcePaths.push_back(real);
+      tree_.files_.push_back(Keep(parent, item.Name, clientName, link ? &real : nullptr));
+      tree_.sizes_.push_back(item.Size);
       return;
     }
     // Counted at any depth; only the root's copy is ever packed.
@@ -215,11 +242,76 @@ private:
   std::vector<std::string> ancestors_; // real paths of the folders being walked
 };
 
-} // namespace
+CleanTree::CleanTree(std::string canonicalRoot) : canonicalRoot_(std::move(canonicalRoot)) {}
+
+void CleanTree::AppendRelativePath(std::size_t file, std::string& out) const {
+  names_.AppendPath(NameTree::Root, files_[file], '/', out);
+}
+
+std::string CleanTree::RelativePath(std::size_t file) const {
+  std::string path;
+  AppendRelativePath(file, path);
+  return path;
+}
+
+void CleanTree::AppendClientPath(std::size_t file, std::string& out) const {
+  if (clientNames_.Empty()) {
+    names_.AppendPath(NameTree::Root, files_[file], '\\', out);
+    return;
+  }
+  names_.AppendPath(NameTree::Root, files_[file], '\\', out, [this](std::uint32_t item) {
+    std::string_view name;
+    return clientNames_.Find(item, name) ? name : names_.Name(item);
+  });
+}
+
+void CleanTree::AppendClientName(std::size_t file, std::string& out) const {
+  std::string_view name;
+  out.append(clientNames_.Find(files_[file], name) ? name : names_.Name(files_[file]));
+}
+
+void CleanTree::AppendRealPath(std::size_t file, std::string& out) const {
+  // From the nearest link the walk resolved on the way up, else from the root.
+  const std::uint32_t item = files_[file];
+  std::uint32_t top = item;
+  std::string_view base = canonicalRoot_;
+  if (!realPaths_.Empty()) {
+    for (; top != NameTree::Root; top = names_.Parent(top))
+      if (realPaths_.Find(top, base))
+        break;
+    if (top == NameTree::Root)
+      base = canonicalRoot_;
+    if (top == item) {
+      out.append(base);
+      return;
+    }
+  } else
+    top = NameTree::Root;
+  AppendBase(base, out);
+  names_.AppendPath(top, item, '/', out);
+}
+
+void CleanTree::AppendFolderPath(std::size_t folder, std::string& out) const {
+  names_.AppendPath(NameTree::Root, folders_[folder], '/', out);
+}
+
+std::vector<std::string> CleanTree::FolderPaths() const {
+  std::vector<std::string> paths(folders_.size());
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    AppendFolderPath(i, paths[i]);
+  return paths;
+}
+
+std::vector<std::string> CleanTree::RelativePaths() const {
+  std::vector<std::string> paths(files_.size());
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    AppendRelativePath(i, paths[i]);
+  return paths;
+}
 
 CleanTree CheckCleanTree(const WalkScope& scope) {
-  CleanTree tree;
-  Checker(scope, tree).Walk(scope.Root, scope.CanonicalRoot, "", "");
+  CleanTree tree(scope.CanonicalRoot);
+  TreeWalker(scope, tree).Walk(scope.Root, scope.CanonicalRoot, "", "", NameTree::Root);
   return tree;
 }
 
@@ -249,8 +341,11 @@ std::string ProblemListText(const std::vector<TreeProblem>& problems, std::size_
 }
 
 void MirrorFolders(const CleanTree& tree, const std::string& uploadDir) {
-  for (const std::string& folder : tree.Folders) {
-    const std::string target = JoinPath(uploadDir, folder);
+  std::string target;
+  for (std::size_t i = 0; i < tree.FolderCount(); ++i) {
+    target.clear();
+    AppendBase(uploadDir, target);
+    tree.AppendFolderPath(i, target);
     if (!ForceDirectories(target))
       throw std::runtime_error("Cannot create the folder \"" + target + "\"");
   }

@@ -5,6 +5,7 @@
 // every reason the tree cannot be built. A tree with any problem is refused as a whole, so a
 // refused build leaves no trace.
 
+#include "app/NameTree.h"
 #include "platform/CodePage.h"
 
 #include <cstdint>
@@ -43,33 +44,61 @@ struct TreeProblem {
   std::string What;
 };
 
-struct CleanTree {
+// What the walk found. Names are kept once each in a tree of names (app/NameTree.h), sizes in
+// a plain array, and the paths of a file are composed when they are asked for, so the memory a
+// build holds per file stays a few dozen bytes.
+class CleanTree {
+public:
+  explicit CleanTree(std::string canonicalRoot = {});
+
   std::int32_t FileCount = 0; // every file, the self file and its namesakes included
   bool SelfFound = false;     // a file named like the self file lies somewhere in the tree
   // The self file's name as the client reads it, when it lies in the root.
   std::string ClientSelfName;
   // Folders below the root holding a file named like the self file ("/"-separated).
   std::vector<std::string> SelfNamesakeFolders;
-  // Relative paths ("/"-separated) in walk order: depth-first, each folder's entries in
-  // enumeration order. Folders are listed after their contents, as they are created.
-  std::vector<std::string> Folders;
-  // The files to pack, in packing order; files named like the self file are left out.
-  std::vector<std::string> Files;
-  // Their paths as the manifest lists them: "\"-separated, in the client's code page.
-  std::vector<std::string> ClientPaths;
-  // Their sizes as the walk found them: the file packed must still have it.
-  std::vector<std::uint64_t> FileSizes;
   // Files and folders left out by the exclusion patterns (what lies below a folder left out is
   // not looked at).
   std::int32_t Excluded = 0;
-  // Where each file really lies: absolute, every link the walk accepted resolved, so it can be
-  // opened without following any link.
-  std::vector<std::string> SourcePaths;
-  // The same for the self file in the root, when it lies there.
+  // Where the self file in the root really lies (as RealPath below), when it lies there.
   std::string SelfSourcePath;
   std::uint64_t SelfSize = 0;
   // Every problem found, in walk order; the tree may be built only when there is none.
   std::vector<TreeProblem> Problems;
+
+  // The files to pack, in packing order (depth-first, each folder's entries in enumeration
+  // order); files named like the self file are left out. Below, file is an index into them.
+  std::size_t PackCount() const { return files_.size(); }
+  // Their sizes as the walk found them: the file packed must still have it.
+  const std::vector<std::uint64_t>& Sizes() const { return sizes_; }
+  // The path relative to the root, "/"-separated.
+  void AppendRelativePath(std::size_t file, std::string& out) const;
+  std::string RelativePath(std::size_t file) const;
+  // The path as the manifest lists it: "\"-separated, in the client's code page.
+  void AppendClientPath(std::size_t file, std::string& out) const;
+  // The bare name as the client reads it: the archive entry's name.
+  void AppendClientName(std::size_t file, std::string& out) const;
+  // Where the file really lies: absolute, every link the walk accepted resolved, so it can be
+  // opened without following any link.
+  void AppendRealPath(std::size_t file, std::string& out) const;
+
+  // The folders below the root, relative ("/"-separated), each listed after its contents, as
+  // they are created.
+  std::size_t FolderCount() const { return folders_.size(); }
+  void AppendFolderPath(std::size_t folder, std::string& out) const;
+  std::vector<std::string> FolderPaths() const;
+  std::vector<std::string> RelativePaths() const; // every file's, in packing order
+
+private:
+  friend class TreeWalker; // the walk fills it
+
+  std::string canonicalRoot_;
+  NameTree names_;
+  SparseNames clientNames_; // where the client's spelling differs from the name on disk
+  SparseNames realPaths_;   // links the walk accepted, by where they lead
+  std::vector<std::uint32_t> files_;
+  std::vector<std::uint64_t> sizes_;
+  std::vector<std::uint32_t> folders_;
 };
 
 // Walks the whole tree below scope.Root. Problems are collected, not raised; an error is raised

@@ -51,11 +51,11 @@ TreeComparison CompareWithTree(const ParsedManifest& parsed, const std::string& 
   TreeComparison comparison;
   const bool rootSelf = FileExists(JoinPath(scope.Root, self));
   comparison.Namesakes =
-      tree.FileCount - static_cast<std::int32_t>(tree.Files.size()) - (rootSelf ? 1 : 0);
+      tree.FileCount - static_cast<std::int32_t>(tree.PackCount()) - (rootSelf ? 1 : 0);
 
   std::map<std::string, bool> inTree; // relative path -> listed
-  for (const std::string& file : tree.Files)
-    inTree.emplace(file, false);
+  for (std::size_t i = 0; i < tree.PackCount(); ++i)
+    inTree.emplace(tree.RelativePath(i), false);
   if (rootSelf)
     inTree.emplace(self, false);
   for (const ListedArchive& listed : parsed.Archives) {

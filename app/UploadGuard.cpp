@@ -31,8 +31,12 @@ std::vector<TreeProblem> CheckUploadTargets(const std::string& uploadDir, const 
         {"", "\"" + path + "\" is a symbolic link; the build would write through it"});
   };
   // Folders come after their contents in the tree's list; backwards, parents come first.
-  for (auto folder = tree.Folders.rbegin(); folder != tree.Folders.rend(); ++folder)
-    check(*folder);
+  std::string folder;
+  for (std::size_t i = tree.FolderCount(); i-- > 0;) {
+    folder.clear();
+    tree.AppendFolderPath(i, folder);
+    check(folder);
+  }
   check(ManifestFileName);
   return problems;
 }

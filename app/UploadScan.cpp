@@ -99,15 +99,16 @@ std::int32_t RemoveLeftoverTemporaries(const std::string& uploadDir,
   return removed;
 }
 
-StaleSet FindStale(const UploadContents& contents, const std::set<std::string>& archives,
-                   const std::set<std::string>& folders) {
+StaleSet FindStale(const UploadContents& contents,
+                   const std::function<bool(std::string_view)>& producedArchive,
+                   const std::function<bool(std::string_view)>& producedFolder) {
   StaleSet stale;
   for (const std::string& archive : contents.Archives) {
-    if (archives.count(archive) == 0)
+    if (!producedArchive(archive))
       stale.Archives.push_back(archive);
   }
   for (const std::string& folder : contents.Folders) {
-    if (folders.count(folder) == 0)
+    if (!producedFolder(folder))
       stale.Folders.push_back(folder);
   }
   return stale;

@@ -5,8 +5,9 @@
 // part way through left behind.
 
 #include <cstdint>
-#include <set>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vornel {
@@ -40,9 +41,10 @@ struct StaleSet {
   bool Empty() const { return Archives.empty() && Folders.empty(); }
 };
 
-// The archives and folders in contents that the given sets do not hold.
-StaleSet FindStale(const UploadContents& contents, const std::set<std::string>& archives,
-                   const std::set<std::string>& folders);
+// The archives and folders in contents that the build did not produce.
+StaleSet FindStale(const UploadContents& contents,
+                   const std::function<bool(std::string_view)>& producedArchive,
+                   const std::function<bool(std::string_view)>& producedFolder);
 
 struct PruneCount {
   std::int32_t Archives = 0;

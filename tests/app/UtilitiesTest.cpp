@@ -77,8 +77,8 @@ TEST(TreeCheck, RelativePathsDoNotDependOnTheRootsText) {
   ASSERT_EQ(::chdir(dir.Str().c_str()), 0);
   const CleanTree tree = CheckCleanTree({"c", CanonicalPath("c"), "", "Teskor.exe"});
   ASSERT_EQ(::chdir(previous.c_str()), 0);
-  EXPECT_EQ(tree.Files, (std::vector<std::string>{"c/c.txt", "cc"}));
-  EXPECT_EQ(tree.Folders, (std::vector<std::string>{"c"}));
+  EXPECT_EQ(tree.RelativePaths(), (std::vector<std::string>{"c/c.txt", "cc"}));
+  EXPECT_EQ(tree.FolderPaths(), (std::vector<std::string>{"c"}));
 }
 
 TEST(TreeCheck, OrdersDepthFirstInEnumerationOrder) {
@@ -89,9 +89,10 @@ TEST(TreeCheck, OrdersDepthFirstInEnumerationOrder) {
   const CleanTree tree = CheckCleanTree({dir.Str(), CanonicalPath(dir.Str()), "", "Teskor.exe"});
   EXPECT_EQ(tree.FileCount, 7);
   EXPECT_TRUE(tree.SelfFound);
-  EXPECT_EQ(tree.Files, (std::vector<std::string>{"A/m/1", "A/z.txt", "a.txt", "b.txt", "C"}));
+  EXPECT_EQ(tree.RelativePaths(),
+            (std::vector<std::string>{"A/m/1", "A/z.txt", "a.txt", "b.txt", "C"}));
   // Folders after their contents, as they are created.
-  EXPECT_EQ(tree.Folders, (std::vector<std::string>{"A/empty", "A/m", "A"}));
+  EXPECT_EQ(tree.FolderPaths(), (std::vector<std::string>{"A/empty", "A/m", "A"}));
 }
 
 } // namespace

@@ -14,13 +14,11 @@ namespace {
 
 // Tasks whose sizes grow with their index, so the largest-first schedule hands them out in the
 // reverse of tree order: files early in the tree are started last.
-std::vector<PackTask> GrowingTasks(std::size_t count) {
-  std::vector<PackTask> tasks(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    tasks[i].RelativePath = std::string("f").append(std::to_string(i));
-    tasks[i].Size = i * 10;
-  }
-  return tasks;
+std::vector<std::uint64_t> GrowingTasks(std::size_t count) {
+  std::vector<std::uint64_t> sizes(count);
+  for (std::size_t i = 0; i < count; ++i)
+    sizes[i] = i * 10;
+  return sizes;
 }
 
 class RecordingSink : public PackSink {
@@ -32,11 +30,8 @@ public:
 };
 
 TEST(PackEngine, LargestFirstKeepsTreeOrderAmongEqualSizes) {
-  std::vector<PackTask> tasks(5);
-  const std::uint64_t sizes[] = {10, 50, 10, 50, 0};
-  for (std::size_t i = 0; i < 5; ++i)
-    tasks[i].Size = sizes[i];
-  EXPECT_EQ(LargestFirst(tasks), (std::vector<std::size_t>{1, 3, 0, 2, 4}));
+  const std::vector<std::uint64_t> sizes{10, 50, 10, 50, 0};
+  EXPECT_EQ(LargestFirst(sizes), (std::vector<std::uint32_t>{1, 3, 0, 2, 4}));
   EXPECT_GE(DefaultJobs(), 1);
   EXPECT_LE(DefaultJobs(), MaxJobs);
 }
@@ -128,7 +123,7 @@ TEST(PackEngine, OneJobRunsInTreeOrderOnTheCallersThread) {
 // A sink that fails (a manifest that cannot be written) ends the run with its error once the
 // workers have finished what they hold.
 TEST(PackEngine, SinkErrorEndsTheRunAfterTheWorkersStop) {
-  const std::vector<PackTask> tasks(50); // one size: handed out in tree order
+  const std::vector<std::uint64_t> tasks(50); // one size: handed out in tree order
   std::atomic<int> running{0};
   std::atomic<int> worked{0};
   class Failing : public PackSink {
