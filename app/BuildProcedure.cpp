@@ -109,7 +109,9 @@ public:
     ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
-    record_ = ReuseRecord::Load(recordPath_, compressor_);
+    // Only a build that may keep archives reads the earlier record before it packs.
+    if (options_.Reuse)
+      record_ = ReuseRecord::Load(recordPath_, compressor_);
     ManifestWriter manifest(JoinPath(uploadDir, ManifestFileName));
     manifest.Start();
     manifestStarted_ = true;
@@ -255,6 +257,8 @@ private:
 
   // What in Upload/ no file or folder of the tree (or the self file) produces.
   StaleSet FindStaleIn(const UploadContents& contents, const CleanTree& tree) const {
+    if (contents.Archives.empty() && contents.Folders.empty())
+      return {}; // a first build: nothing to look up
     const ComposedPathSet files(tree.PackCount(), [&tree](std::size_t i, std::string& out) {
       tree.AppendRelativePath(i, out);
     });
@@ -425,23 +429,48 @@ private:
 
   // The record for the next build: after a whole build exactly its archives; after a stop or an
   // error the earlier record with this build's changes, as the other archives stay as they were.
+  // Written line by line as the archives are gone through, so it holds no copy of the tree.
   void SaveRecord(bool whole) const {
-    ReuseRecord next = whole ? ReuseRecord{} : record_;
-    const auto note = [&next](const std::string& key, const FileOutcome& outcome) {
+    ReuseRecordWriter next(recordPath_, compressor_);
+    if (!whole)
+      KeepUntried(next);
+    ForEachArchive([&next](std::string_view key, const FileOutcome& outcome) {
       if (outcome.Done && outcome.HasDigest)
-        next.Set(key, outcome.Digest);
-      else if (outcome.Attempted)
-        next.Erase(key);
-    };
-    note(RecordKey(selfTask_), selfOutcome_);
+        next.Add(key, outcome.Digest);
+    });
+    next.Commit();
+  }
+
+  // The earlier record's entries of the archives this build did not try: they stay as they were.
+  void KeepUntried(ReuseRecordWriter& next) const {
+    ReuseRecord loaded;
+    const ReuseRecord* earlier = &record_;
+    if (!options_.Reuse) {
+      loaded = ReuseRecord::Load(recordPath_, compressor_);
+      earlier = &loaded;
+    }
+    std::vector<bool> tried(earlier->Size(), false);
+    ForEachArchive([&](std::string_view key, const FileOutcome& outcome) {
+      if (outcome.Attempted)
+        if (const auto index = earlier->IndexOf(key))
+          tried[*index] = true;
+    });
+    for (std::size_t i = 0; i < tried.size(); ++i)
+      if (!tried[i])
+        next.Add(earlier->Key(i), earlier->Digest(i));
+  }
+
+  // Calls visit with each archive's path relative to Upload/ and its outcome, the self file's
+  // first.
+  template <typename Visit> void ForEachArchive(const Visit& visit) const {
+    visit(RecordKey(selfTask_), selfOutcome_);
     std::string key;
     for (std::size_t i = 0; i < outcomes_.size(); ++i) {
       key.clear();
       tree_->AppendRelativePath(i, key);
       key += ".zip";
-      note(key, outcomes_[i]);
+      visit(key, outcomes_[i]);
     }
-    next.Save(recordPath_, compressor_);
   }
 
   void ShowArchive(const std::string& relativePath, std::uint64_t size,

@@ -9,12 +9,14 @@
 // that is uploaded. It is a cache: a missing, foreign or damaged record only means that every
 // file is packed afresh.
 
+#include "platform/TempFile.h"
 #include "zip/Compressor.h"
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace vornel {
 
@@ -32,20 +34,25 @@ struct ArchiveDigest {
 // Reads the whole file in blocks; nothing when it cannot be read.
 std::optional<ArchiveDigest> DigestFile(const std::string& path);
 
+// Every archive's digest, keyed by its path relative to Upload/, "/"-separated
+// ("system/engine.dll.zip"). Kept compactly, as a record lists every file of a tree: the keys in
+// one buffer, the entries in a sorted array.
 class ReuseRecord {
 public:
-  // Keys are archive paths relative to Upload/, "/"-separated ("system/engine.dll.zip").
-  using Entries = std::map<std::string, ArchiveDigest>;
-
   // The record at path; empty when it is missing, unreadable, damaged, or was written for
   // another compressor (the first line names the format, the compressor, its version and its
   // level, all of which decide the deflate bytes).
   static ReuseRecord Load(const std::string& path, const CompressorChoice& compressor = {});
 
-  const ArchiveDigest* Find(const std::string& archive) const;
+  const ArchiveDigest* Find(std::string_view archive) const;
+  // The entry's position among Size() entries (in key order); nothing when it is not there.
+  std::optional<std::size_t> IndexOf(std::string_view archive) const;
+  std::string_view Key(std::size_t index) const;
+  const ArchiveDigest& Digest(std::size_t index) const { return entries_[index].Digest; }
+  std::size_t Size() const { return entries_.size(); }
+
   void Set(const std::string& archive, const ArchiveDigest& digest);
-  void Erase(const std::string& archive) { entries_.erase(archive); }
-  const Entries& All() const { return entries_; }
+  void Erase(const std::string& archive);
 
   // Writes the record to a temporary file of its own beside path and renames it over path, so a
   // failure never leaves half a record. Raises the input/output error when it cannot be written.
@@ -55,7 +62,35 @@ public:
   static std::string Header(const CompressorChoice& compressor = {});
 
 private:
-  Entries entries_;
+  struct Entry {
+    std::uint32_t KeyStart = 0;
+    std::uint32_t KeyLength = 0;
+    ArchiveDigest Digest;
+  };
+  std::string_view Key(const Entry& entry) const;
+  void Append(std::string_view archive, const ArchiveDigest& digest);
+  void SortKeepingLast();
+  std::vector<Entry>::const_iterator LowerBound(std::string_view archive) const;
+
+  std::string keys_;           // every key back to back (erased ones stay until the next load)
+  std::vector<Entry> entries_; // sorted by key, each key once
+};
+
+// Writes a record line by line, for a build that lists its archives as they come: in blocks to
+// a temporary file beside path, renamed over path by Commit. Nothing changes at path when the
+// writer goes away without Commit.
+class ReuseRecordWriter {
+public:
+  ReuseRecordWriter(std::string path, const CompressorChoice& compressor);
+  void Add(std::string_view archive, const ArchiveDigest& digest);
+  void Commit();
+
+private:
+  void Flush();
+
+  std::string path_;
+  TempFile file_;
+  std::string block_;
 };
 
 } // namespace vornel
