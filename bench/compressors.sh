@@ -15,15 +15,9 @@ size_mb=${1:-10}
 big_mb=${2:-0}
 zopfli=${VORNEL_BENCH_ZOPFLI:-15}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-build_dir=${VORNEL_BUILD_DIR:-$here/../build}
-if [ -d "$build_dir" ]; then build_dir=$(cd "$build_dir" && pwd); fi
-bin=$build_dir/bin
-for tool in vornel vornel_measure; do
-  if [ ! -x "$bin/$tool" ]; then
-    echo "$bin/$tool is missing: build first (see README.md)" >&2
-    exit 2
-  fi
-done
+# shellcheck source=common.sh
+. "$here/common.sh"
+bench_programs vornel vornel_measure
 built_in=$("$bin/vornel" build --help | grep -o 'built in here: [a-z, ]*')
 for name in libdeflate zopfli; do
   case $built_in in
@@ -36,8 +30,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vornel-compressors.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 clean=$work/clean
 mkdir -p "$clean"
-# shellcheck source=client-tree.sh
-. "$here/client-tree.sh"
 echo "making a ${size_mb} MB client tree in $work ..." >&2
 make_client_tree "$clean" "$size_mb"
 files=$(find "$clean" -type f | wc -l)
@@ -89,9 +81,7 @@ if [ "$big_mb" -gt 0 ]; then
   echo >&2
   echo "building a tree with one ${big_mb} MB file ..." >&2
   big=$work/big
-  mkdir -p "$big"
-  cp -L /usr/bin/bash "$big/Teskor.exe"
-  concat "$big/huge.pak" $((big_mb * 1024 * 1024)) 0
+  make_big_tree "$big" "$big_mb"
   echo
   echo "one ${big_mb} MiB file, --jobs 1:"
   for run in "${runs[@]:0:3}"; do

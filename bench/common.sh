@@ -1,8 +1,21 @@
-# The client-like tree of the benchmarks, made from this machine's own files. Sourced by the
-# scripts beside it: make_client_tree CLEAN SIZE_MB fills the empty folder CLEAN with about
-# SIZE_MB MB of shared libraries, executables, icons, locale and documentation files, and four
-# packs made by concatenating real binaries; no file is more than a twentieth of the tree. It
-# needs python3.
+# shellcheck shell=bash
+# What the benchmark scripts share, sourced by each of them: where the built programs are, and the
+# trees they run on, made from this machine's own files or generated. They need python3.
+
+# bench_programs TOOL...: sets $bin to the build's bin folder (./build, or $VORNEL_BUILD_DIR,
+# made absolute since the scripts change folder) and stops unless every TOOL is built there.
+bench_programs() {
+  local build_dir=${VORNEL_BUILD_DIR:-$here/../build}
+  if [ -d "$build_dir" ]; then build_dir=$(cd "$build_dir" && pwd); fi
+  bin=$build_dir/bin
+  local tool
+  for tool in "$@"; do
+    if [ ! -x "$bin/$tool" ]; then
+      echo "$bin/$tool is missing: build first (see README.md)" >&2
+      exit 2
+    fi
+  done
+}
 
 # Copies files found under the given folders whose paths match PATTERN into $clean/CATEGORY
 # (keeping their paths below PREFIX) until BYTES are taken: every k-th file of the sorted list,
@@ -59,6 +72,9 @@ with open(target, 'wb') as out:
 PY
 }
 
+# make_client_tree CLEAN SIZE_MB fills the empty folder CLEAN with about SIZE_MB MB of shared
+# libraries, executables, icons, locale and documentation files, and four packs made by
+# concatenating real binaries; no file is more than a twentieth of the tree.
 make_client_tree() {
   local clean=$1 size_mb=$2
   local budget=$((size_mb * 1024 * 1024))
@@ -74,4 +90,38 @@ make_client_tree() {
   done
   mkdir -p "$clean/logs" # an empty folder
   : >"$clean/user.cfg"   # an empty file
+}
+
+# make_big_tree CLEAN BIG_MB: the self file and one pack of exactly BIG_MB MiB.
+make_big_tree() {
+  mkdir -p "$1"
+  cp -L /usr/bin/bash "$1/Teskor.exe"
+  concat "$1/huge.pak" $(($2 * 1024 * 1024)) 0
+}
+
+# make_small_tree CLEAN COUNT: COUNT files of 700 to 1,300 bytes of text (words cut from one
+# generated text at random places), the self file among them, 100 to a folder; 200,001 files
+# take 2,001 folders.
+make_small_tree() {
+  python3 - "$@" <<'PY'
+import os, random, sys
+root, count = sys.argv[1], int(sys.argv[2])
+rnd = random.Random(1)
+letters = 'abcdefghijklmnopqrstuvwxyz'
+words = [''.join(rnd.choice(letters) for _ in range(rnd.randint(2, 9))) for _ in range(3000)]
+text = ' '.join(rnd.choice(words) for _ in range(250000)).encode()
+os.makedirs(root, exist_ok=True)
+def piece():
+    size = rnd.randint(700, 1300)
+    start = rnd.randrange(len(text) - size)
+    return text[start:start + size]
+with open(os.path.join(root, 'Teskor.exe'), 'wb') as f:
+    f.write(piece())
+for i in range(count - 1):
+    folder = os.path.join(root, 'd%04d' % (i // 100))
+    if i % 100 == 0:
+        os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, 'f%03d.txt' % (i % 100)), 'wb') as f:
+        f.write(piece())
+PY
 }
