@@ -104,8 +104,13 @@ public:
     MirrorFolders(tree, uploadDir);
     if (StopRequested())
       return Stop();
-    const UploadContents before = ScanUpload(uploadDir);
-    RemoveLeftoverTemporaries(uploadDir, before);
+    // What the build will not produce is known from the start; the listing of Upload/ (as big as
+    // the tree) is not kept while packing.
+    const StaleSet stale = [&] {
+      const UploadContents before = ScanUpload(uploadDir);
+      RemoveLeftoverTemporaries(uploadDir, before);
+      return FindStaleIn(before, tree);
+    }();
     ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
@@ -134,7 +139,7 @@ public:
     view_.ResetProgress();
     if (!whole)
       return Stop();
-    ReportStale(uploadDir, tree, before);
+    ReportStale(uploadDir, stale);
     ShowCounts();
     view_.ShowMessage("Done." + std::to_string(packer_.FileCount) + " files packed.");
     return BuildOutcome::Done;
@@ -278,9 +283,7 @@ private:
   }
 
   // Archives and folders of Upload/ that this whole build did not produce.
-  void ReportStale(const std::string& uploadDir, const CleanTree& tree,
-                   const UploadContents& before) {
-    const StaleSet stale = FindStaleIn(before, tree);
+  void ReportStale(const std::string& uploadDir, const StaleSet& stale) {
     if (stale.Empty())
       return;
     StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),

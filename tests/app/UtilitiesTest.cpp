@@ -2,12 +2,14 @@
 #include "app/BuildProcedure.h"
 #include "app/TreeCheck.h"
 
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <unistd.h>
 
 namespace vornel {
@@ -93,6 +95,48 @@ TEST(TreeCheck, OrdersDepthFirstInEnumerationOrder) {
             (std::vector<std::string>{"A/m/1", "A/z.txt", "a.txt", "b.txt", "C"}));
   // Folders after their contents, as they are created.
   EXPECT_EQ(tree.FolderPaths(), (std::vector<std::string>{"A/empty", "A/m", "A"}));
+}
+
+// A file's paths are composed from the names the walk kept: the client's spelling where it
+// differs, and the real path from the nearest link on the way up.
+TEST(TreeCheck, ComposesEachFilesPathsFromItsNames) {
+  test::TempDir dir;
+  const std::string cyrillic = "\xD0\x96"; // one letter, 0xC6 in code page 1251
+  test::WriteFile(dir / ("clean/" + cyrillic + "/a.txt"), "x");
+  test::WriteFile(dir / "clean/real/b.txt", "y");
+  test::WriteFile(dir / "clean/Teskor.exe", "self");
+  std::filesystem::create_directory_symlink(dir / "clean/real", dir / "clean/linked");
+  std::filesystem::create_symlink(dir / "clean/real/b.txt", dir / "clean/c.txt");
+  const std::string root = CanonicalPath(dir / "clean");
+  WalkScope scope{dir / "clean", root, "", "Teskor.exe"};
+  scope.Target = *ParseCodePage("1251");
+  const CleanTree tree = CheckCleanTree(scope);
+  ASSERT_TRUE(tree.Problems.empty()) << ProblemLine(tree.Problems.front());
+
+  struct Expected {
+    std::string Client, Name, Real;
+  };
+  std::map<std::string, Expected> expected = {
+      {cyrillic + "/a.txt", {"\xC6\\a.txt", "a.txt", root + "/" + cyrillic + "/a.txt"}},
+      {"linked/b.txt", {"linked\\b.txt", "b.txt", root + "/real/b.txt"}},
+      {"real/b.txt", {"real\\b.txt", "b.txt", root + "/real/b.txt"}},
+      {"c.txt", {"c.txt", "c.txt", root + "/real/b.txt"}},
+  };
+  ASSERT_EQ(tree.PackCount(), expected.size());
+  for (std::size_t i = 0; i < tree.PackCount(); ++i) {
+    const std::string relative = tree.RelativePath(i);
+    SCOPED_TRACE(relative);
+    ASSERT_EQ(expected.count(relative), 1u);
+    const Expected& want = expected[relative];
+    std::string client, name, real;
+    tree.AppendClientPath(i, client);
+    tree.AppendClientName(i, name);
+    tree.AppendRealPath(i, real);
+    EXPECT_EQ(client, want.Client);
+    EXPECT_EQ(name, want.Name);
+    EXPECT_EQ(real, want.Real);
+    EXPECT_EQ(tree.Sizes()[i], 1u);
+  }
 }
 
 } // namespace

@@ -176,5 +176,27 @@ TEST_F(Reuse, RecordInsideTheCleanTreeIsNotPacked) {
   EXPECT_NE(first.find("fcount=1\r\n"), std::string::npos);
 }
 
+// Lines in any order: each archive counts with its last line; a saved record reads back the same.
+TEST(ReuseRecordFile, LastLineOfAnArchiveCountsAndSavingKeepsEveryEntry) {
+  TempDir dir;
+  const std::string path = dir / "record";
+  WriteFile(path,
+            ReuseRecord::Header() + "\n5 1 1 b/x.zip\n6 2 2 a.zip\n7 3 3 b/x.zip\n8 4 4 a b.zip\n");
+  ReuseRecord record = ReuseRecord::Load(path);
+  record.Set("c.zip", {9, 5, 5});
+  record.Erase("a.zip");
+  record.Save(path);
+  const ReuseRecord again = ReuseRecord::Load(path);
+  const std::vector<std::pair<std::string, std::int64_t>> expected = {
+      {"a b.zip", 8}, {"b/x.zip", 7}, {"c.zip", 9}};
+  ASSERT_EQ(again.Size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(again.Key(i), expected[i].first);
+    ASSERT_NE(again.Find(expected[i].first), nullptr);
+    EXPECT_EQ(again.Find(expected[i].first)->Size, expected[i].second);
+  }
+  EXPECT_EQ(again.Find("a.zip"), nullptr);
+}
+
 } // namespace
 } // namespace vornel::test
