@@ -33,6 +33,25 @@ template <typename Fill> std::wstring FilledBuffer(Fill fill) {
   }
 }
 
+// The path a handle reached, every link on the way resolved, without the "\\?\" prefix the
+// system puts in front; empty when the system cannot tell.
+std::wstring FinalPath(const std::wstring& path) {
+  constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const win::HandleGuard handle(::CreateFileW(path.c_str(), 0, shareAll, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (handle.Get() == INVALID_HANDLE_VALUE)
+    return {};
+  std::wstring resolved = FilledBuffer([&handle](DWORD size, wchar_t* data) {
+    return ::GetFinalPathNameByHandleW(handle.Get(), data, size,
+                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0)
+    return L"\\\\" + resolved.substr(8);
+  if (resolved.rfind(L"\\\\?\\", 0) == 0)
+    return resolved.substr(4);
+  return resolved;
+}
+
 } // namespace
 
 std::string CurrentDirectory() {
@@ -111,6 +130,10 @@ std::string ResolvedPath(const std::string& path) {
   if (path.empty() || Attributes(path) == INVALID_FILE_ATTRIBUTES)
     return {};
   const std::wstring wide = win::WidePath(path);
+  // A link or junction leads elsewhere: where it leads is what the own-output guard and the
+  // walk's checks must compare.
+  if (const std::wstring resolved = FinalPath(wide); !resolved.empty())
+    return WithoutTrailingSeparators(win::ProgramPath(resolved));
   const std::wstring full = FilledBuffer([&wide](DWORD size, wchar_t* data) {
     return ::GetFullPathNameW(wide.c_str(), size, data, nullptr);
   });

@@ -32,6 +32,44 @@ std::optional<FoundFile> DescribeRoot(const std::string& path) {
   return found;
 }
 
+// The find lookup describes a link itself and shows a pipe or device as an empty file; the walk
+// needs what a link leads to (its target's attributes, size and time, or that it dangles or
+// loops) and must tell a device from a file. Only links and empty files are opened to learn it.
+void DescribeTarget(const std::string& path, FoundFile& found) {
+  if (!found.Link && (found.Kind != EntryKind::File || found.Size != 0))
+    return;
+  constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const win::HandleGuard target(::CreateFileW(win::WidePath(path).c_str(), 0, shareAll, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (target.Get() == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (!found.Link)
+      return; // what cannot be opened is reported when the file is read
+    if (error == ERROR_CANT_RESOLVE_FILENAME)
+      found.Kind = EntryKind::LinkLoop;
+    else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      found.Kind = EntryKind::DanglingLink;
+    else
+      return;
+    // Nothing to walk into: reported as an empty file, as the other systems do.
+    found.Attributes = (found.Attributes & attr::Hidden) | attr::Archive;
+    found.Size = 0;
+    return;
+  }
+  if (::GetFileType(target.Get()) != FILE_TYPE_DISK) {
+    found.Kind = EntryKind::Other;
+    found.Attributes &= ~attr::Directory;
+    return;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (found.Link && ::GetFileInformationByHandle(target.Get(), &info)) {
+    FoundFile described = win::DescribeEntry(found.Name, info.dwFileAttributes, info.nFileSizeHigh,
+                                             info.nFileSizeLow, info.ftLastWriteTime);
+    described.Link = true;
+    found = std::move(described);
+  }
+}
+
 } // namespace
 
 // The entry as the find lookup reports it; the DOS time comes from the last-write time turned
@@ -73,7 +111,10 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   if (search == INVALID_HANDLE_VALUE)
     return std::nullopt;
   ::FindClose(search);
-  return Describe(data);
+  FoundFile found = Describe(data);
+  found.Link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  DescribeTarget(clean, found);
+  return found;
 }
 
 std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linkedFolders) {
@@ -94,6 +135,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linke
     if (!IsDotEntry(data.cFileName) && (!linkedFolder || linkedFolders == LinkedFolders::List)) {
       entries.push_back(Describe(data));
       entries.back().Link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      DescribeTarget(JoinPath(dir.empty() ? "." : dir, entries.back().Name), entries.back());
     }
     if (!::FindNextFileW(search, &data)) {
       // A listing cut short by a read error would silently drop files from a build.
