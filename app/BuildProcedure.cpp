@@ -18,6 +18,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "platform/ObjectPool.h"
 #include "zip/Pellum.h"
 
 #include <optional>
@@ -422,10 +423,10 @@ private:
     outcomes_.assign(tree.PackCount(), FileOutcome{});
     ManifestSink sink(*this, manifest);
     const PackWork work = [this, &tree, &root, &uploadDir](TPellum& pellum, std::size_t index) {
-      // One set of paths per thread, reused from file to file.
-      thread_local PackTask task;
-      ComposeTask(tree, root, uploadDir, index, task);
-      PackOrKeep(pellum, task, outcomes_[index]);
+      // One set of paths per worker, reused from file to file.
+      const auto task = tasks_.Take();
+      ComposeTask(tree, root, uploadDir, index, *task);
+      PackOrKeep(pellum, *task, outcomes_[index]);
     };
     return RunPackEngine(tree.Sizes(), options_.Jobs, options_.StopRequested, work, sink);
   }
@@ -505,6 +506,7 @@ private:
   FileOutcome selfOutcome_;
   const CleanTree* tree_ = nullptr;   // the files being packed
   std::vector<FileOutcome> outcomes_; // by file, in tree order
+  ObjectPool<PackTask> tasks_;
   bool manifestStarted_ = false;
   bool selfListed_ = false;
   bool markUtf8_ = false; // entry names carry bit 11

@@ -1,5 +1,7 @@
 #include "zip/CompressStream.h"
 
+#include "platform/ObjectPool.h"
+
 #include <cstring>
 #include <string>
 #include <zlib.h>
@@ -24,7 +26,7 @@ constexpr std::size_t ZlibHeaderSize = 2;
   throw ECompressionError(message);
 }
 
-// A zlib state a thread keeps for the next input at the same level.
+// A zlib state kept for the next input at the same level.
 class KeptDeflater {
 public:
   KeptDeflater() = default;
@@ -66,8 +68,9 @@ private:
 void DeflateHeld(int level, const unsigned char* input, std::size_t size, std::string& out) {
   if (size > HeldInputLimit)
     throw std::logic_error("DeflateHeld takes at most HeldInputLimit bytes");
-  thread_local KeptDeflater kept;
-  z_stream& z = kept.Fresh(level);
+  static ObjectPool<KeptDeflater> deflaters;
+  const auto kept = deflaters.Take();
+  z_stream& z = kept->Fresh(level);
   std::size_t filled = out.size(); // out holds the data up to here; the room behind is deflate's
   // The room a CompressStream offers: its buffer less the header it leaves space for, then
   // whole buffers as they are emptied.
