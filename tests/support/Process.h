@@ -27,6 +27,8 @@ struct ProcessOptions {
   int TimeoutSeconds = 0;
 };
 
+// On Windows, programs end the lines of their standard streams with CR LF: Out and Err hold them
+// as LF, so tests compare the same text on both systems.
 struct ProcessResult {
   int Code = -1; // -1: it could not be started or was killed
   bool TimedOut = false;
@@ -37,8 +39,12 @@ struct ProcessResult {
 // Runs args[0] (found on the PATH when it has no folder) with the remaining arguments.
 ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
-// True when a program is on the PATH.
+// True when a program is on the PATH. Under wine that is a Windows program: Linux programs
+// cannot be waited for from there, so their tests skip.
 bool HaveProgram(const std::string& name);
+
+// True in the Windows build of the tests, for tests of what only one system has.
+bool OnWindows();
 
 // Splits on blanks and line ends: fixed command lines in tables ("remove a.zip one.txt") and
 // listings a peer prints one name a line. No quoting.

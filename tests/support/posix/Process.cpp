@@ -198,6 +198,10 @@ bool HaveProgram(const std::string& name) {
   }
 }
 
+bool OnWindows() {
+  return false;
+}
+
 Environment TempFolderEnv(const std::string& folder) {
   return {{"TMPDIR", folder}};
 }
