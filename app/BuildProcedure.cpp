@@ -196,8 +196,10 @@ private:
     };
     plan(SelfTask(root, uploadDir, tree));
     PackTask task;
+    const std::string rootSlash = JoinPath(root, "");
+    const std::string uploadSlash = JoinPath(uploadDir, "");
     for (std::size_t i = 0; i < tree.PackCount(); ++i) {
-      ComposeTask(tree, root, uploadDir, i, task);
+      ComposeTask(tree, rootSlash, uploadSlash, i, task);
       plan(task);
     }
     const StaleSet stale = FindStaleIn(ScanUpload(uploadDir), tree);
@@ -245,14 +247,13 @@ private:
 
   // The paths of file index, composed into task's own strings, which keep their room from one
   // file to the next.
+  // root and uploadDir are the folders with their trailing "/" (JoinPath(folder, "")).
   static void ComposeTask(const CleanTree& tree, const std::string& root,
                           const std::string& uploadDir, std::size_t index, PackTask& task) {
     task.RelativePath.clear();
     tree.AppendRelativePath(index, task.RelativePath);
-    task.SourcePath = JoinPath(root, "");
-    task.SourcePath += task.RelativePath;
-    task.ZipPath = JoinPath(uploadDir, "");
-    task.ZipPath += task.RelativePath;
+    task.SourcePath.assign(root).append(task.RelativePath);
+    task.ZipPath.assign(uploadDir).append(task.RelativePath);
     task.ZipPath += ".zip";
     task.Size = tree.Sizes()[index];
     task.EntryName.clear();
@@ -422,10 +423,12 @@ private:
     tree_ = &tree;
     outcomes_.assign(tree.PackCount(), FileOutcome{});
     ManifestSink sink(*this, manifest);
-    const PackWork work = [this, &tree, &root, &uploadDir](TPellum& pellum, std::size_t index) {
+    const std::string rootSlash = JoinPath(root, "");
+    const std::string uploadSlash = JoinPath(uploadDir, "");
+    const PackWork work = [&](TPellum& pellum, std::size_t index) {
       // One set of paths per worker, reused from file to file.
       const auto task = tasks_.Take();
-      ComposeTask(tree, root, uploadDir, index, *task);
+      ComposeTask(tree, rootSlash, uploadSlash, index, *task);
       PackOrKeep(pellum, *task, outcomes_[index]);
     };
     return RunPackEngine(tree.Sizes(), options_.Jobs, options_.StopRequested, work, sink);
