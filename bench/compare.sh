@@ -214,35 +214,43 @@ small_files_section() {
   folders=$(find "$tree" -mindepth 1 -type d | wc -l)
   bytes=$(find "$tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
   find "$tree" -type f -exec cat {} + >/dev/null
-  # Each run's output is deleted before the next starts, so the disk holds one at a time.
+  # The untimed warm-up build is kept to compare with the one counted under strace.
   echo "warming up ..." >&2
-  measure small.warmup "$small/out" "$bin/vornel" build --quiet "$tree"
-  rm -rf "$small/out"
-  echo "timing ($rounds rounds) ..." >&2
-  for round in $(seq 1 "$rounds"); do
-    measure "small.cp.$round" "$small" cp -r "$tree" "$small/out"
-    keep_best small.cp "small.cp.$round"
-    rm -rf "$small/out"
-    measure "small.zlib.$round" "$small" "$bin/vornel_deflate_all" "$tree" "$small/out"
-    keep_best small.zlib "small.zlib.$round"
-    rm -rf "$small/out"
-    measure "small.build.$round" "$small/out" "$bin/vornel" build --quiet "$tree"
-    keep_best small.build "small.build.$round"
-    if [ "$round" -lt "$rounds" ]; then rm -rf "$small/out"; fi
-  done
-  local floor per_file calls=""
-  floor=$(awk -v c="$(seconds small.cp)" -v z="$(seconds small.zlib)" -v j="$jobs" \
-    'BEGIN { printf "%.2f", c + z / j }')
+  measure small.warmup "$small/warm" "$bin/vornel" build --quiet "$tree"
+  local floor per_file calls="" identical=""
   if command -v strace >/dev/null; then
     echo "counting system calls of a --jobs 1 build ..." >&2
     mkdir -p "$small/traced"
     (cd "$small/traced" && strace -f -c -o "$work/small.strace" "$bin/vornel" build --quiet --jobs 1 "$tree" \
       >/dev/null 2>"$work/small.strace.err")
     calls=$(awk '$NF == "total" { print $4 }' "$work/small.strace")
+    identical=no
+    if diff -r "$small/warm/Upload" "$small/traced/Upload" >/dev/null; then identical=yes; fi
   fi
+  rm -rf "$small/warm" "$small/traced"
+  sync
+  # Creating files soon after many were deleted costs extra kernel time on some file systems, so
+  # each round starts with another run, and a round's outputs are deleted only when it ends.
+  echo "timing ($rounds rounds) ..." >&2
+  local runs=(cp zlib build) name
+  for round in $(seq 1 "$rounds"); do
+    for k in 0 1 2; do
+      name=${runs[$(((k + round - 1) % 3))]}
+      case $name in
+      cp) measure "small.cp.$round" "$small" cp -r "$tree" "$small/out.cp" ;;
+      zlib) measure "small.zlib.$round" "$small" "$bin/vornel_deflate_all" "$tree" "$small/out.zlib" ;;
+      build) measure "small.build.$round" "$small/out.build" "$bin/vornel" build --quiet "$tree" ;;
+      esac
+      keep_best "small.$name" "small.$name.$round"
+    done
+    rm -rf "$small"/out.*
+    sync
+  done
+  floor=$(awk -v c="$(seconds small.cp)" -v z="$(seconds small.zlib)" -v j="$jobs" \
+    'BEGIN { printf "%.2f", c + z / j }')
   echo
   echo "small-file tree: $files files of $((bytes / files)) bytes on average in $folders folders; default jobs = $jobs"
-  echo "best of $rounds rounds"
+  echo "best of $rounds rounds; load average at the end $(cut -d ' ' -f1-3 /proc/loadavg)"
   printf '%-34s %9s %9s %10s\n' run seconds 'CPU s' 'peak MiB'
   for run in "small.build:vornel build (default jobs)" "small.cp:cp -r of the tree" \
     "small.zlib:plain zlib -9 loop (1 core)"; do
@@ -255,11 +263,7 @@ small_files_section() {
   echo "  build / floor (cp -r + zlib loop / $jobs = $floor s):  $(ratio "$(seconds small.build)" "$floor")  [<= 1.25]"
   if [ -n "$calls" ]; then
     echo "  system calls per file, --jobs 1 (strace -c -f):   $(ratio "$calls" "$files")  [<= 15]  ($calls calls)"
-    if diff -r "$small/out/Upload" "$small/traced/Upload" >/dev/null; then
-      echo "  Upload/ identical (--jobs 1, default jobs): yes"
-    else
-      echo "  Upload/ identical (--jobs 1, default jobs): no"
-    fi
+    echo "  Upload/ identical (--jobs 1, default jobs): $identical"
   else
     echo "  system calls per file: strace is not installed"
   fi
