@@ -81,7 +81,7 @@ TEST(PackOneFile, ReturnsTheManifestData) {
   TPellum pellum;
   pellum.SetStoreRelativePath(false);
   pellum.SetStoreFolders(false);
-  const auto source = OpenCheckedSource(fs::canonical(dir / "src/x.bin"), "src/x.bin", 9);
+  const auto source = OpenCheckedSource(fs::canonical(dir / "src/x.bin").string(), "src/x.bin", 9);
   const PackedFile packed =
       PackOneFile(pellum, *source, dir / "src/x.bin", dir / "x.bin.zip", "src/x.bin", "x.bin");
   EXPECT_EQ(packed.RelativePath, "src/x.bin");

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <sys/stat.h>
 
 namespace vornel::test {
 namespace {
@@ -82,7 +81,7 @@ const std::vector<RefusedTree>& Cases() {
        [](const std::string& c) {
          Link(c, "missing", "dangling");
          Link(c, "loop", "loop");
-         ASSERT_EQ(::mkfifo((c + "/pipe").c_str(), 0644), 0);
+         ASSERT_TRUE(MakeFifo(c + "/pipe"));
        },
        {"\"dangling\": a symbolic link whose target does not exist",
         "\"loop\": a symbolic link that leads back to itself",

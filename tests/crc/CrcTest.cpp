@@ -3,9 +3,8 @@
 #include "platform/Errors.h"
 #include "tests/support/TestSupport.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace vornel {
@@ -72,7 +71,9 @@ TEST(FileCrc32, ReadOnlyFileIsChecksummed) {
   test::TempDir dir;
   const std::string path = dir / "ro.bin";
   test::WriteFile(path, "123456789");
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
   EXPECT_EQ(FileCrc32(path), 0xCBF43926u);
 }
 
@@ -87,10 +88,10 @@ TEST(FileCrc32, FailuresRaiseTheRunTimeError) {
   }
   // A folder opens but cannot be read.
   EXPECT_THROW(FileCrc32(dir.Str()), EInOutError);
-  if (::geteuid() != 0) {
+  if (test::PermissionsStopReads()) {
     const std::string locked = dir / "locked";
     test::WriteFile(locked, "x");
-    ::chmod(locked.c_str(), 0);
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
     try {
       FileCrc32(locked);
       FAIL() << "no error";

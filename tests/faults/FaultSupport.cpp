@@ -97,7 +97,7 @@ std::set<std::string> FilesBelow(const std::string& dir) {
   for (auto it = fs::recursive_directory_iterator(dir, ignored);
        it != fs::recursive_directory_iterator(); it.increment(ignored)) {
     if (it->is_regular_file(ignored))
-      files.insert(fs::relative(it->path(), dir).string());
+      files.insert(fs::relative(it->path(), dir).generic_string());
   }
   return files;
 }

@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 Snapshot TakeSnapshot(const std::string& root) {
   Snapshot snapshot;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    const std::string relative = fs::relative(item.path(), root).string();
+    const std::string relative = fs::relative(item.path(), root).generic_string();
     snapshot[relative] = item.is_directory() ? "<dir>" : ReadFile(item.path().string());
   }
   return snapshot;

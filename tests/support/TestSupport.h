@@ -34,6 +34,12 @@ void SetLocalModifiedTime(const std::string& path, int year, int month, int day,
                           int minute, int second,
                           std::chrono::microseconds fraction = std::chrono::microseconds(0));
 
+// True when file permissions stop this process from reading a file: not as root, and not on
+// Windows, where they only set the read-only attribute.
+bool PermissionsStopReads();
+// Makes a named pipe (FIFO); false where the file system has none (Windows).
+bool MakeFifo(const std::string& path);
+
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t count, unsigned seed);
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <sys/time.h>
 #include <zlib.h>
 
 namespace vornel::test {
@@ -14,16 +13,7 @@ namespace {
 
 void SetLocalModificationTime(const std::string& path, int year, int month, int day, int hour,
                               int minute, int second) {
-  std::tm fields{};
-  fields.tm_year = year - 1900;
-  fields.tm_mon = month - 1;
-  fields.tm_mday = day;
-  fields.tm_hour = hour;
-  fields.tm_min = minute;
-  fields.tm_sec = second;
-  fields.tm_isdst = -1;
-  const timeval times[2] = {{std::mktime(&fields), 0}, {std::mktime(&fields), 0}};
-  ASSERT_EQ(::utimes(path.c_str(), times), 0);
+  SetLocalModifiedTime(path, year, month, day, hour, minute, second);
 }
 
 std::uint32_t ZlibCrc(const std::string& bytes) {

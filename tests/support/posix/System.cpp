@@ -1,0 +1,16 @@
+#include "tests/support/TestSupport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel::test {
+
+bool PermissionsStopReads() {
+  return ::geteuid() != 0; // root reads whatever the permissions say
+}
+
+bool MakeFifo(const std::string& path) {
+  return ::mkfifo(path.c_str(), 0644) == 0;
+}
+
+} // namespace vornel::test
