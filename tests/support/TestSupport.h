@@ -40,6 +40,20 @@ bool PermissionsStopReads();
 // Makes a named pipe (FIFO); false where the file system has none (Windows).
 bool MakeFifo(const std::string& path);
 
+// A file held open by this process with no sharing at all, as another program may hold it on
+// Windows, until the end of the scope. Held() is false where the system has no such lock.
+class HeldOpen {
+public:
+  explicit HeldOpen(const std::string& path);
+  ~HeldOpen();
+  HeldOpen(const HeldOpen&) = delete;
+  HeldOpen& operator=(const HeldOpen&) = delete;
+  bool Held() const { return handle_ != nullptr; }
+
+private:
+  void* handle_ = nullptr;
+};
+
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t count, unsigned seed);
 

@@ -13,4 +13,8 @@ bool MakeFifo(const std::string& path) {
   return ::mkfifo(path.c_str(), 0644) == 0;
 }
 
+HeldOpen::HeldOpen(const std::string&) {} // reads are never refused by another's open file
+
+HeldOpen::~HeldOpen() = default;
+
 } // namespace vornel::test

@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include "platform/windows/WinSupport.h"
+
 namespace vornel::test {
 
 bool PermissionsStopReads() {
@@ -8,6 +10,18 @@ bool PermissionsStopReads() {
 
 bool MakeFifo(const std::string&) {
   return false; // named pipes of Windows live outside the file system
+}
+
+HeldOpen::HeldOpen(const std::string& path) {
+  HANDLE handle = ::CreateFileW(win::WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE)
+    handle_ = handle;
+}
+
+HeldOpen::~HeldOpen() {
+  if (handle_ != nullptr)
+    ::CloseHandle(handle_);
 }
 
 } // namespace vornel::test
