@@ -49,7 +49,7 @@ std::size_t FileStream::Read(void* buffer, std::size_t count) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_HANDLE_EOF)
         break;
-      win::RaiseWin32Error(error);
+      win::RaiseWin32Error(error, path_, IoOperation::Read);
     }
     if (got == 0)
       break;
@@ -62,16 +62,16 @@ void FileStream::Write(const void* buffer, std::size_t count) {
   if (count == 0)
     return;
   if (!writable_)
-    RaiseIoError(io_error::AccessDenied);
+    RaiseIoError(io_error::AccessDenied, path_, IoOperation::Write);
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
     DWORD put = 0;
     const auto step = static_cast<DWORD>(std::min(count - done, win::MaxTransfer));
     if (!::WriteFile(win::AsHandle(handle_), bytes + done, step, &put, nullptr))
-      win::RaiseWin32Error(::GetLastError());
+      win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Write);
     if (put == 0)
-      RaiseIoError(io_error::DiskFull);
+      RaiseIoError(io_error::DiskFull, path_, IoOperation::Write);
     done += put;
   }
 }
@@ -86,22 +86,22 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   distance.QuadPart = offset;
   LARGE_INTEGER position{};
   if (!::SetFilePointerEx(win::AsHandle(handle_), distance, &position, method))
-    win::RaiseWin32Error(::GetLastError());
+    win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Seek);
   return position.QuadPart;
 }
 
 std::int64_t FileStream::Size() {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(win::AsHandle(handle_), &size))
-    win::RaiseWin32Error(::GetLastError());
+    win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Inspect);
   return size.QuadPart;
 }
 
 void FileStream::SetSize(std::int64_t newSize) {
   if (newSize < 0)
-    RaiseIoError(io_error::NegativeSeek);
+    RaiseIoError(io_error::NegativeSeek, path_, IoOperation::Resize);
   if (!writable_)
-    RaiseIoError(io_error::AccessDenied);
+    RaiseIoError(io_error::AccessDenied, path_, IoOperation::Resize);
   if (newSize == Size())
     return;
   // Setting the end allocates the space, so a full disk is reported here; the position is
@@ -112,7 +112,7 @@ void FileStream::SetSize(std::int64_t newSize) {
   const DWORD error = resized ? 0 : ::GetLastError();
   SetPosition(position);
   if (!resized)
-    win::RaiseWin32Error(error);
+    win::RaiseWin32Error(error, path_, IoOperation::Resize);
 }
 
 } // namespace vornel
