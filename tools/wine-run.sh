@@ -13,17 +13,28 @@ shift
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
 # No installer prompts for wine's .NET and HTML engines, which nothing here uses.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# WINE_RUN_LINGER=0 gives the program a server of its own that ends with it, for a program whose
+# wine must not be shared (a window on a display that goes away with the program).
+linger=${WINE_RUN_LINGER:-30}
 mkdir -p "$prefix"
 (
   flock 9
+  fresh=false
   # Succeeds only when no server for this prefix ran yet.
-  if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
-    if [ -f "$prefix/.made" ]; then
-      wineboot </dev/null >/dev/null 2>&1 9>&-
-    else
-      wineboot -i </dev/null >/dev/null 2>&1 9>&-
-      touch "$prefix/.made"
-    fi
+  if [ "$linger" -gt 0 ] && wineserver -p"$linger" </dev/null >/dev/null 2>&1 9>&-; then
+    fresh=true
+  fi
+  if [ ! -f "$prefix/.made" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    touch "$prefix/.made"
+  elif $fresh; then
+    wineboot </dev/null >/dev/null 2>&1 9>&-
   fi
 ) 9>"$prefix/.lock"
-exec wine "$@"
+if [ "$linger" -gt 0 ]; then
+  exec wine "$@"
+fi
+status=0
+wine "$@" || status=$?
+wineserver -k >/dev/null 2>&1 || true
+exit $status
