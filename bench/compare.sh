@@ -243,8 +243,10 @@ small_files_section() {
       esac
       keep_best "small.$name" "small.$name.$round"
     done
-    rm -rf "$small"/out.*
-    sync
+    if [ "$round" -lt "$rounds" ]; then
+      rm -rf "$small"/out.*
+      sync
+    fi
   done
   floor=$(awk -v c="$(seconds small.cp)" -v z="$(seconds small.zlib)" -v j="$jobs" \
     'BEGIN { printf "%.2f", c + z / j }')
