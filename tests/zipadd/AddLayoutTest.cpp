@@ -240,6 +240,9 @@ TEST_P(AddBySaveMethod, SameNameInOtherLetterCaseIsReplaced) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"first.txt", "last.txt", "X.BIN"}));
   zip.CloseArchive();
   TempDir out;
+  if (!HaveProgram("python3"))
+    GTEST_SKIP() << "python3 is missing: the archive's own checks ran, the peer's unpacking was "
+                    "left out";
   ASSERT_TRUE(PythonExtract(path, out.Str()));
   EXPECT_EQ(ReadFile(out / "X.BIN"), "new content, longer than the old one");
   EXPECT_EQ(ReadFile(out / "first.txt"), "one");
@@ -269,8 +272,7 @@ TEST_P(AddBySaveMethod, ParentFoldersGetEntriesOfTheirOwnOnce) {
   EXPECT_EQ(folder.CentralHeader.CompressedSize, 0u);
   EXPECT_EQ(folder.CentralHeader.Crc32, 0u);
   zip.CloseArchive();
-  EXPECT_EQ(PythonZipCheck(path), "");
-  EXPECT_TRUE(UnzipTest(path));
+  ExpectPeersAccept(path, true);
 }
 
 TEST_P(AddBySaveMethod, TimestampIsExactUnderFastSaveAndAsWrittenUnderRebuildAll) {

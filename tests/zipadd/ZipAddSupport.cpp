@@ -2,6 +2,8 @@
 
 #include "tests/support/TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <random>
 #include <stdexcept>
 #include <zlib.h>
@@ -102,6 +104,17 @@ bool PythonExtract(const std::string& archive, const std::string& dir) {
 
 bool UnzipTest(const std::string& archive) {
   return RunProcess({"unzip", "-t", archive}).Code == 0;
+}
+
+void ExpectPeersAccept(const std::string& archive, bool withUnzip) {
+  if (!HaveProgram("python3"))
+    GTEST_SKIP() << "python3 is missing: the archive's own checks ran, the peers' were left out";
+  EXPECT_EQ(PythonZipCheck(archive), "");
+  if (!withUnzip)
+    return;
+  if (!HaveProgram("unzip"))
+    GTEST_SKIP() << "unzip is missing: the archive's own checks ran, unzip's was left out";
+  EXPECT_TRUE(UnzipTest(archive));
 }
 
 void CreateAndOpen(TPellum& zip, const std::string& path) {
