@@ -119,6 +119,8 @@ TEST_F(Build, RefusalWithoutSelfFileKeepsTheEarlierManifest) {
 }
 
 TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
+  // Messages spell paths with "/" on every system.
+  const auto Shown = [](const std::string& path) { return FsPath(path).generic_string(); };
   struct Case {
     std::string Folder;
     std::string Message;
@@ -127,9 +129,10 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
   fs::create_directories(dir_ / "empty");
   const std::vector<Case> cases = {
       {"", "message:No clean folder was given"},
-      {dir_ / "missing", "message:The clean folder \"" + dir_ / "missing" + "\" does not exist"},
-      {Clean("file.txt"), "message:\"" + Clean("file.txt") + "\" is not a folder"},
-      {dir_ / "empty/", "message:The clean folder \"" + dir_ / "empty" + "\" is empty"},
+      {dir_ / "missing",
+       "message:The clean folder \"" + Shown(dir_ / "missing") + "\" does not exist"},
+      {Clean("file.txt"), "message:\"" + Shown(Clean("file.txt")) + "\" is not a folder"},
+      {dir_ / "empty/", "message:The clean folder \"" + Shown(dir_ / "empty") + "\" is empty"},
   };
   for (const Case& c : cases) {
     view_.Calls.clear();

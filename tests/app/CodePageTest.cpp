@@ -75,7 +75,10 @@ TEST(CodePage, SettingsKeyIsReadAtEveryBuild) {
   WriteFile(dir / "clean/caf\xC3\xA9.txt", "x");
   Packer packer("Teskor.exe");
   RecordingView view;
-  EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Refused);
+  // Without a code page only plain ASCII names pass, unless the system has one of its own.
+  if (!PlatformCodePage().IsSet()) {
+    EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Refused);
+  }
   WriteFile(dir / "work/settings.ini", "[main]\nCodePage=1252\n");
   EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Done);
   EXPECT_NE(ReadFile(dir / "work/Upload/updates.lst").find("F1=caf\xE9.txt|"), std::string::npos);

@@ -1,4 +1,5 @@
 #include "app/Exclusions.h"
+#include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,9 @@ TEST(Exclusions, IgnoreFileRules) {
       {"[ab].txt", "B.txt", false, true},
   };
   for (const Case& test : cases) {
+    // Windows' pattern matching knows no [...] sets.
+    if (OnWindows() && test.Pattern.find('[') != std::string::npos)
+      continue;
     const auto match = Exclusions({test.Pattern}).Match(test.Path, test.Folder);
     EXPECT_EQ(match.has_value(), test.Excluded) << test.Pattern << " on " << test.Path;
   }

@@ -117,6 +117,8 @@ const std::vector<RefusedTree>& Cases() {
 }
 
 TEST(TreeRefusal, EveryProblemNamedAndUploadLeftAsItWas) {
+  if (OnWindows())
+    GTEST_SKIP() << "the refused trees hold names Windows cannot create";
   for (const RefusedTree& tree : Cases()) {
     SCOPED_TRACE(tree.Case);
     TempDir dir;

@@ -45,7 +45,9 @@ TEST(FoundFileSize, GivesTheSizeOrMinusOne) {
 
 TEST(CleanRoot, IsMadeAbsoluteWithOneSeparator) {
   EXPECT_EQ(NormaliseCleanRoot("/"), "/");
-  EXPECT_EQ(NormaliseCleanRoot("///"), "/");
+  if (!test::OnWindows()) { // there a leading "//" starts a network path
+    EXPECT_EQ(NormaliseCleanRoot("///"), "/");
+  }
   EXPECT_EQ(NormaliseCleanRoot("/srv/clean/"), "/srv/clean");
   EXPECT_EQ(NormaliseCleanRoot("/srv//./clean/."), "/srv/clean");
   EXPECT_EQ(NormaliseCleanRoot("/srv/a/../clean"), "/srv/a/../clean"); // ".." may cross a link
@@ -105,8 +107,11 @@ TEST(TreeCheck, ComposesEachFilesPathsFromItsNames) {
   test::WriteFile(dir / ("clean/" + cyrillic + "/a.txt"), "x");
   test::WriteFile(dir / "clean/real/b.txt", "y");
   test::WriteFile(dir / "clean/Teskor.exe", "self");
-  std::filesystem::create_directory_symlink(dir / "clean/real", dir / "clean/linked");
-  std::filesystem::create_symlink(dir / "clean/real/b.txt", dir / "clean/c.txt");
+  const bool links = test::CanMakeSymlinks(); // the paths through links only where they exist
+  if (links) {
+    std::filesystem::create_directory_symlink(dir / "clean/real", dir / "clean/linked");
+    std::filesystem::create_symlink(dir / "clean/real/b.txt", dir / "clean/c.txt");
+  }
   const std::string root = CanonicalPath(dir / "clean");
   WalkScope scope{dir / "clean", root, "", "Teskor.exe"};
   scope.Target = *ParseCodePage("1251");
@@ -122,6 +127,10 @@ TEST(TreeCheck, ComposesEachFilesPathsFromItsNames) {
       {"real/b.txt", {"real\\b.txt", "b.txt", root + "/real/b.txt"}},
       {"c.txt", {"c.txt", "c.txt", root + "/real/b.txt"}},
   };
+  if (!links) {
+    expected.erase("linked/b.txt");
+    expected.erase("c.txt");
+  }
   ASSERT_EQ(tree.PackCount(), expected.size());
   for (std::size_t i = 0; i < tree.PackCount(); ++i) {
     const std::string relative = tree.RelativePath(i);

@@ -96,18 +96,23 @@ TEST_F(Verify, DamagedDeflateDataAreFound) {
 }
 
 TEST_F(Verify, ArchiveOfAnotherShape) {
-  ReplaceReadmeArchive("z.write(sys.argv[1].replace('/work/Upload/','/clean/')[:-4],'readme.txt')\n"
-                       "z.writestr('second.txt','x')");
-  EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "holds 2 entries instead of 1"));
-
-  ReplaceReadmeArchive("z.write(sys.argv[1].replace('/work/Upload/','/clean/')[:-4],'README.TXT')");
-  EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "named \"README.TXT\""));
-
+  const std::string original = ReadFile(Upload("readme.txt.zip"));
   WriteFile(Upload("readme.txt.zip"), "not a zip archive at all");
   EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "not a zip archive"));
 
   fs::remove(Upload("readme.txt.zip"));
   EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "missing"));
+
+  // Archives of another shape, written by Python's zipfile.
+  WriteFile(Upload("readme.txt.zip"), original);
+  ReplaceReadmeArchive("z.write(sys.argv[1].replace('/work/Upload/','/clean/')[:-4],'readme.txt')\n"
+                       "z.writestr('second.txt','x')");
+  if (IsSkipped())
+    return;
+  EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "holds 2 entries instead of 1"));
+
+  ReplaceReadmeArchive("z.write(sys.argv[1].replace('/work/Upload/','/clean/')[:-4],'README.TXT')");
+  EXPECT_TRUE(Has(Run(), "readme.txt.zip: ", "named \"README.TXT\""));
 }
 
 TEST_F(Verify, ArchivesWrittenByPeersAreAccepted) {

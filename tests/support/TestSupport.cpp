@@ -33,18 +33,28 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+bool CanMakeSymlinks() {
+  static const bool can = [] {
+    TempDir dir;
+    std::error_code error;
+    std::filesystem::create_symlink(dir.Path() / "target", dir.Path() / "link", error);
+    return !error;
+  }();
+  return can;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
-  std::filesystem::path p(path);
+  const std::filesystem::path p = FsPath(path);
   if (p.has_parent_path())
     std::filesystem::create_directories(p.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out)
     throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(FsPath(path), std::ios::binary);
   if (!in)
     throw std::runtime_error("cannot read " + path);
   std::ostringstream content;

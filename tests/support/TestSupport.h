@@ -19,7 +19,9 @@ public:
   const std::filesystem::path& Path() const { return path_; }
   std::string Str() const { return path_.string(); }
   // path_ / relative as a string.
-  std::string operator/(const std::string& relative) const { return (path_ / relative).string(); }
+  // Joined as text: mingw's std::filesystem reads a narrow string byte by byte but writes UTF-8,
+  // so a name beyond ASCII would not survive a path's round trip there.
+  std::string operator/(const std::string& relative) const { return Str() + "/" + relative; }
 
 private:
   std::filesystem::path path_;
@@ -28,6 +30,16 @@ private:
 // Writes bytes to path, creating parent folders.
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+
+// A path as the file system takes it, from the UTF-8 the program keeps paths in (on Windows a
+// plain std::string would be read in the ANSI code page).
+std::filesystem::path FsPath(const std::string& utf8);
+
+// True when this system lets the tests make symbolic links (mingw's run-time under wine cannot).
+bool CanMakeSymlinks();
+#define SKIP_WITHOUT_SYMLINKS()                                                                    \
+  if (!::vornel::test::CanMakeSymlinks())                                                          \
+  GTEST_SKIP() << "symbolic links cannot be made here (no create_symlink in mingw's run-time)"
 
 // Sets a file's modification time to a local calendar time (month 1-12), plus a fraction.
 void SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,

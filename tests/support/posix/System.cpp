@@ -5,6 +5,10 @@
 
 namespace vornel::test {
 
+std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(utf8);
+}
+
 bool PermissionsStopReads() {
   return ::geteuid() != 0; // root reads whatever the permissions say
 }

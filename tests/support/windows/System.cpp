@@ -4,6 +4,10 @@
 
 namespace vornel::test {
 
+std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(win::Widen(utf8));
+}
+
 bool PermissionsStopReads() {
   return false; // permissions only set the read-only attribute, which never stops a read
 }
