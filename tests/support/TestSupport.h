@@ -3,6 +3,7 @@
 #include "tests/support/Process.h"
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -49,6 +50,10 @@ void SetLocalModifiedTime(const std::string& path, int year, int month, int day,
 // True when file permissions stop this process from reading a file: not as root, and not on
 // Windows, where they only set the read-only attribute.
 bool PermissionsStopReads();
+// "" when a file just created has the default permissions (0666 less the umask) and its open
+// handle is not passed on to programs this one starts; the problems otherwise.
+std::string NewFileProblems(const std::string& path, std::intptr_t handle);
+
 // Makes a named pipe (FIFO); false where the file system has none (Windows).
 bool MakeFifo(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "tests/support/TestSupport.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,20 @@ std::filesystem::path FsPath(const std::string& utf8) {
 
 bool PermissionsStopReads() {
   return ::geteuid() != 0; // root reads whatever the permissions say
+}
+
+std::string NewFileProblems(const std::string& path, std::intptr_t handle) {
+  std::string problems;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    return "cannot stat " + path;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if ((info.st_mode & 0777) != (0666 & ~mask))
+    problems += "permissions are not 0666 less the umask; ";
+  if ((::fcntl(static_cast<int>(handle), F_GETFD) & FD_CLOEXEC) == 0)
+    problems += "the descriptor is not closed on exec";
+  return problems;
 }
 
 bool MakeFifo(const std::string& path) {

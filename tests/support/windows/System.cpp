@@ -8,6 +8,13 @@ std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(win::Widen(utf8));
 }
 
+std::string NewFileProblems(const std::string&, std::intptr_t handle) {
+  DWORD flags = 0;
+  if (!::GetHandleInformation(reinterpret_cast<HANDLE>(handle), &flags))
+    return "no handle information";
+  return (flags & HANDLE_FLAG_INHERIT) != 0 ? "the handle is inherited by child processes" : "";
+}
+
 bool PermissionsStopReads() {
   return false; // permissions only set the read-only attribute, which never stops a read
 }
