@@ -92,6 +92,16 @@ make_client_tree() {
   : >"$clean/user.cfg"   # an empty file
 }
 
+# prepare_client_tree CLEAN SIZE_MB: make_client_tree into a new folder CLEAN, announced on
+# stderr; sets files and tree_bytes to what it holds.
+prepare_client_tree() {
+  mkdir -p "$1"
+  echo "making a $2 MB client tree in $(dirname "$1") ..." >&2
+  make_client_tree "$1" "$2"
+  files=$(find "$1" -type f | wc -l)
+  tree_bytes=$(du -sb "$1" | cut -f1)
+}
+
 # make_big_tree CLEAN BIG_MB: the self file and one pack of exactly BIG_MB MiB.
 make_big_tree() {
   mkdir -p "$1"

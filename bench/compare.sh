@@ -74,11 +74,7 @@ echo "machine: $(nproc) cores (nproc), $(getconf _NPROCESSORS_ONLN) online; defa
 
 client_tree_section() {
   clean=$work/clean
-  mkdir -p "$clean"
-  echo "making a ${size_mb} MB client tree in $work ..." >&2
-  make_client_tree "$clean" "$size_mb"
-  files=$(find "$clean" -type f | wc -l)
-  tree_bytes=$(du -sb "$clean" | cut -f1)
+  prepare_client_tree "$clean" "$size_mb"
   largest=$(find "$clean" -type f -printf '%s\n' | sort -n | tail -n 1)
 
   # The page cache holds the tree for every run alike.

@@ -29,11 +29,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornel-compressors.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 clean=$work/clean
-mkdir -p "$clean"
-echo "making a ${size_mb} MB client tree in $work ..." >&2
-make_client_tree "$clean" "$size_mb"
-files=$(find "$clean" -type f | wc -l)
-tree_bytes=$(du -sb "$clean" | cut -f1)
+prepare_client_tree "$clean" "$size_mb"
 find "$clean" -type f -exec cat {} + >/dev/null
 
 # build NAME TREE ARGUMENTS...: one build in $work/NAME; time and memory in $work/NAME.m, the
