@@ -2,7 +2,7 @@
 # Times a build against what it must beat, on a client-like tree made from this machine's own
 # files and on a tree of many small files, and prints the ratios and the peak memory of each run.
 #
-# Usage: bench/compare.sh [SIZE_MB] [BIG_FILE_MB] [SMALL_FILES]
+# Usage: bench/compare.sh [SIZE_MB] [BIG_FILE_MB] [SMALL_FILES] [COMPRESSOR_MB]
 #   SIZE_MB      size of the client-like tree (default 60; 0 leaves it out): shared libraries,
 #                executables, icons, locale and documentation files, and four packs made by
 #                concatenating real binaries; no file is more than a twentieth of the tree.
@@ -13,6 +13,9 @@
 #                the floor for the same work measured in the same rounds: cp -r of the tree plus
 #                the plain zlib loop divided by the jobs; with strace installed, a --jobs 1 build
 #                is counted for system calls per file.
+#   COMPRESSOR_MB size of the client-like tree on which bench/compressors.sh then compares zlib 9,
+#                libdeflate 9 and 12 and zopfli (default 10; 0 leaves it out, as does a build
+#                without the optional compressors).
 # VORNEL_BENCH_ROUNDS (default 3) sets how often each run is repeated; the best time counts.
 # Needs the build folder of README's commands (./build, or $VORNEL_BUILD_DIR) and zip, gzip and
 # python3. With VORNEL_BENCH_KEEP set, the tree and every output stay in the temporary folder.
@@ -21,6 +24,7 @@ set -euo pipefail
 size_mb=${1:-60}
 big_mb=${2:-0}
 small_files=${3:-20001}
+compressor_mb=${4:-10}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=common.sh
 . "$here/common.sh"
@@ -273,3 +277,12 @@ small_files_section() {
 if [ "$size_mb" -gt 0 ]; then client_tree_section; fi
 if [ "$big_mb" -gt 0 ]; then big_file_section; fi
 if [ "$small_files" -gt 0 ]; then small_files_section; fi
+if [ "$compressor_mb" -gt 0 ]; then
+  if "$bin/vornel" build --help | grep -q 'built in here: .*libdeflate.*zopfli'; then
+    echo
+    echo "compressors on a ${compressor_mb} MB client-like tree (bench/compressors.sh):"
+    "$here/compressors.sh" "$compressor_mb"
+  else
+    echo "compressors: libdeflate and zopfli are not both built in; bench/compressors.sh left out"
+  fi
+fi
