@@ -1,10 +1,6 @@
 #include "tests/faults/FaultSupport.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <sys/mount.h>
 #include <zlib.h>
 
 namespace vornel::test {
@@ -161,26 +157,6 @@ std::string StoredArchive(const std::vector<RawEntry>& entries) {
   Put32(end, 12, static_cast<std::uint32_t>(central.size()));
   Put32(end, 16, static_cast<std::uint32_t>(local.size()));
   return local + central + end;
-}
-
-SmallDisk::SmallDisk(std::string folder, std::size_t bytes) : folder_(std::move(folder)) {
-  fs::create_directories(folder_);
-  const std::string options = "size=" + std::to_string(bytes);
-  if (::mount("tmpfs", folder_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-    error_ = "cannot mount a tmpfs on " + folder_ + ": " + std::strerror(errno);
-    return;
-  }
-  mounted_ = true;
-}
-
-SmallDisk::~SmallDisk() {
-  if (mounted_)
-    ::umount2(folder_.c_str(), MNT_DETACH);
-}
-
-bool SmallDisk::Resize(std::size_t bytes) {
-  const std::string options = "size=" + std::to_string(bytes);
-  return mounted_ && ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
 }
 
 } // namespace vornel::test

@@ -69,7 +69,7 @@ void Put16(std::string& bytes, std::size_t at, std::uint16_t value);
 void Put32(std::string& bytes, std::size_t at, std::uint32_t value);
 
 // A tmpfs of the given size mounted on a folder for the life of the object, unmounted on every
-// way out. Needs root; Error() says why it could not be mounted.
+// way out. Needs root on Linux; Windows has none. Error() says why it could not be mounted.
 class SmallDisk {
 public:
   SmallDisk(std::string folder, std::size_t bytes);
@@ -87,6 +87,56 @@ private:
   bool mounted_ = false;
   std::string error_;
 };
+
+// Things that are not files but can be opened by a path as if they were, for the tests that
+// make sure they are refused. Each is made where the system has it; Why() says why not.
+
+// A pipe with nobody at the other end: a FIFO at the given path on POSIX (opening it for
+// reading would wait for a writer), a named pipe outside the file system on Windows.
+class WaitingPipe {
+public:
+  explicit WaitingPipe(const std::string& fifoPath);
+  ~WaitingPipe();
+  WaitingPipe(const WaitingPipe&) = delete;
+  WaitingPipe& operator=(const WaitingPipe&) = delete;
+  // The path to open; empty when none could be made.
+  const std::string& Path() const { return path_; }
+  const std::string& Why() const { return why_; }
+
+private:
+  std::string path_;
+  std::string why_;
+  void* handle_ = nullptr;
+};
+
+// A socket bound to a path in the file system (POSIX only).
+class BoundSocket {
+public:
+  explicit BoundSocket(const std::string& path);
+  ~BoundSocket();
+  BoundSocket(const BoundSocket&) = delete;
+  BoundSocket& operator=(const BoundSocket&) = delete;
+  bool Bound() const { return why_.empty(); }
+  const std::string& Why() const { return why_; }
+
+private:
+  int fd_ = -1;
+  std::string why_;
+};
+
+// A device that opens like a file: /dev/zero (endless) on POSIX, NUL on Windows.
+std::string DevicePath();
+
+// Runs call apart from the test, within seconds: its result, "hung" when it did not end in
+// time, or "crashed". On POSIX in a child process (so a crash stays there); on Windows in a
+// thread that is left behind when it hangs.
+std::string CallWithTimeLimit(const std::function<std::string()>& call, int seconds);
+
+// A file of the given size whose blocks are not written (sparse where the file system can).
+bool MakeSparseFile(const std::string& path, std::int64_t size);
+
+// The most memory this process has held so far, in KiB.
+long PeakMemoryKiB();
 
 // A view that records the build's calls and runs a hook at each step (the file just packed),
 // where a test changes the tree between the two walks.

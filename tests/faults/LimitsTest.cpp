@@ -8,9 +8,7 @@
 #include "tests/support/FaultyStream.h"
 #include "zip/Pellum.h"
 
-#include <fcntl.h>
 #include <filesystem>
-#include <unistd.h>
 
 namespace vornel::test {
 namespace {
@@ -19,15 +17,6 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t TwoGiB = std::int64_t{1} << 31;
 constexpr std::int64_t FourGiB = std::int64_t{1} << 32;
-
-bool MakeSparse(const std::string& path, std::int64_t size) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return false;
-  const bool made = ::ftruncate(fd, static_cast<off_t>(size)) == 0;
-  ::close(fd);
-  return made;
-}
 
 // The component on a stream it cannot write without the test seeing it.
 struct OpenArchive {
@@ -73,7 +62,7 @@ TEST_P(Limits, SourcesOf2GiBAndMoreAreRefusedUnread) {
 TEST_P(Limits, AnAddThatWouldMakeTheArchive2GiBIsRefused) {
   TempDir dir;
   const std::string path = dir / "big.zip";
-  if (!MakeSparse(path, TwoGiB - 100))
+  if (!MakeSparseFile(path, TwoGiB - 100))
     GTEST_SKIP() << "no sparse files here";
   {
     FileStream file(path, FileStream::Mode::OpenReadWrite);
@@ -173,7 +162,7 @@ TEST_P(HugeSource, BuildRefusesIt) {
     WriteFile(dir / "clean/Teskor.exe", "self");
     WriteFile(dir / "clean/a.txt", "a");
     fs::create_directories(dir / "clean/big");
-    if (!MakeSparse(dir / "clean/big/huge.bin", size))
+    if (!MakeSparseFile(dir / "clean/big/huge.bin", size))
       GTEST_SKIP() << "no sparse files here";
     fs::create_directories(dir / "work");
     Packer packer("Teskor.exe");

@@ -8,8 +8,6 @@
 #include "tests/support/FaultyStream.h"
 #include "zip/Pellum.h"
 
-#include <sys/resource.h>
-
 #include <filesystem>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -102,12 +100,6 @@ std::vector<Lie> LyingArchives() {
   return lies;
 }
 
-long MaxRssKiB() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss;
-}
-
 enum class Step { Read, RemoveFast, RemoveRebuild, AddFast, AddRebuild, AddRebuildTemp };
 
 // Opens the bytes from memory or from a file and runs one step; whatever succeeds must leave an
@@ -169,11 +161,11 @@ TEST(LyingArchives, EveryOperationEndsInBoundedMemory) {
                               Step::AddRebuild, Step::AddRebuildTemp}) {
         SCOPED_TRACE(lie.Name + (fromFile ? " (file)" : " (memory)") + " step " +
                      std::to_string(static_cast<int>(step)));
-        const long before = MaxRssKiB();
+        const long before = PeakMemoryKiB();
         Exercise(lie.Bytes, fromFile, step, dir.Str());
 #ifndef VORNEL_UNDER_ASAN
         // The records claim up to 4 GiB; what is read is held to what the file has.
-        EXPECT_LT(MaxRssKiB() - before, 256 * 1024);
+        EXPECT_LT(PeakMemoryKiB() - before, 256 * 1024);
 #else
         (void)before;
 #endif

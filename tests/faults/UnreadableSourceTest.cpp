@@ -7,8 +7,6 @@
 #include "platform/Errors.h"
 
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vornel::test {
 namespace {
@@ -102,16 +100,18 @@ TEST_P(UnreadableSource, FileReplacedByAFolderBetweenTheWalks) {
 }
 
 TEST_P(UnreadableSource, FileWithoutReadPermissionIsRefusedFirst) {
-  if (::geteuid() == 0)
-    GTEST_SKIP() << "root reads every file; this needs a user without the permission";
-  ::chmod(Clean("b.txt").c_str(), 0);
+  if (!PermissionsStopReads())
+    GTEST_SKIP() << (OnWindows()
+                         ? "permissions stop no read on Windows"
+                         : "root reads every file; this needs a user without the permission");
+  fs::permissions(Clean("b.txt"), fs::perms::none);
   HookedView view;
   EXPECT_EQ(packer_.Build(Clean(), Work(), view, options_), BuildOutcome::Refused);
   EXPECT_EQ(view.Messages,
             std::vector<std::string>{"\"b.txt\": the file cannot be read (permission denied)"});
   EXPECT_FALSE(fs::exists(Upload()));
 
-  ::chmod(Clean("b.txt").c_str(), 0644);
+  fs::permissions(Clean("b.txt"), fs::perms::owner_read | fs::perms::owner_write);
   ExpectNextBuildClean();
 }
 
@@ -121,7 +121,9 @@ class UnprivilegedBuild : public UnreadableSource {
 protected:
   // Empty when the build can run as nobody; otherwise why not.
   std::string Prepare() {
-    if (::geteuid() != 0)
+    if (OnWindows())
+      return "permissions stop no read on Windows";
+    if (PermissionsStopReads())
       return "the in-process tests cover this without root";
     if (!HaveVornel() || !HaveProgram("setpriv"))
       return "needs vornel and setpriv";
@@ -164,7 +166,8 @@ TEST_P(UnprivilegedBuild, FileAndFolderWithoutPermission) {
 TEST_P(UnreadableSource, PipesAndDevicesInTheTreeAreRefused) {
   if (!HaveVornel())
     GTEST_SKIP() << "vornel was not built";
-  ASSERT_EQ(::mkfifo(Clean("b.pipe").c_str(), 0644), 0);
+  if (!MakeFifo(Clean("b.pipe")))
+    GTEST_SKIP() << "Windows has no FIFOs in its file system, and its devices cannot be linked to";
   fs::create_symlink("/dev/zero", Clean("c/endless"));
   const CliRun run = RunVornel(Work(), {"build", "--jobs", std::to_string(GetParam()), Clean()}, 60,
                                TempFolderEnv(dir_ / "tmp"));
