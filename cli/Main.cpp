@@ -1,10 +1,14 @@
 #include "cli/Commands.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Process.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
   CLI::App app{"Vornel: prepares the update set (Upload/ and updates.lst) for the client updater",
@@ -44,8 +48,13 @@ int main(int argc, char** argv) {
   vornel::cli::RegisterBuildCommand(app, exitCode);
   vornel::cli::RegisterVerifyCommand(app, exitCode);
 
+  // CLI11 takes the arguments last first, without the program's name.
+  std::vector<std::string> arguments = vornel::CommandLineArguments(argc, argv);
+  std::reverse(arguments.begin(), arguments.end());
+  if (!arguments.empty())
+    arguments.pop_back();
   try {
-    app.parse(argc, argv);
+    app.parse(arguments);
   } catch (const CLI::ParseError& e) {
     // --help and --version end the run successfully; a wrong command line is an error.
     return app.exit(e) == 0 ? vornel::cli::ExitOk : vornel::cli::ExitError;

@@ -31,10 +31,23 @@ mkdir -p "$prefix"
     wineboot </dev/null >/dev/null 2>&1 9>&-
   fi
 ) 9>"$prefix/.lock"
-if [ "$linger" -gt 0 ]; then
-  exec wine "$@"
+# The tests' peers (python3, zip, unzip) are Linux programs, which a Windows program under wine
+# cannot wait for: tools/peer-bridge.py runs them on the tests' behalf (VORNEL_PEER_BRIDGE is
+# its folder as Windows sees it, VORNEL_PEER_PATH where it finds programs).
+bridge=
+if command -v python3 >/dev/null 2>&1; then
+  bridge_folder=$(mktemp -d "${TMPDIR:-/tmp}/vornel-peers.XXXXXX")
+  python3 "$(dirname "$0")/peer-bridge.py" "$bridge_folder" "$prefix" </dev/null >/dev/null 2>&1 &
+  bridge=$!
+  export VORNEL_PEER_BRIDGE="Z:$bridge_folder" VORNEL_PEER_PATH="$PATH"
 fi
 status=0
 wine "$@" || status=$?
-wineserver -k >/dev/null 2>&1 || true
+if [ -n "$bridge" ]; then
+  kill "$bridge" 2>/dev/null || true
+  rm -rf "$bridge_folder"
+fi
+if [ "$linger" -eq 0 ]; then
+  wineserver -k >/dev/null 2>&1 || true
+fi
 exit $status

@@ -17,4 +17,8 @@ bool ProcessRunning(std::uint32_t id) {
   return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 } // namespace vornel

@@ -2,6 +2,8 @@
 
 #include "platform/windows/WinSupport.h"
 
+#include <shellapi.h>
+
 namespace vornel {
 
 std::uint32_t CurrentProcessId() {
@@ -18,6 +20,18 @@ bool ProcessRunning(std::uint32_t id) {
   const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
   ::CloseHandle(process);
   return running;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr)
+    return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i)
+    arguments.push_back(win::Narrow(wide[i]));
+  ::LocalFree(wide);
+  return arguments;
 }
 
 } // namespace vornel

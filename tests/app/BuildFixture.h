@@ -65,8 +65,7 @@ protected:
 // Skips the rest of the test when python3 is missing, as the peer check needs it.
 #define EXPECT_PEERS_ACCEPT_UPLOAD(...)                                                            \
   do {                                                                                             \
-    if (!::vornel::test::HaveProgram("python3"))                                                   \
-      GTEST_SKIP() << "python3 is missing";                                                        \
+    SKIP_WITHOUT_PROGRAMS("python3");                                                              \
     EXPECT_EQ(PeerCheck(__VA_ARGS__), "");                                                         \
   } while (false)
 

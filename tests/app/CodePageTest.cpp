@@ -28,8 +28,7 @@ struct CodePageCase {
 };
 
 TEST(CodePage, ManifestAndEntriesCarryTheClientsBytes) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing";
+  SKIP_WITHOUT_PROGRAMS("python3");
   const std::vector<CodePageCase> cases = {
       {"1251",
        {"\xD0\xB4\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5/\xD0\xBA\xD0\xB0\xD1\x80\xD1"

@@ -41,8 +41,7 @@ protected:
 
   // Rewrites readme.txt.zip with Python's zipfile and lists it with its new size.
   void ReplaceReadmeArchive(const std::string& pythonWrites) {
-    if (!HaveProgram("python3"))
-      GTEST_SKIP() << "python3 is missing";
+    SKIP_WITHOUT_PROGRAMS("python3");
     const std::string zip = Upload("readme.txt.zip");
     const std::string oldSize = std::to_string(fs::file_size(zip));
     fs::remove(zip);

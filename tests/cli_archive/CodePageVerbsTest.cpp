@@ -20,8 +20,7 @@ with zipfile.ZipFile(sys.argv[1], **options) as z:
 const std::string kMap = "\xD0\xBA\xD0\xB0\xD1\x80\xD1\x82\xD0\xB0.map"; // "карта.map"
 
 TEST(CodePageVerbs, NamesInTheChosenCodePageOrFlaggedUtf8) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is needed to read the names";
+  SKIP_WITHOUT_PROGRAMS("python3") << ": it reads the names";
   TempDir dir;
   WriteFile(dir / kMap, "map");
   WriteFile(dir / "clean/Teskor.exe", "self");

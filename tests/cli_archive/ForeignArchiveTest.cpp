@@ -89,8 +89,7 @@ struct Refused {
 };
 
 TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is needed to write the archives";
+  SKIP_WITHOUT_PROGRAMS("python3") << ": it writes the archives";
   const std::vector<Refused> cases = {
       {"more than 65,535 entries", kOverCount, false, "00001", "zip64 archive"},
       {"zip64 descriptors from a pipe", nullptr, true, "-", "zip64 archive"},
@@ -141,8 +140,7 @@ TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
 }
 
 TEST(ForeignArchives, DescriptorsOfBothLengthsSurviveEveryChange) {
-  if (!HaveProgram("python3") || !HaveProgram("unzip"))
-    GTEST_SKIP() << "python3 and unzip are needed to check the archives";
+  SKIP_WITHOUT_PROGRAMS("python3", "unzip") << ": they check the archives";
   const bool streaming = HaveProgram("bsdtar");
   struct Change {
     std::string args;

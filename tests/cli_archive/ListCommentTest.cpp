@@ -37,10 +37,7 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 
 class ListCommentTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    if (!HaveProgram("python3"))
-      GTEST_SKIP() << "python3 is not installed";
-  }
+  void SetUp() override { SKIP_WITHOUT_PROGRAMS("python3"); }
   void MakePythonArchive(const std::string& path, const std::string& comment = "") {
     std::vector<std::string> args = {path};
     if (!comment.empty())
@@ -63,8 +60,7 @@ TEST_F(ListCommentTest, ListsPythonArchiveFieldByField) {
 }
 
 TEST_F(ListCommentTest, ListsZipToolArchiveWithExtraFields) {
-  if (!HaveProgram("zip"))
-    GTEST_SKIP() << "zip is not installed";
+  SKIP_WITHOUT_PROGRAMS("zip");
   WriteFile(dir / "src/a.txt", "alpha alpha alpha alpha\n");
   WriteFile(dir / "src/sub/b.bin", RandomBytes(70000, 3));
   WriteFile(dir / "src/empty", "");
@@ -138,11 +134,14 @@ TEST_F(ListCommentTest, RefusesACommentThatCannotBeStored) {
   const std::string zip = dir / "long.zip";
   MakePythonArchive(zip, "keep me");
   const std::string before = ReadFile(zip);
-  // Over the 16-bit length of the comment field.
-  RunResult result = RunVornel(dir, {"comment", zip, "--set", std::string(70000, 'x')});
-  EXPECT_EQ(result.Code, 1);
-  EXPECT_NE(result.Err.find("65535"), std::string::npos) << result.Err;
-  result = RunVornel(dir, {"comment", zip, "--set", "two\nlines"});
+  // Over the 16-bit length of the comment field; a Windows command line holds at most 32,767
+  // characters, so no such comment reaches the program there.
+  if (!OnWindows()) {
+    const RunResult result = RunVornel(dir, {"comment", zip, "--set", std::string(70000, 'x')});
+    EXPECT_EQ(result.Code, 1);
+    EXPECT_NE(result.Err.find("65535"), std::string::npos) << result.Err;
+  }
+  const RunResult result = RunVornel(dir, {"comment", zip, "--set", "two\nlines"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(ReadFile(zip), before);
 }

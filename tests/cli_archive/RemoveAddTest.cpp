@@ -36,8 +36,7 @@ std::string Sha1Line(const TempDir& dir, const std::string& name, const std::str
 class ArchiveEditTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!HaveProgram("python3") || !HaveProgram("unzip"))
-      GTEST_SKIP() << "python3 and unzip are needed to check the archives";
+    SKIP_WITHOUT_PROGRAMS("python3", "unzip") << ": they check the archives";
     WriteFile(dir / "a.txt", "alpha alpha alpha alpha alpha\n");
     WriteFile(dir / "data/b.bin", RandomBytes(200000, 7));
     WriteFile(dir / "data/sub/c.txt", std::string(5000, 'c'));

@@ -50,8 +50,7 @@ TEST_F(Cli, BuildsTheSampleTree) {
   EXPECT_EQ(again.Status, 0) << again.Err;
   EXPECT_EQ(Vornel(Words("verify")).Out, "verified 5 archives: all good\n");
 
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing";
+  SKIP_WITHOUT_PROGRAMS("python3");
   const ProcessResult checked =
       RunProcess({"python3", VORNEL_CHECK_UPLOAD, Clean(), Work("Upload")});
   EXPECT_EQ(checked.Code, 0) << checked.Out;
@@ -136,8 +135,10 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
 }
 
 TEST_F(Cli, ProgressBarOnATerminal) {
-  if (!HaveProgram("script"))
-    GTEST_SKIP() << "script is missing";
+  if (OnWindows())
+    GTEST_SKIP()
+        << "script gives a Linux terminal, which a Windows program does not take for a console";
+  SKIP_WITHOUT_PROGRAMS("script") << ": it gives the build a terminal";
   // script gives the command a terminal; its output holds both streams. The paths reach the
   // command through the environment, so they need no quoting.
   const ProcessOptions paths = {.WorkDir = Work(),

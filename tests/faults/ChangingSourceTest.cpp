@@ -70,8 +70,7 @@ TEST_P(ChangingFile, ProcFileThatAnnouncesNoBytesIsReported) {
 // A writer appends to (and now and then truncates) a file while builds run. Each build either
 // reports the change or lists a CRC-32 that its archive holds.
 TEST_P(ChangingFile, FileGrowingDuringBuildsIsNeverListedWrong) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing";
+  SKIP_WITHOUT_PROGRAMS("python3");
   const std::string growing = Clean("grow.bin");
   WriteFile(growing, "");
   std::atomic<bool> stop{false};

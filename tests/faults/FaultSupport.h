@@ -128,8 +128,8 @@ private:
 std::string DevicePath();
 
 // Runs call apart from the test, within seconds: its result, "hung" when it did not end in
-// time, or "crashed". On POSIX in a child process (so a crash stays there); on Windows in a
-// thread that is left behind when it hangs.
+// time, or "crashed". On POSIX in a child process (so a crash stays there); on Windows in the
+// test's own process, where only ctest's time limit ends a hang.
 std::string CallWithTimeLimit(const std::function<std::string()>& call, int seconds);
 
 // A file of the given size whose blocks are not written (sparse where the file system can).

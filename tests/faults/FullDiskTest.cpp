@@ -21,12 +21,6 @@ namespace fs = std::filesystem;
       GTEST_SKIP() << (disk).Error();                                                              \
   } while (false)
 
-#define PYTHON_OR_SKIP()                                                                           \
-  do {                                                                                             \
-    if (!HaveProgram("python3"))                                                                   \
-      GTEST_SKIP() << "python3 is missing";                                                        \
-  } while (false)
-
 // Fills the disk that holds folder up to its last byte.
 void FillDisk(const std::string& folder) {
   FileStream filler(folder + "/filler", FileStream::Mode::Create);
@@ -82,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Jobs, FullDisk, ::testing::Values(1, 2));
 TEST_P(FullDisk, BuildStopsWithDiskFullAndListsOnlyWholeArchives) {
   if (!HaveVornel())
     GTEST_SKIP() << "vornel was not built";
-  PYTHON_OR_SKIP();
+  SKIP_WITHOUT_PROGRAMS("python3");
   MakeTree(Clean(), 12, {40000, 90000, 15000, 200});
   // The set needs about 450 KB; each disk fills at another point of the build.
   for (const std::size_t kib : {48, 100, 180, 260, 340, 420}) {
@@ -110,7 +104,7 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndListsOnlyWholeArchives) {
 // the manifest is appended to. The error is "Disk full" (101) either way, and the manifest keeps
 // only whole lines.
 TEST_P(FullDisk, DiskFilledBetweenStepsEndsTheBuildCleanly) {
-  PYTHON_OR_SKIP();
+  SKIP_WITHOUT_PROGRAMS("python3");
   MakeTree(Clean(), 6, {5000, 300});
   for (const std::size_t fillAtStep : {1, 3, 7}) {
     SCOPED_TRACE("disk filled after step " + std::to_string(fillAtStep));

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace vornel::test {
 namespace {
@@ -32,16 +33,20 @@ std::string Refused(const std::function<void()>& call, const std::string& text) 
       20);
 }
 
-// A FIFO on POSIX, a named pipe on Windows: nobody writes to it.
+// A FIFO on POSIX, a named pipe on Windows: nobody writes to it. Each opening gets a pipe of its
+// own, as a Windows pipe that one client has opened stays busy.
 TEST(NonRegularFiles, PipeIsRefusedWithoutWaiting) {
   TempDir dir;
-  const WaitingPipe pipe(dir / "pipe");
-  if (pipe.Path().empty())
-    GTEST_SKIP() << pipe.Why();
-  EXPECT_EQ(Refused([&] { FileCrc32(pipe.Path()); }, pipe.Path()), "");
-  for (const auto mode :
-       {FileStream::Mode::OpenRead, FileStream::Mode::OpenReadWrite, FileStream::Mode::Create}) {
-    EXPECT_EQ(Refused([&] { FileStream stream(pipe.Path(), mode); }, pipe.Path()), "");
+  const std::vector<std::function<void(const std::string&)>> openings = {
+      [](const std::string& path) { FileCrc32(path); },
+      [](const std::string& path) { FileStream stream(path, FileStream::Mode::OpenRead); },
+      [](const std::string& path) { FileStream stream(path, FileStream::Mode::OpenReadWrite); },
+      [](const std::string& path) { FileStream stream(path, FileStream::Mode::Create); }};
+  for (std::size_t i = 0; i < openings.size(); ++i) {
+    const WaitingPipe pipe(dir / ("pipe" + std::to_string(i)));
+    if (pipe.Path().empty())
+      GTEST_SKIP() << pipe.Why();
+    EXPECT_EQ(Refused([&] { openings[i](pipe.Path()); }, pipe.Path()), "") << "opening " << i;
   }
 }
 

@@ -142,8 +142,7 @@ TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
 }
 
 TEST_F(OperatorDay, JsonEventsParseAndMatchTheManifest) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing";
+  SKIP_WITHOUT_PROGRAMS("python3");
   // Windows allows no double quote in a name; a blank and an apostrophe travel as they are.
   WriteFile(Clean("data/a 'quoted' name.txt"), "quoted");
   const CliRun run = Build("--json --jobs 2");

@@ -20,6 +20,23 @@ std::vector<std::string> Command(const std::string& words, const std::vector<std
   return command;
 }
 
+std::string MissingPrograms(const std::vector<std::string>& names) {
+  std::vector<std::string> missing;
+  for (const std::string& name : names) {
+    if (!HaveProgram(name))
+      missing.push_back(name);
+  }
+  if (missing.empty())
+    return "";
+  std::string text;
+  for (std::size_t i = 0; i < missing.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == missing.size() ? " and " : ", ") + missing[i];
+  text += missing.size() == 1 ? " is" : " are";
+  // Under wine the peers are Linux programs, run through tools/wine-run.sh's bridge.
+  return text + (OnWindows() ? " not on the PATH (nor, under wine, run by tools/wine-run.sh)"
+                             : " not installed");
+}
+
 ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     : name_(std::move(name)), former_(GetEnv(name_)) {
   SetEnv(name_, value);

@@ -43,6 +43,13 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
 // cannot be waited for from there, so their tests skip.
 bool HaveProgram(const std::string& name);
 
+// "" when every one of the programs is on the PATH; otherwise which are not, and why, for a skip.
+std::string MissingPrograms(const std::vector<std::string>& names);
+#define SKIP_WITHOUT_PROGRAMS(...)                                                                 \
+  if (const std::string missing = ::vornel::test::MissingPrograms({__VA_ARGS__});                  \
+      !missing.empty())                                                                            \
+  GTEST_SKIP() << missing
+
 // True in the Windows build of the tests, for tests of what only one system has.
 bool OnWindows();
 

@@ -240,9 +240,8 @@ TEST_P(AddBySaveMethod, SameNameInOtherLetterCaseIsReplaced) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"first.txt", "last.txt", "X.BIN"}));
   zip.CloseArchive();
   TempDir out;
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing: the archive's own checks ran, the peer's unpacking was "
-                    "left out";
+  SKIP_WITHOUT_PROGRAMS("python3") << ": the archive's own checks ran, the peer's unpacking was "
+                                      "left out";
   ASSERT_TRUE(PythonExtract(path, out.Str()));
   EXPECT_EQ(ReadFile(out / "X.BIN"), "new content, longer than the old one");
   EXPECT_EQ(ReadFile(out / "first.txt"), "one");

@@ -19,8 +19,7 @@ struct Strategy {
 class AddPeers : public ::testing::TestWithParam<Strategy> {
 protected:
   void SetUp() override {
-    if (!HaveProgram("python3") || !HaveProgram("unzip"))
-      GTEST_SKIP() << "python3 and unzip are needed";
+    SKIP_WITHOUT_PROGRAMS("python3", "unzip");
     zip.SetSaveMethod(GetParam().Method);
     zip.SetUseTempFiles(GetParam().TempFiles);
   }
@@ -88,8 +87,7 @@ TEST_P(AddPeers, ArchivesPassUnzipAndPythonAndReopen) {
 }
 
 TEST_P(AddPeers, ArchivesOfOtherToolsTakeNewEntries) {
-  if (!HaveProgram("zip"))
-    GTEST_SKIP() << "zip is needed";
+  SKIP_WITHOUT_PROGRAMS("zip");
   // zip writes extra fields of different lengths into the local and central headers.
   WriteFile(dir / "in/a.txt", TextBytes(30000, 4));
   WriteFile(dir / "in/b.bin", RandomBytes(20000, 5));
@@ -146,8 +144,7 @@ TEST_P(AddPeers, CommentBytesStayExactlyAsStored) {
 // rebuild the entries hold the offsets of the new layout, so a later in-place add writes a
 // directory that points at the right records.
 TEST(AddAfterRebuild, EntriesFollowTheNewLayout) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is needed";
+  SKIP_WITHOUT_PROGRAMS("python3");
   TempDir dir;
   const std::string path = dir / "gap.zip";
   {

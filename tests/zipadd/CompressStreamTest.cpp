@@ -90,8 +90,7 @@ TEST(CompressStream, HowTheInputIsCutDoesNotChangeTheBytes) {
 // so there only the small samples are compared; the larger ones are compared with one-call
 // deflate above.
 TEST(CompressStream, BytesEqualPythonZlib) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is not installed";
+  SKIP_WITHOUT_PROGRAMS("python3");
   TempDir scratch;
   const std::vector<Sample> samples = Samples();
   std::vector<std::string> inputs;

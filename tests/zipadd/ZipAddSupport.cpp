@@ -107,13 +107,11 @@ bool UnzipTest(const std::string& archive) {
 }
 
 void ExpectPeersAccept(const std::string& archive, bool withUnzip) {
-  if (!HaveProgram("python3"))
-    GTEST_SKIP() << "python3 is missing: the archive's own checks ran, the peers' were left out";
+  SKIP_WITHOUT_PROGRAMS("python3") << ": the archive's own checks ran, the peers' were left out";
   EXPECT_EQ(PythonZipCheck(archive), "");
   if (!withUnzip)
     return;
-  if (!HaveProgram("unzip"))
-    GTEST_SKIP() << "unzip is missing: the archive's own checks ran, unzip's was left out";
+  SKIP_WITHOUT_PROGRAMS("unzip") << ": the archive's own checks ran, unzip's was left out";
   EXPECT_TRUE(UnzipTest(archive));
 }
 

@@ -6,8 +6,6 @@
 #include <winioctl.h>
 
 #include <atomic>
-#include <memory>
-#include <thread>
 
 namespace vornel::test {
 
@@ -51,25 +49,14 @@ std::string DevicePath() {
   return "NUL";
 }
 
-std::string CallWithTimeLimit(const std::function<std::string()>& call, int seconds) {
-  // Shared with the thread, which may outlive this call when it hangs.
-  struct Outcome {
-    std::string Result;
-    HANDLE Done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Outcome() { ::CloseHandle(Done); }
-  };
-  auto outcome = std::make_shared<Outcome>();
-  std::thread([call, outcome] {
-    try {
-      outcome->Result = call();
-    } catch (...) {
-      outcome->Result = "crashed";
-    }
-    ::SetEvent(outcome->Done);
-  }).detach();
-  if (::WaitForSingleObject(outcome->Done, static_cast<DWORD>(seconds) * 1000) != WAIT_OBJECT_0)
-    return "hung";
-  return outcome->Result;
+std::string CallWithTimeLimit(const std::function<std::string()>& call, int) {
+  // On this thread: under wine, a thread started beside another wine process now and then does
+  // not run for many seconds, which would read as a hang. ctest's time limit catches a real one.
+  try {
+    return call();
+  } catch (...) {
+    return "crashed";
+  }
 }
 
 bool MakeSparseFile(const std::string& path, std::int64_t size) {

@@ -1,6 +1,7 @@
 #include "tests/support/Process.h"
 
 #include "platform/windows/WinSupport.h"
+#include "tests/support/windows/LinuxPeers.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -142,8 +143,14 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   if (args.empty())
     return result;
   const std::wstring program = ProgramPath(args[0]);
-  if (program.empty())
+  if (program.empty()) {
+    if (std::string peer = LinuxProgram(args[0]); !peer.empty()) {
+      std::vector<std::string> linuxArgs = args;
+      linuxArgs[0] = std::move(peer);
+      return RunLinuxProgram(linuxArgs, options);
+    }
     return result;
+  }
   std::wstring commandLine = Quoted(program);
   for (std::size_t i = 1; i < args.size(); ++i)
     commandLine += L" " + Quoted(Widen(args[i]));
@@ -198,7 +205,7 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
 }
 
 bool HaveProgram(const std::string& name) {
-  return !ProgramPath(name).empty();
+  return !ProgramPath(name).empty() || !LinuxProgram(name).empty();
 }
 
 bool OnWindows() {
