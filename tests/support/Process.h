@@ -39,6 +39,42 @@ struct ProcessResult {
 // Runs args[0] (found on the PATH when it has no folder) with the remaining arguments.
 ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOptions& options = {});
 
+// A child that runs while the test goes on (a build to be killed or interrupted half-way):
+// standard input empty, standard output discarded, standard error captured. One still running
+// when the object goes is killed and waited for.
+class StartedProcess {
+public:
+  // Runs args[0] (found on the PATH when it has no folder) in workDir (empty: the test's own).
+  // Only an interruptible child takes Interrupt(): on Windows it gets a console of its own for
+  // the Ctrl-C, and wine leaves that console's host running forever when the child is killed
+  // while it starts up, holding the test's output open.
+  explicit StartedProcess(const std::vector<std::string>& args, const std::string& workDir = {},
+                          bool interruptible = false);
+  ~StartedProcess();
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+
+  bool Started() const;
+  // Ends it at once, with no chance to tidy up (SIGKILL; TerminateProcess on Windows).
+  void Kill();
+  // Presses Ctrl-C for it (SIGINT; on Windows a Ctrl-C in its own console). False when that
+  // could not be delivered, or the child is not interruptible.
+  bool Interrupt();
+  // Waits for the end: the exit code, or 128 + the signal's number when a signal ended it (the
+  // code a shell reports); a killed Windows child reports the same as a killed Linux one. -1 when
+  // it never started.
+  int Wait();
+  // Standard error with LF line ends, complete once Wait has returned.
+  const std::string& Err() const { return err_; }
+
+private:
+  struct Child;
+  std::unique_ptr<Child> child_;
+  std::string err_;
+  int code_ = -1;
+  bool waited_ = false;
+};
+
 // True when a program is on the PATH. Under wine that is a Windows program: Linux programs
 // cannot be waited for from there, so their tests skip.
 bool HaveProgram(const std::string& name);

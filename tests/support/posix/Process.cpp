@@ -22,7 +22,7 @@ namespace vornel::test {
 namespace {
 
 // The child's environment: this process's, changed as asked.
-std::vector<std::string> ChildEnvironment(const ProcessOptions& options) {
+std::vector<std::string> ChildEnvironment(const Environment& changes) {
   std::map<std::string, std::string> vars;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text = *entry;
@@ -30,7 +30,7 @@ std::vector<std::string> ChildEnvironment(const ProcessOptions& options) {
     if (eq != std::string::npos)
       vars[text.substr(0, eq)] = text.substr(eq + 1);
   }
-  for (const auto& [name, value] : options.Env) {
+  for (const auto& [name, value] : changes) {
     if (value)
       vars[name] = *value;
     else
@@ -110,7 +110,27 @@ struct Pipe {
   Pipe& operator=(const Pipe&) = delete;
 };
 
-// Waits for the child, killing it once the time limit has passed.
+// Starts the child with the given descriptors as its standard streams; -1 when it cannot start.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& workDir,
+            const Environment& env, int in, int out, int err) {
+  FileActions files;
+  posix_spawn_file_actions_adddup2(&files.actions, in, 0);
+  posix_spawn_file_actions_adddup2(&files.actions, out, 1);
+  posix_spawn_file_actions_adddup2(&files.actions, err, 2);
+  if (!workDir.empty())
+    posix_spawn_file_actions_addchdir_np(&files.actions, workDir.c_str());
+
+  std::vector<std::string> argTexts = args;
+  std::vector<std::string> envTexts = ChildEnvironment(env);
+  const auto argv = Pointers(argTexts);
+  const auto envp = Pointers(envTexts);
+  pid_t child = 0;
+  const int spawned =
+      ::posix_spawnp(&child, args[0].c_str(), &files.actions, nullptr, argv.data(), envp.data());
+  return spawned == 0 ? child : -1;
+}
+
+// Waits for the child, killing it once the time limit has passed; its wait status, or -1.
 int WaitFor(pid_t child, int timeoutSeconds, bool& timedOut) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   int status = 0;
@@ -128,7 +148,7 @@ int WaitFor(pid_t child, int timeoutSeconds, bool& timedOut) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status;
 }
 
 } // namespace
@@ -142,24 +162,12 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   if (!in.Open() || !out.Open() || (!options.ErrToOut && !err.Open()))
     return result;
 
-  FileActions files;
-  posix_spawn_file_actions_adddup2(&files.actions, in.read, 0);
-  posix_spawn_file_actions_adddup2(&files.actions, out.write, 1);
-  posix_spawn_file_actions_adddup2(&files.actions, options.ErrToOut ? out.write : err.write, 2);
-  if (!options.WorkDir.empty())
-    posix_spawn_file_actions_addchdir_np(&files.actions, options.WorkDir.c_str());
-
-  std::vector<std::string> argTexts = args;
-  std::vector<std::string> envTexts = ChildEnvironment(options);
-  const auto argv = Pointers(argTexts);
-  const auto envp = Pointers(envTexts);
-  pid_t child = 0;
-  const int spawned =
-      ::posix_spawnp(&child, args[0].c_str(), &files.actions, nullptr, argv.data(), envp.data());
+  const pid_t child = Spawn(args, options.WorkDir, options.Env, in.read, out.write,
+                            options.ErrToOut ? out.write : err.write);
   in.CloseRead();
   out.CloseWrite();
   err.CloseWrite();
-  if (spawned != 0)
+  if (child < 0)
     return result;
   std::thread inWriter([&] {
     // A child that does not read all of it must not end the test with SIGPIPE: the signal is
@@ -174,13 +182,69 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   // Read while waiting, so the time limit holds even for a child that never closes its output.
   std::thread outReader([&] { result.Out = out.ReadAll(); });
   std::thread errReader([&] { result.Err = err.ReadAll(); });
-  result.Code = WaitFor(child, options.TimeoutSeconds, result.TimedOut);
+  const int status = WaitFor(child, options.TimeoutSeconds, result.TimedOut);
+  result.Code = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   inWriter.join();
   outReader.join();
   errReader.join();
   if (result.TimedOut)
     result.Code = -1;
   return result;
+}
+
+struct StartedProcess::Child {
+  pid_t Id = -1;
+  bool Interruptible = false;
+  Pipe Err;
+  std::thread ErrReader;
+};
+
+StartedProcess::StartedProcess(const std::vector<std::string>& args, const std::string& workDir,
+                               bool interruptible)
+    : child_(std::make_unique<Child>()) {
+  child_->Interruptible = interruptible;
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (!args.empty() && null >= 0 && child_->Err.Open())
+    child_->Id = Spawn(args, workDir, {}, null, null, child_->Err.write);
+  if (null >= 0)
+    ::close(null);
+  child_->Err.CloseWrite();
+  if (child_->Id >= 0)
+    child_->ErrReader = std::thread([this] { err_ = child_->Err.ReadAll(); });
+}
+
+StartedProcess::~StartedProcess() {
+  if (!waited_) {
+    Kill();
+    Wait();
+  }
+}
+
+bool StartedProcess::Started() const {
+  return child_->Id >= 0;
+}
+
+void StartedProcess::Kill() {
+  if (Started() && !waited_)
+    ::kill(child_->Id, SIGKILL);
+}
+
+bool StartedProcess::Interrupt() {
+  return Started() && !waited_ && child_->Interruptible && ::kill(child_->Id, SIGINT) == 0;
+}
+
+int StartedProcess::Wait() {
+  if (!Started() || waited_)
+    return code_;
+  bool timedOut = false;
+  const int status = WaitFor(child_->Id, 0, timedOut);
+  child_->ErrReader.join();
+  waited_ = true;
+  code_ = status < 0            ? -1
+          : WIFEXITED(status)   ? WEXITSTATUS(status)
+          : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                : -1;
+  return code_;
 }
 
 bool HaveProgram(const std::string& name) {

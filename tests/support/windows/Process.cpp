@@ -81,16 +81,11 @@ std::wstring EnvironmentBlock(const Environment& changes) {
   return result + L'\0';
 }
 
-// A pipe; the child's end is inheritable, the parent's is not.
+// A pipe; neither end is inherited but by the start that hands it to a child.
 struct Pipe {
   HANDLE read = nullptr;
   HANDLE write = nullptr;
-  bool Open(bool childReads) {
-    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!::CreatePipe(&read, &write, &inherit, 0))
-      return false;
-    return ::SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0) != 0;
-  }
+  bool Open() { return ::CreatePipe(&read, &write, nullptr, 0) != 0; }
   static void Close(HANDLE& handle) {
     if (handle != nullptr)
       ::CloseHandle(handle);
@@ -132,9 +127,50 @@ std::string TextLines(std::string text) {
   return text;
 }
 
-// Inheritable handles reach every child started while they are open: children are started one
-// at a time, and each one's ends are closed here before the next is started.
+// Inheritable handles reach every child started while they are inheritable: children are started
+// one at a time, and only their own standard streams are inheritable while they start.
 std::mutex startLock;
+
+// Starts args[0] with in, out and err as its standard streams; false when it cannot start.
+bool Spawn(const std::vector<std::string>& args, const std::string& workDir, const Environment& env,
+           HANDLE in, HANDLE out, HANDLE err, DWORD flags, PROCESS_INFORMATION& child) {
+  const std::wstring program = args.empty() ? std::wstring() : ProgramPath(args[0]);
+  if (program.empty())
+    return false;
+  std::wstring commandLine = Quoted(program);
+  for (std::size_t i = 1; i < args.size(); ++i)
+    commandLine += L" " + Quoted(Widen(args[i]));
+  std::wstring environment = EnvironmentBlock(env);
+  const std::wstring wideWorkDir = win::WidePath(workDir);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+
+  std::lock_guard<std::mutex> lock(startLock);
+  const auto inherit = [&](bool on) {
+    bool done = true;
+    for (HANDLE handle : {in, out, err})
+      done =
+          ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, on ? HANDLE_FLAG_INHERIT : 0) && done;
+    return done;
+  };
+  const bool started =
+      inherit(true) &&
+      ::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT | flags, environment.data(),
+                       wideWorkDir.empty() ? nullptr : wideWorkDir.c_str(), &startup, &child);
+  inherit(false);
+  return started;
+}
+
+// The null device, for a child's standard input and output.
+HANDLE OpenNull() {
+  return ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
 
 } // namespace
 
@@ -142,8 +178,7 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   ProcessResult result;
   if (args.empty())
     return result;
-  const std::wstring program = ProgramPath(args[0]);
-  if (program.empty()) {
+  if (ProgramPath(args[0]).empty()) {
     if (std::string peer = LinuxProgram(args[0]); !peer.empty()) {
       std::vector<std::string> linuxArgs = args;
       linuxArgs[0] = std::move(peer);
@@ -151,33 +186,17 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
     }
     return result;
   }
-  std::wstring commandLine = Quoted(program);
-  for (std::size_t i = 1; i < args.size(); ++i)
-    commandLine += L" " + Quoted(Widen(args[i]));
-  std::wstring environment = EnvironmentBlock(options.Env);
-  const std::wstring workDir = win::WidePath(options.WorkDir);
-
   Pipe in, out, err;
+  if (!in.Open() || !out.Open() || (!options.ErrToOut && !err.Open()))
+    return result;
   PROCESS_INFORMATION child{};
-  {
-    std::lock_guard<std::mutex> lock(startLock);
-    if (!in.Open(true) || !out.Open(false) || (!options.ErrToOut && !err.Open(false)))
-      return result;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.read;
-    startup.hStdOutput = out.write;
-    startup.hStdError = options.ErrToOut ? out.write : err.write;
-    const BOOL started = ::CreateProcessW(
-        program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-        environment.data(), workDir.empty() ? nullptr : workDir.c_str(), &startup, &child);
-    Pipe::Close(in.read);
-    Pipe::Close(out.write);
-    Pipe::Close(err.write);
-    if (!started)
-      return result;
-  }
+  const bool started = Spawn(args, options.WorkDir, options.Env, in.read, out.write,
+                             options.ErrToOut ? out.write : err.write, 0, child);
+  Pipe::Close(in.read);
+  Pipe::Close(out.write);
+  Pipe::Close(err.write);
+  if (!started)
+    return result;
   HandleGuard process(child.hProcess);
   HandleGuard thread(child.hThread);
   std::thread inWriter([&] {
@@ -202,6 +221,72 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   if (!result.TimedOut && ::GetExitCodeProcess(process.Get(), &code))
     result.Code = static_cast<int>(code);
   return result;
+}
+
+// A killed child reports what a shell reports on Linux for one ended by SIGKILL.
+constexpr UINT KilledCode = 128 + 9;
+
+struct StartedProcess::Child {
+  HANDLE Process = nullptr;
+  DWORD Id = 0;
+  bool Interruptible = false;
+  Pipe Err;
+  std::thread ErrReader;
+  ~Child() { Pipe::Close(Process); }
+};
+
+StartedProcess::StartedProcess(const std::vector<std::string>& args, const std::string& workDir,
+                               bool interruptible)
+    : child_(std::make_unique<Child>()) {
+  child_->Interruptible = interruptible;
+  HandleGuard null(OpenNull());
+  PROCESS_INFORMATION child{};
+  // A console of its own, with no window, so that a Ctrl-C reaches the child alone.
+  const DWORD console = interruptible ? CREATE_NO_WINDOW : 0;
+  if (null.Get() != INVALID_HANDLE_VALUE && child_->Err.Open() &&
+      Spawn(args, workDir, {}, null.Get(), null.Get(), child_->Err.write, console, child)) {
+    ::CloseHandle(child.hThread);
+    child_->Process = child.hProcess;
+    child_->Id = child.dwProcessId;
+  }
+  Pipe::Close(child_->Err.write);
+  if (Started())
+    child_->ErrReader = std::thread([this] { err_ = TextLines(child_->Err.ReadAll()); });
+}
+
+StartedProcess::~StartedProcess() {
+  if (!waited_) {
+    Kill();
+    Wait();
+  }
+}
+
+bool StartedProcess::Started() const {
+  return child_->Process != nullptr;
+}
+
+void StartedProcess::Kill() {
+  if (Started() && !waited_)
+    ::TerminateProcess(child_->Process, KilledCode);
+}
+
+bool StartedProcess::Interrupt() {
+  // Console events go only to the sender's own console (under wine the test's may be none with
+  // a host), a Ctrl-C to all of that console's processes, and wine sends no Ctrl-Break at all: a
+  // helper attaches to the child's own console and presses Ctrl-C there.
+  return Started() && !waited_ && child_->Interruptible &&
+         RunProcess({VORNEL_SEND_CTRL_C, std::to_string(child_->Id)}).Code == 0;
+}
+
+int StartedProcess::Wait() {
+  if (!Started() || waited_)
+    return code_;
+  ::WaitForSingleObject(child_->Process, INFINITE);
+  child_->ErrReader.join();
+  waited_ = true;
+  DWORD code = 0;
+  code_ = ::GetExitCodeProcess(child_->Process, &code) ? static_cast<int>(code) : -1;
+  return code_;
 }
 
 bool HaveProgram(const std::string& name) {
