@@ -17,13 +17,21 @@ constexpr int TerminateSignal = 15;
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
     return FALSE;
-  // The first one asks the build to stop; the next falls through to the default handler, which
-  // ends the process.
-  if (stopFlag == nullptr || interruptions.fetch_add(1) > 0)
+  if (stopFlag == nullptr)
     return FALSE;
+  const int signal = event == CTRL_CLOSE_EVENT ? TerminateSignal : InterruptSignal;
+  // The first one asks the build to stop; the next ends the process at once, with the code a
+  // shell reports for a process that signal ended (Windows' own default would be 0xC000013A).
+  if (interruptions.fetch_add(1) > 0)
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(128 + signal));
   if (stopSignal != nullptr)
-    stopSignal->store(event == CTRL_CLOSE_EVENT ? TerminateSignal : InterruptSignal);
+    stopSignal->store(signal);
   stopFlag->store(true);
+  // Windows ends the process as soon as the handler of a close returns (and a few seconds after
+  // the close in any case): waiting here lets the build stop and the program exit with its own
+  // code first.
+  if (event == CTRL_CLOSE_EVENT)
+    ::Sleep(INFINITE);
   return TRUE;
 }
 

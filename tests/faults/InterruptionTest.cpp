@@ -111,6 +111,14 @@ protected:
   std::string Clean() const { return dir_ / "clean"; }
   std::string Work() const { return dir_ / "work"; }
   std::string Upload() const { return dir_ / "work/Upload"; }
+  // The moment to stop a build of the prose tree: the self file is listed, the big files are
+  // still to come.
+  void WaitUntilTheSelfFileIsListed() const {
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (ReadIfThere(Upload() + "/updates.lst").find("[files]") == std::string::npos &&
+           Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 
   TempDir dir_;
 };
@@ -148,11 +156,7 @@ TEST_F(Interruption, CtrlCSaysWhatWasFinishedAndListed) {
   MakeProseTree(Clean(), 10, 1500000, 4);
   StartedProcess child(Vornel({"build", "--jobs", "2", Clean()}), Work(), /*interruptible=*/true);
   ASSERT_TRUE(child.Started());
-  // Stop once the self file is listed, with the big files still to come.
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (ReadIfThere(Upload() + "/updates.lst").find("[files]") == std::string::npos &&
-         Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  WaitUntilTheSelfFileIsListed();
   ASSERT_TRUE(child.Interrupt());
   EXPECT_EQ(child.Wait(), 130);
 
@@ -178,6 +182,18 @@ TEST_F(Interruption, CtrlCSaysWhatWasFinishedAndListed) {
   EXPECT_EQ(reuse.Status, 0);
   EXPECT_NE(reuse.Err.find("reused " + numbers[1].str() + " archives"), std::string::npos)
       << reuse.Err;
+}
+
+// A second Ctrl-C ends the build at once, with the code a shell reports on both systems.
+TEST_F(Interruption, SecondCtrlCEndsWithTheSameCode) {
+  MakeProseTree(Clean(), 10, 1500000, 4);
+  StartedProcess child(Vornel({"build", "--jobs", "2", Clean()}), Work(), /*interruptible=*/true);
+  ASSERT_TRUE(child.Started());
+  WaitUntilTheSelfFileIsListed();
+  ASSERT_TRUE(child.Interrupt());
+  child.Interrupt(); // may come when the build has already stopped
+  EXPECT_EQ(child.Wait(), 130);
+  EXPECT_EQ(ArchiveProblems(Upload()), "");
 }
 
 } // namespace

@@ -75,8 +75,8 @@ private:
   bool waited_ = false;
 };
 
-// True when a program is on the PATH. Under wine that is a Windows program: Linux programs
-// cannot be waited for from there, so their tests skip.
+// True when a program is on the PATH; under wine also a Linux program that the bridge of
+// tools/wine-run.sh runs for the tests.
 bool HaveProgram(const std::string& name);
 
 // "" when every one of the programs is on the PATH; otherwise which are not, and why, for a skip.
