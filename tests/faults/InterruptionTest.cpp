@@ -139,6 +139,8 @@ TEST_F(Interruption, KilledAtAnyMomentLeavesOnlyWholeArchives) {
     child.Wait();
     // Every file named like an archive is whole, listed or not, and what is listed is whole.
     EXPECT_EQ(ArchiveProblems(Upload()), "") << "after a kill at " << moment.count() << " us";
+    // And by a reader that is not ours, where there is one: every listed archive opens whole.
+    EXPECT_EQ(CheckListed(Upload()), "") << "after a kill at " << moment.count() << " us";
   }
 
   // --reuse finishes the set: the same bytes as a clean build, no temporary left behind.
