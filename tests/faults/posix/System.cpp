@@ -8,7 +8,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,7 +39,7 @@ bool SmallDisk::Resize(std::size_t bytes) {
 }
 
 WaitingPipe::WaitingPipe(const std::string& fifoPath) {
-  if (::mkfifo(fifoPath.c_str(), 0644) == 0)
+  if (MakeFifo(fifoPath))
     path_ = fifoPath;
   else
     why_ = "cannot make a FIFO: " + std::string(std::strerror(errno));

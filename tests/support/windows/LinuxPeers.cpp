@@ -6,8 +6,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -81,12 +79,7 @@ ProcessResult RunLinuxProgram(const std::vector<std::string>& args, const Proces
     AddField(request, arg);
 
   ProcessResult result;
-  {
-    std::ofstream out(FsPath(stem + ".part"), std::ios::binary);
-    out.write(request.data(), static_cast<std::streamsize>(request.size()));
-    if (!out.flush())
-      return result;
-  }
+  WriteFile(stem + ".part", request);
   std::error_code error;
   fs::rename(FsPath(stem + ".part"), FsPath(stem + ".req"), error);
   if (error)
@@ -102,11 +95,7 @@ ProcessResult RunLinuxProgram(const std::vector<std::string>& args, const Proces
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  std::string reply;
-  {
-    std::ifstream in(FsPath(stem + ".res"), std::ios::binary);
-    reply.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  const std::string reply = ReadFile(stem + ".res");
   fs::remove(FsPath(stem + ".res"), error);
   const std::optional<std::vector<std::string>> fields = Fields(reply);
   if (!fields || fields->size() != 4)
