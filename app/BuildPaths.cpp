@@ -57,6 +57,12 @@ bool IsSameOrInside(const std::string& inner, const std::string& outer) {
          IsPathSeparator(inner[outer.size()]);
 }
 
+std::string BuildRecordBeside(const std::string& siblingPath) {
+  const std::string name = BareName(siblingPath);
+  return siblingPath.substr(0, siblingPath.size() - name.size()) + UploadFolderName +
+         BuildRecordSuffix;
+}
+
 std::string ManifestPath(const std::string& relativePath) {
   std::string result = relativePath;
   for (char& c : result) {

@@ -8,6 +8,13 @@ namespace vornel {
 
 inline constexpr const char* UploadFolderName = "Upload";
 inline constexpr const char* ManifestFileName = "updates.lst";
+// Beside the upload folder: where a build keeps its unfinished work ("Upload.staging"), and the
+// record of what a whole build wrote for verify ("Upload.build").
+inline constexpr const char* StagingSuffix = ".staging";
+inline constexpr const char* BuildRecordSuffix = ".build";
+
+// The build record that lies beside another file of the working folder (the reuse record).
+std::string BuildRecordBeside(const std::string& siblingPath);
 
 // The clean root as the walks use it: absolute (a relative folder is taken from the current
 // folder), without a trailing "/" except for the file-system root itself.

@@ -1,6 +1,7 @@
 #include "app/BuildProcedure.h"
 
 #include "app/BuildPaths.h"
+#include "app/BuildRecord.h"
 #include "app/ComposedPathSet.h"
 #include "app/Exclusions.h"
 #include "app/Manifest.h"
@@ -11,6 +12,7 @@
 #include "app/ReuseRecord.h"
 #include "app/Settings.h"
 #include "app/SourceOpen.h"
+#include "app/StagedUpload.h"
 #include "app/TreeCheck.h"
 #include "app/UploadGuard.h"
 #include "app/UploadScan.h"
@@ -18,6 +20,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "platform/FolderSwap.h"
 #include "platform/ObjectPool.h"
 #include "zip/Pellum.h"
 
@@ -99,35 +102,49 @@ public:
     if (!tree.SelfNamesakeFolders.empty())
       view_.ShowWarning(NamesakeWarning(tree));
     markUtf8_ = scope.Target.IsUtf8();
-    if (options_.DryRun)
-      return DryRun(root, workDir, uploadDir, tree);
-    CreateDir(uploadDir); // an existing folder is fine and is kept as it is
-    MirrorFolders(tree, uploadDir);
+    std::optional<StagedUpload> staged;
+    try {
+      staged.emplace(LocateUpload(uploadDir));
+      if (options_.DryRun)
+        return DryRun(root, workDir, staged->Places(), tree);
+      staged->Begin(options_.Reuse);
+    } catch (const std::runtime_error& refusal) {
+      if (dynamic_cast<const EIoError*>(&refusal) != nullptr)
+        throw;
+      return Refuse(refusal.what());
+    }
+    // Until the last step, everything is written into the staging folder; the live folder that
+    // clients read stays as the last whole build left it.
+    live_ = staged->Places().Live;
+    const std::string& stagingDir = staged->Places().Staging;
+    if (options_.Reuse)
+      WeedStaging(stagingDir, tree);
+    MirrorFolders(tree, stagingDir);
     if (StopRequested())
       return Stop();
-    // What the build will not produce is known from the start; the listing of Upload/ (as big as
-    // the tree) is not kept while packing.
-    const StaleSet stale = [&] {
-      const UploadContents before = ScanUpload(uploadDir);
-      RemoveLeftoverTemporaries(uploadDir, before);
-      return FindStaleIn(before, tree);
-    }();
+    // What the build will not produce is known from the start; the listing of the live folder's
+    // archives (as big as the tree) is not kept while packing, only its folders and other files.
+    UploadContents before = ScanUpload(live_);
+    const StaleSet stale = FindStaleIn(before, tree);
+    before.Archives = {};
+    before.Temporaries = {};
     ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
     // Only a build that may keep archives reads the earlier record before it packs.
     if (options_.Reuse)
       record_ = ReuseRecord::Load(recordPath_, compressor_);
-    ManifestWriter manifest(JoinPath(uploadDir, ManifestFileName));
+    ManifestWriter manifest(JoinPath(stagingDir, ManifestFileName));
     manifest.Start();
-    manifestStarted_ = true;
     bool whole = false;
     try {
-      PackSelfFile(root, uploadDir, tree, manifest);
+      PackSelfFile(root, stagingDir, tree, manifest);
       manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
-      whole = PackFolder(tree, root, uploadDir, manifest);
+      whole = PackFolder(tree, root, stagingDir, manifest);
       manifest.Finish();
+      if (whole)
+        SaveRecord(true);
     } catch (...) {
       try {
         SaveRecord(false);
@@ -136,11 +153,22 @@ public:
       }
       throw;
     }
-    SaveRecord(whole);
     view_.ResetProgress();
-    if (!whole)
+    if (!whole) {
+      SaveRecord(false);
       return Stop();
-    ReportStale(uploadDir, stale);
+    }
+    const std::optional<ArchiveDigest> manifestDigest = DigestFile(manifest.Path());
+    const PublishResult published = staged->Publish(before, KeptFromLive(), stale, options_.Prune);
+    if (!published.AtOnce)
+      view_.ShowWarning("the new archives were put in place one by one, then updates.lst (" +
+                        published.Reason +
+                        "); a client that read updates.lst meanwhile may have fetched an archive "
+                        "newer than its line");
+    if (manifestDigest)
+      SaveBuildRecord(BuildRecordPathFor(uploadDir),
+                      {*manifestDigest, packer_.FileCount - packer_.FileNumber});
+    ReportStale(stale, published);
     ShowCounts();
     view_.ShowMessage("Done." + std::to_string(packer_.FileCount) + " files packed.");
     return BuildOutcome::Done;
@@ -174,7 +202,9 @@ private:
   // What the build would do, found without writing anything: not the folders, not the
   // manifest, not the record.
   BuildOutcome DryRun(const std::string& root, const std::string& workDir,
-                      const std::string& uploadDir, const CleanTree& tree) {
+                      const UploadPlaces& places, const CleanTree& tree) {
+    live_ = places.Live;
+    const std::string& stagingDir = places.Staging;
     const ReuseRecord record =
         options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
                        : ReuseRecord{};
@@ -185,24 +215,22 @@ private:
       if (options_.Reuse) {
         try {
           const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
-          kept = CheckReusable(task, *source, NewEntryFlags(task.EntryName, markUtf8_),
-                               record.Find(RecordKey(task)))
-                     .has_value();
+          kept = FindReusable(task, *source, record).Kept.has_value();
         } catch (const std::exception&) {
           // Changed since the check: a real build packs it afresh and reports what is wrong.
         }
       }
       (kept ? report.Keep : report.Pack).push_back({task.RelativePath, task.Size});
     };
-    plan(SelfTask(root, uploadDir, tree));
+    plan(SelfTask(root, stagingDir, tree));
     PackTask task;
     const std::string rootSlash = JoinPath(root, "");
-    const std::string uploadSlash = JoinPath(uploadDir, "");
+    const std::string uploadSlash = JoinPath(stagingDir, "");
     for (std::size_t i = 0; i < tree.PackCount(); ++i) {
       ComposeTask(tree, rootSlash, uploadSlash, i, task);
       plan(task);
     }
-    const StaleSet stale = FindStaleIn(ScanUpload(uploadDir), tree);
+    const StaleSet stale = FindStaleIn(ScanUpload(live_), tree);
     report.StaleArchives = stale.Archives;
     report.StaleFolders = stale.Folders;
     view_.ShowDryRun(report);
@@ -218,8 +246,7 @@ private:
     count(selfOutcome_);
     for (const FileOutcome& outcome : outcomes_)
       count(outcome);
-    report.ManifestStarted = manifestStarted_;
-    report.Listed = (selfListed_ ? 1 : 0) + (packer_.FileNumber - 1);
+    report.Live = live_;
     view_.ShowStopped(report);
     return BuildOutcome::Stopped;
   }
@@ -285,16 +312,71 @@ private:
   }
 
   // Archives and folders of Upload/ that this whole build did not produce.
-  void ReportStale(const std::string& uploadDir, const StaleSet& stale) {
+  void ReportStale(const StaleSet& stale, const PublishResult& published) {
     if (stale.Empty())
       return;
     StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),
                        static_cast<std::int32_t>(stale.Folders.size()), false};
-    if (options_.Prune) {
-      const PruneCount pruned = PruneStale(uploadDir, stale);
-      report = {pruned.Archives, pruned.Folders, true};
-    }
+    if (options_.Prune)
+      report = {published.PrunedArchives, published.PrunedFolders, true};
     view_.ShowStale(report);
+  }
+
+  // A stopped build's staging folder holds what it finished; whatever else lies there (archives
+  // of files since deleted, a dead build's links, anything not a folder where the tree has one)
+  // goes, so that only what this build produces or keeps is published.
+  void WeedStaging(const std::string& stagingDir, const CleanTree& tree) const {
+    const UploadContents contents = ScanUpload(stagingDir);
+    const StaleSet stale = FindStaleIn(contents, tree);
+    for (const auto* list : {&stale.Archives, &contents.Temporaries, &contents.Others})
+      for (const std::string& path : *list)
+        RemoveTree(JoinPath(stagingDir, path));
+    for (const std::string& folder : stale.Folders)
+      RemoveTree(JoinPath(stagingDir, folder));
+    RemoveTree(JoinPath(stagingDir, ManifestFileName));
+    std::string folder;
+    for (std::size_t i = tree.FolderCount(); i-- > 0;) {
+      folder.clear();
+      tree.AppendFolderPath(i, folder);
+      const std::string path = JoinPath(stagingDir, folder);
+      const PathKind kind = KindOfPath(path);
+      if (kind != PathKind::Missing && kind != PathKind::Folder)
+        RemoveTree(path);
+    }
+  }
+
+  // The archives a --reuse build keeps from the live folder: the published set links them.
+  std::vector<std::string> KeptFromLive() const {
+    std::vector<std::string> kept;
+    ForEachArchive([&kept](std::string_view key, const FileOutcome& outcome) {
+      if (outcome.FromLive)
+        kept.emplace_back(key);
+    });
+    return kept;
+  }
+
+  // An archive that may stay: the one a stopped build left in the staging folder, else the live
+  // one. A staging archive that does not pass is removed, so that nothing but the kept one can
+  // take its place.
+  struct Reusable {
+    std::optional<KeptArchive> Kept;
+    bool FromLive = false;
+  };
+  Reusable FindReusable(const PackTask& task, SourceFile& source, const ReuseRecord& record) const {
+    const std::uint16_t flags = NewEntryFlags(task.EntryName, markUtf8_);
+    const ArchiveDigest* recorded = record.Find(RecordKey(task));
+    const bool staged = KindOfPath(task.ZipPath) != PathKind::Missing;
+    if (staged) {
+      if (auto kept = CheckReusable(task, source, flags, recorded))
+        return {std::move(kept), false};
+      source.SetPosition(0);
+    }
+    PackTask live = task;
+    live.ZipPath = JoinPath(live_, task.RelativePath + ".zip");
+    auto kept = CheckReusable(live, source, flags, recorded);
+    if (kept && staged && !options_.DryRun)
+      DeleteFileAt(task.ZipPath);
+    return {std::move(kept), kept.has_value()};
   }
 
   bool StopRequested() const {
@@ -312,6 +394,7 @@ private:
     bool Attempted = false;
     bool Done = false;
     bool Reused = false;
+    bool FromLive = false; // kept from the live folder rather than the staging folder
   };
 
   static std::string RecordKey(const PackTask& task) { return task.RelativePath + ".zip"; }
@@ -357,10 +440,12 @@ private:
     pellum.SetMarkUtf8Names(markUtf8_);
     const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
     if (options_.Reuse) {
-      if (auto kept = CheckReusable(task, *source, NewEntryFlags(task.EntryName, markUtf8_),
-                                    record_.Find(RecordKey(task)))) {
-        Note(kept->File, kept->Digest, outcome);
+      Reusable reusable = FindReusable(task, *source, record_);
+      if (reusable.Kept) {
+        // The live archive's record entry names its own bytes; so does the staging one's.
+        Note(reusable.Kept->File, reusable.Kept->Digest, outcome);
         outcome.Reused = true;
+        outcome.FromLive = reusable.FromLive;
         return;
       }
       source->SetPosition(0);
@@ -387,7 +472,6 @@ private:
     selfTask_ = SelfTask(root, uploadDir, tree);
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
     manifest.AppendSelf(tree.ClientSelfName, selfOutcome_.Crc, selfOutcome_.ArchiveSize);
-    selfListed_ = true;
     ShowArchive(selfTask_.RelativePath, selfTask_.Size, selfOutcome_);
     view_.StepProgress(selfTask_.RelativePath);
   }
@@ -510,12 +594,20 @@ private:
   const CleanTree* tree_ = nullptr;   // the files being packed
   std::vector<FileOutcome> outcomes_; // by file, in tree order
   ObjectPool<PackTask> tasks_;
-  bool manifestStarted_ = false;
-  bool selfListed_ = false;
+  std::string live_;      // the folder clients read
   bool markUtf8_ = false; // entry names carry bit 11
 };
 
 } // namespace
+
+std::string StoppedText(const StopReport& report) {
+  const std::int32_t n = report.Finished;
+  std::string text = "Build stopped: " + std::to_string(n) + (n == 1 ? " archive" : " archives") +
+                     " finished and kept aside";
+  return text + (report.Live.empty()
+                     ? "; nothing that clients read was changed."
+                     : "; \"" + report.Live + "\" is as the last whole build left it.");
+}
 
 void Packer::ResetBuildValues() {
   FileCount = 0;

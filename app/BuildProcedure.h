@@ -23,12 +23,16 @@ struct ArchiveReport {
   bool Reused = false;
 };
 
-// A build that stopped early, as it left Upload/.
+// A build that stopped early. The live folder is as the last whole build left it; what the build
+// finished waits in its staging folder for the next build with --reuse.
 struct StopReport {
-  std::int32_t Finished = 0;    // whole archives written or kept, the self file's included
-  std::int32_t Listed = 0;      // how many of them updates.lst lists
-  bool ManifestStarted = false; // false: updates.lst was not touched
+  std::int32_t Finished = 0; // whole archives written or kept, the self file's included
+  std::string Live;          // the folder clients read, unchanged; empty when not yet known
 };
+
+// "Build stopped: 3 archives finished and kept aside; "/srv/Upload" is as the last whole build
+// left it." for every front end.
+std::string StoppedText(const StopReport& report);
 
 // Archives and folders in Upload/ that a whole build did not produce.
 struct StaleReport {

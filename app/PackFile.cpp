@@ -1,6 +1,5 @@
 #include "app/PackFile.h"
 
-#include "app/UploadScan.h"
 #include "crc/Crc32.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -10,8 +9,6 @@
 #include "zip/FreshEntry.h"
 #include "zip/Pellum.h"
 #include "zip/SingleEntryArchive.h"
-
-#include <zlib.h>
 
 #include <cstdint>
 #include <limits>
@@ -63,25 +60,21 @@ std::string ReadWhole(SourceFile& source, std::uint64_t size, const std::string&
   return content;
 }
 
-// What DigestFile reads from the archive once it is written, taken from the bytes at hand.
-ArchiveDigest DigestOf(const std::string& bytes) {
-  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
-  return ArchiveDigest{
-      static_cast<std::int64_t>(bytes.size()), ~Crc32Update(0xFFFFFFFFu, data, bytes.size()),
-      static_cast<std::uint32_t>(adler32(1L, data, static_cast<uInt>(bytes.size())))};
-}
-
-// Writes the archive under a name of its own and renames it over the final name only when whole
-// and closed, so a crash, a kill or a power cut leaves the earlier archive or the new one, never
-// a part. The file is made with exclusive creation and written through the handle that made it,
-// so nothing already at that name (a link someone planted) is followed.
-template <typename Write> void Publish(const std::string& zipPath, Write write) {
-  const std::string temporary = TemporaryArchivePath(zipPath);
+// The archive is written straight under its name in the staging folder, which no client reads.
+// Whatever lies at that name already (a stopped build's archive, or a second name of a live
+// archive) is removed first and never written into; exclusive creation makes sure of it. A
+// failure leaves nothing at the name.
+template <typename Write> void WriteFresh(const std::string& zipPath, Write write) {
   try {
-    write(temporary);
-    RenameFile(temporary, zipPath);
+    try {
+      write(zipPath);
+    } catch (const EFCreateError&) {
+      if (KindOfPath(zipPath) == PathKind::Missing || !DeleteFileAt(zipPath))
+        throw;
+      write(zipPath);
+    }
   } catch (...) {
-    DeleteFileAt(temporary);
+    DeleteFileAt(zipPath);
     throw;
   }
 }
@@ -97,11 +90,11 @@ PackedFile PackInMemory(const TPellum& pellum, SourceFile& source, std::uint64_t
       pellum, entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF), EntryTimeOf(info),
       content);
   CheckStoredName(image.Records.Central.FileName, entryName, sourcePath);
-  Publish(zipPath, [&image](const std::string& temporary) {
-    FileStream(temporary, FileStream::Mode::CreateNew).WriteString(image.Bytes);
+  WriteFresh(zipPath, [&image](const std::string& path) {
+    FileStream(path, FileStream::Mode::CreateNew).WriteString(image.Bytes);
   });
   return PackedFile{relativePath, image.Records.Central.Crc32,
-                    static_cast<std::int32_t>(image.Bytes.size()), DigestOf(image.Bytes)};
+                    static_cast<std::int32_t>(image.Bytes.size()), DigestOfBytes(image.Bytes)};
 }
 
 // A larger file: streamed through the component into a new archive, read once; the checksum is
@@ -110,15 +103,15 @@ PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size
                          const std::string& sourcePath, const std::string& zipPath,
                          const std::string& relativePath, const std::string& entryName) {
   PackedFile packed{relativePath, 0, 0, std::nullopt};
-  Publish(zipPath, [&](const std::string& temporary) {
+  WriteFresh(zipPath, [&](const std::string& path) {
     try {
-      auto created = std::make_unique<FileStream>(temporary, FileStream::Mode::CreateNew);
+      auto created = std::make_unique<FileStream>(path, FileStream::Mode::CreateNew);
       pellum.WriteEmptyArchive(*created);
       pellum.CloseArchive();
       pellum.OpenFromStream(std::move(created));
-      pellum.SetFileName(temporary);
+      pellum.SetFileName(path);
       if (!pellum.GetIsZipFile())
-        throw EPellumError("Archive \"" + temporary + "\" was not recognised after it was created");
+        throw EPellumError("Archive \"" + path + "\" was not recognised after it was created");
       source.SetPosition(0);
       const FoundFile& info = source.Info();
       const TPellumEntriesEntry* entry =
@@ -133,7 +126,7 @@ PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size
         RaiseChanged(sourcePath, size, entry->CentralHeader.UncompressedSize);
       packed.Crc = entry->CentralHeader.Crc32;
       pellum.CloseArchive();
-      packed.ArchiveSize = ArchiveSize(temporary, zipPath);
+      packed.ArchiveSize = ArchiveSize(path, zipPath);
     } catch (...) {
       try {
         pellum.CloseArchive();

@@ -31,10 +31,10 @@ public:
 // Packs the open source (sourcePath names it in messages), from its start, into a new archive at
 // zipPath through pellum, whose stored values must be set (ConfigurePellum1), as one entry named
 // entryName. The source is read once: the checksum is the entry's own, and the content must end
-// at exactly the size the source had when it was opened (EFileChanged otherwise). The archive is
-// written under a temporary name and renamed into place when whole, so zipPath only ever holds a
-// whole archive. On any failure the temporary archive is deleted, whatever was at zipPath stays,
-// and the error passes on, so a failed file is never listed.
+// at exactly the size the source had when it was opened (EFileChanged otherwise). zipPath lies in
+// the build's staging folder, which no client reads: the archive is written there directly, in a
+// new file (whatever lay at that name is removed, never written into). On any failure nothing is
+// left at zipPath and the error passes on, so a failed file is never listed.
 PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
                        const std::string& zipPath, const std::string& relativePath,
                        const std::string& entryName);

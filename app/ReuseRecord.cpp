@@ -46,6 +46,13 @@ bool ParseLine(const std::string& line, std::string& path, ArchiveDigest& digest
 
 } // namespace
 
+ArchiveDigest DigestOfBytes(std::string_view bytes) {
+  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
+  return ArchiveDigest{
+      static_cast<std::int64_t>(bytes.size()), ~Crc32Update(0xFFFFFFFFu, data, bytes.size()),
+      static_cast<std::uint32_t>(adler32(1L, data, static_cast<uInt>(bytes.size())))};
+}
+
 std::optional<ArchiveDigest> DigestFile(const std::string& path) {
   try {
     FileStream file(path, FileStream::Mode::OpenRead);

@@ -31,6 +31,9 @@ struct ArchiveDigest {
   bool operator==(const ArchiveDigest&) const = default;
 };
 
+// The digest of bytes at hand.
+ArchiveDigest DigestOfBytes(std::string_view bytes);
+
 // Reads the whole file in blocks; nothing when it cannot be read.
 std::optional<ArchiveDigest> DigestFile(const std::string& path);
 

@@ -176,7 +176,7 @@ private:
       return false;
     }
     if (IsSameOrInside(target, scope_.OutputDir) || IsSameOrInside(target, scope_.SkipDir) ||
-        (!scope_.SkipFile.empty() && target == scope_.SkipFile)) {
+        IsSameOrInside(target, StagingOf(scope_.OutputDir)) || IsOwnRecord(target)) {
       Problem(relative, "a symbolic link into the build's own output (\"" + target + "\")");
       return false;
     }
@@ -229,11 +229,17 @@ private:
       tree_.SelfNamesakeFolders.push_back(relative.substr(0, relative.size() - item.Name.size()));
   }
 
+  // The output folder and the staging folder beside it, where a build keeps unfinished work.
   bool IsOwnOutput(const std::string& real) const {
-    return !scope_.SkipDir.empty() && real == scope_.SkipDir;
+    return !scope_.SkipDir.empty() && (real == scope_.SkipDir || real == StagingOf(scope_.SkipDir));
   }
+  // Both records a build keeps beside its output.
   bool IsOwnRecord(const std::string& real) const {
-    return !scope_.SkipFile.empty() && real == scope_.SkipFile;
+    return !scope_.SkipFile.empty() &&
+           (real == scope_.SkipFile || real == BuildRecordBeside(scope_.SkipFile));
+  }
+  static std::string StagingOf(const std::string& output) {
+    return output.empty() ? std::string() : output + StagingSuffix;
   }
 
   const WalkScope& scope_;

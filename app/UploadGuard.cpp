@@ -24,11 +24,18 @@ std::vector<TreeProblem> CheckUploadTargets(const std::string& uploadDir, const 
       if (IsBelow(relative, folder))
         return;
     const std::string path = JoinPath(uploadDir, relative);
-    if (KindOfPath(path) != PathKind::Link)
-      return;
-    refused.push_back(relative);
-    problems.push_back(
-        {"", "\"" + path + "\" is a symbolic link; the build would write through it"});
+    const PathKind kind = KindOfPath(path);
+    if (kind == PathKind::Link) {
+      refused.push_back(relative);
+      problems.push_back(
+          {"", "\"" + path + "\" is a symbolic link; the build would write through it"});
+    } else if ((kind == PathKind::File || kind == PathKind::Other) &&
+               relative != ManifestFileName) {
+      // Not the build's own: publishing the mirrored folder in its place would drop it.
+      refused.push_back(relative);
+      problems.push_back(
+          {"", "\"" + path + "\" is a file where the build puts a folder; move it away"});
+    }
   };
   // Folders come after their contents in the tree's list; backwards, parents come first.
   std::string folder;

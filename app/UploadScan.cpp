@@ -36,15 +36,22 @@ bool Digits(const std::string& text) {
 }
 
 void Scan(const std::string& dir, const std::string& relative, UploadContents& contents) {
-  for (const FoundFile& item : ListDirectory(dir)) {
-    const std::string itemRelative = relative.empty() ? item.Name : relative + "/" + item.Name;
-    if ((item.Attributes & attr::Directory) != 0) {
+  for (const FoundFile& item : ListDirectory(dir, LinkedFolders::List)) {
+    const bool top = relative.empty();
+    if (top && (item.Name == InnerStagingName || item.Name == "updates.lst"))
+      continue;
+    const std::string itemRelative = top ? item.Name : relative + "/" + item.Name;
+    if (item.Link && (item.Attributes & attr::Directory) != 0) {
+      contents.Others.push_back(itemRelative);
+    } else if ((item.Attributes & attr::Directory) != 0) {
       Scan(JoinPath(dir, item.Name), itemRelative, contents);
       contents.Folders.push_back(itemRelative);
     } else if (TemporaryArchiveOwner(item.Name) != 0) {
       contents.Temporaries.push_back(itemRelative);
     } else if (EndsWithFolded(item.Name, ".zip")) {
       contents.Archives.push_back(itemRelative);
+    } else {
+      contents.Others.push_back(itemRelative);
     }
   }
 }

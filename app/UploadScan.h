@@ -25,7 +25,15 @@ struct UploadContents {
   std::vector<std::string> Archives;    // relative paths ("/"-separated) of files ending ".zip"
   std::vector<std::string> Folders;     // relative paths, each after its contents
   std::vector<std::string> Temporaries; // relative paths of builds' temporary archives
+  // Everything else a build must carry over: other files, and links (to folders too, which are
+  // not walked). The manifest at the top is not among them; it is the build's own.
+  std::vector<std::string> Others;
 };
+
+// The name of a build's staging folder when it has to lie inside the upload folder (an upload
+// folder that is a mount point): a trailing dot makes it a name no client file can have, so no
+// manifest line can name it. Scans leave it out.
+inline constexpr const char* InnerStagingName = "vornel-staging.";
 
 // Lists the upload folder (nothing when it does not exist). Links to folders are not followed.
 UploadContents ScanUpload(const std::string& uploadDir);

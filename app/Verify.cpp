@@ -2,6 +2,7 @@
 
 #include "app/ArchiveCheck.h"
 #include "app/BuildPaths.h"
+#include "app/BuildRecord.h"
 #include "app/ManifestReader.h"
 #include "app/TreeCompare.h"
 #include "app/UploadScan.h"
@@ -39,20 +40,35 @@ void AddManifestProblem(VerifyResult& result, std::int32_t line, const std::stri
 }
 
 // fcount counts every file of the tree but one; a build lists them all except the files named
-// like the self file in subfolders. More counted than listed means a build that stopped, unless
-// the clean tree shows those namesakes.
+// like the self file in subfolders. More counted than listed means a cut-off manifest unless
+// those namesakes make up the difference: the clean tree (--against) or the build's own record
+// of this very manifest says how many there are. Without either, archives left unlisted show a
+// cut-off manifest; with none, the two explanations stand side by side as a warning.
 void CheckFcount(const ParsedManifest& parsed, std::int32_t namesakes, VerifyResult& result) {
   if (!parsed.Fcount || *parsed.Fcount <= parsed.FileLines)
     return;
   const std::int32_t missing = *parsed.Fcount - parsed.FileLines;
   if (namesakes >= 0 && missing == namesakes)
     return;
-  std::string text = "fcount=" + std::to_string(*parsed.Fcount) + " but " +
-                     Plural(parsed.FileLines, "F line") + " follow";
-  text += namesakes < 0 ? ": the build that wrote this set stopped before the end (files named "
-                          "like the self file in subfolders also count; --against tells)"
-                        : ": the build that wrote this set stopped before the end";
-  AddManifestProblem(result, 7, text);
+  const std::string text = "fcount=" + std::to_string(*parsed.Fcount) + " but " +
+                           Plural(parsed.FileLines, "F line") + " follow";
+  if (namesakes >= 0 || !result.Unlisted.empty()) {
+    AddManifestProblem(result, 7,
+                       text + ": the manifest was cut short, or the build that wrote "
+                              "it stopped before the end");
+    return;
+  }
+  result.Warnings.push_back(
+      std::string(ManifestFileName) + " line 7: " + text +
+      ": files named like the self file in subfolders are counted but never listed, or the "
+      "manifest was cut short; no record of the build beside the folder tells which "
+      "(--against CLEAN_DIR does)");
+}
+
+// How many namesakes the build that wrote exactly this manifest counted; -1 when unknown.
+std::int32_t RecordedNamesakes(const std::string& uploadDir, const std::string& manifest) {
+  const auto record = LoadBuildRecord(BuildRecordPathFor(uploadDir));
+  return record && record->Manifest == DigestOfBytes(manifest) ? record->Namesakes : -1;
 }
 
 void FindUnlisted(const std::string& uploadDir, const ParsedManifest& parsed,
@@ -108,6 +124,8 @@ std::string VerifyResult::Summary() const {
   }
   if (!Unlisted.empty())
     text += "; " + Plural(static_cast<std::int32_t>(Unlisted.size()), "archive") + " not listed";
+  if (!Warnings.empty())
+    text += "; " + Plural(static_cast<std::int32_t>(Warnings.size()), "warning");
   return text;
 }
 
@@ -128,7 +146,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
     entryNames.push_back(BareName(listed.RelativePath));
   const std::vector<bool> readable = ToFileSystemNames(parsed, options.Names, result);
 
-  std::int32_t namesakes = -1; // unknown without the tree
+  std::int32_t namesakes = RecordedNamesakes(uploadDir, text);
   if (!options.Against.empty()) {
     const TreeComparison comparison =
         CompareWithTree(parsed, options.Against, uploadDir, options.CustomName, options.Exclude);
@@ -137,6 +155,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
       result.Problems.push_back(problem);
     result.TreeProblems = static_cast<std::int32_t>(comparison.Problems.size());
   }
+  FindUnlisted(uploadDir, parsed, result);
   CheckFcount(parsed, namesakes, result);
 
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
@@ -156,7 +175,6 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
     if (progress.Step)
       progress.Step(archive);
   }
-  FindUnlisted(uploadDir, parsed, result);
   return result;
 }
 

@@ -42,9 +42,12 @@ struct VerifyResult {
   // Archives in the folder that no line lists: stale, or finished by a build that stopped. A
   // finding of their own that fails verification only when asked to (strict).
   std::vector<std::string> Unlisted;
+  // What may be a problem or not, which the set alone cannot tell ("updates.lst line 7: ...");
+  // fails verification only when asked to (strict).
+  std::vector<std::string> Warnings;
 
   bool AllGood(bool strict = false) const {
-    return Problems.empty() && (!strict || Unlisted.empty());
+    return Problems.empty() && (!strict || (Unlisted.empty() && Warnings.empty()));
   }
   // "verified 12 archives: all good", or how many problems were found and where.
   std::string Summary() const;

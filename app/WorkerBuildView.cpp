@@ -30,6 +30,10 @@ void WorkerBuildView::ShowProblems(const std::vector<TreeProblem>& problems) {
   ShowMessage(ProblemListText(problems, ProblemsShown));
 }
 
+void WorkerBuildView::ShowStopped(const StopReport& report) {
+  ShowMessage(StoppedText(report));
+}
+
 std::string WorkerBuildView::TakeMessage() {
   std::lock_guard lock(mutex_);
   return std::exchange(message_, {});

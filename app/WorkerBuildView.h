@@ -32,6 +32,8 @@ public:
 
   void ShowMessage(const std::string& text) override;
   void ShowProblems(const std::vector<TreeProblem>& problems) override;
+  // A stopped build (the window's close) says that what clients read is unchanged.
+  void ShowStopped(const StopReport& report) override;
 
   // The last message the build gave, emptied by the call.
   std::string TakeMessage();

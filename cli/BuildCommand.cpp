@@ -180,15 +180,9 @@ int StoppedExitCode() {
 }
 
 std::string StopMessage(const StopReport& stop, const std::string& cleanDir) {
-  const auto archives = [](std::int32_t n) {
-    return std::to_string(n) + (n == 1 ? " archive" : " archives");
-  };
-  std::string text = "Build stopped: " + archives(stop.Finished) + " finished";
-  if (!stop.ManifestStarted)
-    return text + "; updates.lst was not touched";
-  text += ", updates.lst lists " + std::to_string(stop.Listed) + " of them and is incomplete. ";
   const bool plain = cleanDir.find_first_of(" \t\"'$&;|<>()*?`\\") == std::string::npos;
-  return text + "Run 'vornel build --reuse " + (plain ? cleanDir : "\"" + cleanDir + "\"") +
+  return StoppedText(stop) + " Run 'vornel build --reuse " +
+         (plain ? cleanDir : "\"" + cleanDir + "\"") +
          "' to finish: it keeps the finished archives.";
 }
 
@@ -287,8 +281,7 @@ int RunBuild(const BuildArguments& arguments) {
   }
   const std::string message = StopMessage(view.Stop(), arguments.CleanDir);
   std::cerr << message << std::endl;
-  return Finish(events, "stopped", StoppedExitCode(),
-                end.Add("listed", view.Stop().Listed).Add("message", message));
+  return Finish(events, "stopped", StoppedExitCode(), end.Add("listed", 0).Add("message", message));
 }
 
 std::string BuiltInCompressors() {

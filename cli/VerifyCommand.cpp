@@ -54,6 +54,8 @@ int RunVerify(const VerifyArguments& arguments) {
   std::string report;
   for (const std::string& problem : result.Problems)
     report += problem + '\n';
+  for (const std::string& warning : result.Warnings)
+    report += "warning: " + warning + '\n';
   for (const std::string& archive : result.Unlisted)
     report += archive + ": no line of updates.lst lists it (stale, or left by a stopped build)\n";
   report += result.Summary() + '\n';
@@ -80,7 +82,7 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
       ->type_name("PATTERN")
       ->allow_extra_args(false);
   verb->add_flag("--strict", arguments->Strict,
-                 "Fail when the folder holds archives that no line lists");
+                 "Fail also on warnings and when the folder holds archives that no line lists");
   verb->add_option("--codepage", arguments->CodePage,
                    "The code page the names were written in, as given to build (default: "
                    "\"CodePage\" in settings.ini)");

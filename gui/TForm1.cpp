@@ -172,6 +172,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
     const BuildResult result = FinishBuild(message);
     if (result.Failed)
       ShowErrorBox(this, result.Error);
+    else if (!message.empty()) // what clients read is as it was: the operator should know
+      ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(),
+                     QString::fromStdString(message));
     emit buildFinished();
   }
   event->accept();

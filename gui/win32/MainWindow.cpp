@@ -214,6 +214,8 @@ void TForm1::OnClose() {
     const BuildResult result = FinishBuild(message);
     if (result.Failed)
       ShowErrorBox(window_, result.Error);
+    else if (!message.empty()) // what clients read is as it was: the operator should know
+      ShowPlainBox(window_, message);
     if (OnBuildFinished)
       OnBuildFinished();
   }

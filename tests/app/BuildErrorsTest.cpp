@@ -12,8 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A failing file stops the build there: what was listed before stays listed and whole, the
-// failing file's archive is gone, and no line lists it.
+// A failing file stops the build there: nothing is published, and the failing file's archive is
+// not even left aside.
 class BuildErrors : public BuildFixture {
 protected:
   void SetUp() override {
@@ -35,11 +35,10 @@ protected:
     EXPECT_EQ(packer_.FileCount, 0);
   }
 
-  void ExpectListedUpToA(const std::string& failed) {
-    const std::string manifest = Manifest();
-    EXPECT_NE(manifest.find("F1=a.txt|"), std::string::npos);
-    EXPECT_EQ(manifest.find("F2="), std::string::npos);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(Upload(failed + ".zip"))));
+  void ExpectNothingPublished(const std::string& failed) {
+    EXPECT_FALSE(fs::exists(Upload()));
+    EXPECT_TRUE(fs::exists(Staging("a.txt.zip")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Staging(failed + ".zip"))));
   }
 };
 
@@ -53,12 +52,12 @@ TEST_F(BuildErrors, FileChangingWhilePackedIsNotListed) {
   WriteFile(Work("settings.ini"), "[main]\nFollowLinks=1\n");
   // Whichever notices first, the component or the build, names the file.
   ExpectError<std::runtime_error>("b.status\"");
-  ExpectListedUpToA("b.status");
+  ExpectNothingPublished("b.status");
 }
 
 TEST_F(BuildErrors, ArchiveIsRenamedOverWhatLiesAtItsName) {
-  // Archives are written under a name of their own and renamed into place: a link planted at an
-  // archive's name is replaced, never written through (every write to /dev/full would fail).
+  // A link planted at an archive's name is replaced, never written through (every write to
+  // /dev/full would fail).
   if (!fs::exists("/dev/full"))
     GTEST_SKIP() << "/dev/full is missing";
   Put("b.txt", "second");
@@ -69,10 +68,15 @@ TEST_F(BuildErrors, ArchiveIsRenamedOverWhatLiesAtItsName) {
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
-TEST_F(BuildErrors, MirrorFolderThatCannotBeMadeIsAnError) {
+// A file in Upload/ where the tree has a folder is the operator's: the build refuses rather than
+// drop it.
+TEST_F(BuildErrors, FileWhereTheMirrorNeedsAFolderRefusesTheBuild) {
   Put("sub/b.txt");
   WriteFile(Upload("sub"), "a file where the folder belongs");
-  ExpectError<std::runtime_error>(Upload("sub"));
+  EXPECT_EQ(BuildFixture::Build(), BuildOutcome::Refused);
+  EXPECT_NE(view_.Calls.at(1).find(Upload("sub") + "\" is a file"), std::string::npos)
+      << view_.Calls.at(1);
+  EXPECT_EQ(ReadFile(Upload("sub")), "a file where the folder belongs");
   EXPECT_FALSE(fs::exists(Upload("updates.lst")));
 }
 

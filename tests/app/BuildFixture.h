@@ -43,6 +43,10 @@ protected:
     return relative.empty() ? Work("Upload") : Work("Upload/" + relative);
   }
   std::string Manifest() const { return ReadFile(Upload("updates.lst")); }
+  // Where a build keeps its work until it is whole; a build that stops or fails leaves it there.
+  std::string Staging(const std::string& relative = "") const {
+    return relative.empty() ? Work("Upload.staging") : Work("Upload.staging/" + relative);
+  }
 
   void SetUp() override;
   // Writes a file of the clean tree, creating its folders.

@@ -98,6 +98,20 @@ std::set<std::string> FilesBelow(const std::string& dir) {
   return files;
 }
 
+std::string SnapshotOf(const std::string& dir) {
+  if (!fs::exists(FsPath(dir)))
+    return "(no folder)";
+  std::set<std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(FsPath(dir))) {
+    const std::string relative = fs::relative(entry.path(), FsPath(dir)).generic_string();
+    entries.insert(entry.is_directory() ? relative + "/" : relative);
+  }
+  std::string all;
+  for (const std::string& entry : entries)
+    all += entry.ends_with("/") ? entry + "\n" : entry + "\n" + ReadFile(dir + "/" + entry) + "\n";
+  return all;
+}
+
 void MakeTree(const std::string& root, int count, const std::vector<std::size_t>& sizes,
               unsigned seed) {
   WriteFile(root + "/Teskor.exe", RandomBytes(3000, seed));

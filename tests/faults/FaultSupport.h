@@ -47,6 +47,10 @@ int ListedCount(const std::string& upload);
 // Every regular file below dir, as paths relative to it.
 std::set<std::string> FilesBelow(const std::string& dir);
 
+// Every folder and file below dir with the file's bytes, in one text: equal snapshots are equal
+// trees. "(no folder)" when dir does not exist.
+std::string SnapshotOf(const std::string& dir);
+
 // Writes count files of incompressible bytes below root (some in subfolders), plus the self
 // file; sizes cycle through the given list.
 void MakeTree(const std::string& root, int count, const std::vector<std::size_t>& sizes,

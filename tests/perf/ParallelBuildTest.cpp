@@ -99,8 +99,8 @@ TEST_F(ParallelBuild, OneJobStepsInTreeOrder) {
 }
 
 // A file that fails mid-build with many jobs: the files before it are still packed (the
-// schedule gives them out after larger files behind it), the listing stops right before it
-// exactly as the serial procedure's does, and its error is the one reported.
+// schedule gives them out after larger files behind it), the listing kept aside stops right
+// before it exactly as the serial procedure's does, and its error is the one reported.
 TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
   if (OnWindows())
     GTEST_SKIP() << "needs /proc, whose files say size 0 and read as text";
@@ -127,8 +127,10 @@ TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
       EXPECT_NE(std::string(error.what()).find("m_vanished.dll\""), std::string::npos);
     }
     EXPECT_EQ(view.Calls.back(), "tree:1");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(work + "/Upload/m_vanished.dll.zip")));
-    manifests[jobs == 1 ? 0 : 1] = ReadFile(work + "/Upload/updates.lst");
+    // Nothing is published; the work kept aside lists the same prefix.
+    EXPECT_FALSE(fs::exists(work + "/Upload"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(work + "/Upload.staging/m_vanished.dll.zip")));
+    manifests[jobs == 1 ? 0 : 1] = ReadFile(work + "/Upload.staging/updates.lst");
   }
   EXPECT_EQ(manifests[1], manifests[0]);
   const std::vector<std::string> lines = FileLines(manifests[1]);
@@ -137,11 +139,12 @@ TEST_F(ParallelBuild, ErrorListsTheSamePrefixAsTheSerialBuild) {
   EXPECT_EQ(lines[1].rfind("F2=c_big.bin|", 0), 0u);
   // The largest file was given out first, so it was packed before the failure was seen; its
   // archive is whole and stays, though unlisted.
-  EXPECT_TRUE(fs::is_regular_file(dir_ / "work4/Upload/z_big.bin.zip"));
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "work4/Upload.staging/z_big.bin.zip"));
 }
 
 // Closing the window (a stop request) lets the files in flight finish and lists the done
-// files up to the first that is not done: a prefix of the full manifest, every archive whole.
+// files up to the first that is not done: a prefix of the full manifest, every archive whole,
+// all kept aside.
 TEST_F(ParallelBuild, StopListsAContiguousPrefixOfWholeArchives) {
   PutTree();
   ASSERT_EQ(BuildInto(dir_ / "full", Jobs(1)), BuildOutcome::Done);
@@ -163,7 +166,9 @@ TEST_F(ParallelBuild, StopListsAContiguousPrefixOfWholeArchives) {
   EXPECT_LT(view.steps, TreeFiles);
   EXPECT_EQ(view.Calls.back(), "tree:1");
 
-  const std::vector<std::string> listed = FileLines(Manifest());
+  EXPECT_FALSE(fs::exists(Upload()));
+  const std::string staging = Work() + "/Upload.staging/";
+  const std::vector<std::string> listed = FileLines(ReadFile(staging + "updates.lst"));
   ASSERT_LE(listed.size(), full.size());
   for (std::size_t i = 0; i < listed.size(); ++i) {
     EXPECT_EQ(listed[i], full[i]);
@@ -171,7 +176,7 @@ TEST_F(ParallelBuild, StopListsAContiguousPrefixOfWholeArchives) {
         listed[i].substr(listed[i].find('=') + 1, listed[i].find('|') - listed[i].find('=') - 1);
     std::string relative = path;
     std::replace(relative.begin(), relative.end(), '\\', '/');
-    EXPECT_EQ(ReadFile(Upload(relative + ".zip")),
+    EXPECT_EQ(ReadFile(staging + relative + ".zip"),
               ReadFile(dir_ / ("full/Upload/" + relative + ".zip")));
   }
   // A build after the stop finishes the set, and its manifest is the full one.

@@ -154,7 +154,7 @@ TEST_F(Reuse, RecordThatCannotBeTrustedMeansAFullBuild) {
   std::set<std::string> names;
   for (const auto& item : fs::directory_iterator(Work()))
     names.insert(item.path().filename().string());
-  EXPECT_EQ(names, (std::set<std::string>{"Upload", ReuseRecordFileName}));
+  EXPECT_EQ(names, (std::set<std::string>{"Upload", ReuseRecordFileName, "Upload.build"}));
 }
 
 // The record lies beside Upload/; with the working folder inside the clean tree it is left out

@@ -1,0 +1,162 @@
+#include "app/StagedUpload.h"
+
+#include "app/BuildPaths.h"
+#include "platform/FileSystem.h"
+#include "platform/FindFiles.h"
+#include "platform/FolderSwap.h"
+#include "platform/NoFollow.h"
+
+#include <stdexcept>
+
+namespace vornel {
+
+namespace {
+
+std::string ParentOf(const std::string& path) {
+  const std::size_t name = path.size() - BareName(path).size();
+  std::string parent = path.substr(0, name);
+  while (parent.size() > PathRootLength(parent) && IsPathSeparator(parent.back()))
+    parent.pop_back();
+  return parent.empty() ? "." : parent;
+}
+
+// Everything below the staging folder moves into the live one, folders first, each file by a
+// rename over what lies at its name; the manifest is left for last.
+void RenameTree(const std::string& from, const std::string& to, const std::string& relative) {
+  const std::string source = relative.empty() ? from : JoinPath(from, relative);
+  for (const FoundFile& item : ListDirectory(source, LinkedFolders::List)) {
+    const std::string child = relative.empty() ? item.Name : relative + "/" + item.Name;
+    if (relative.empty() && item.Name == ManifestFileName)
+      continue;
+    if ((item.Attributes & attr::Directory) != 0 && !item.Link) {
+      MakeFolder(JoinPath(to, child));
+      RenameTree(from, to, child);
+    } else {
+      RenameFile(JoinPath(from, child), JoinPath(to, child));
+    }
+  }
+}
+
+} // namespace
+
+UploadPlaces LocateUpload(const std::string& uploadDir) {
+  UploadPlaces places;
+  places.Live = uploadDir;
+  switch (KindOfPath(uploadDir)) {
+  case PathKind::Link: {
+    // A link to the served folder stays; what it names changes as a whole.
+    const std::string target = ResolvedPath(uploadDir);
+    if (target.empty() || !DirectoryExists(target))
+      throw std::runtime_error("\"" + uploadDir +
+                               "\" is a symbolic link to no folder; make it name the folder "
+                               "clients read, or remove it");
+    places.Live = target;
+    break;
+  }
+  case PathKind::File:
+  case PathKind::Other:
+    throw std::runtime_error("\"" + uploadDir +
+                             "\" is not a folder; move it away so the build can make the folder");
+  case PathKind::Missing:
+  case PathKind::Folder:
+    break;
+  }
+  places.Inside = DirectoryExists(places.Live) && IsMountPoint(places.Live);
+  places.Staging =
+      places.Inside ? JoinPath(places.Live, InnerStagingName) : places.Live + StagingSuffix;
+  const PathKind staging = KindOfPath(places.Staging);
+  if (staging != PathKind::Missing && staging != PathKind::Folder)
+    throw std::runtime_error("\"" + places.Staging +
+                             "\" is in the way: the build keeps its unfinished work there, and it "
+                             "is a file or a link; move it away");
+  return places;
+}
+
+StagedUpload::StagedUpload(UploadPlaces places) : places_(std::move(places)) {}
+
+StagedUpload::~StagedUpload() = default;
+
+void StagedUpload::Begin(bool keepEarlierWork) {
+  const std::string parent = ParentOf(places_.Staging);
+  if (!DirectoryExists(parent) && !ForceDirectories(parent))
+    MakeFolder(parent); // raises with the system's reason
+  lock_ = TryLockUploadFolder(parent, BareName(places_.Live));
+  if (!lock_)
+    throw std::runtime_error("Another build is writing to \"" + places_.Live +
+                             "\"; wait until it has ended");
+  if (!keepEarlierWork)
+    RemoveTree(places_.Staging);
+  MakeFolder(places_.Staging);
+}
+
+PublishResult StagedUpload::Publish(const UploadContents& live,
+                                    const std::vector<std::string>& keptFromLive,
+                                    const StaleSet& stale, bool prune) {
+  PublishResult result;
+  // The renames below must never name data that a power cut could still take away.
+  FlushFileSystemOf(places_.Staging);
+  if (!places_.Inside && !DirectoryExists(places_.Live)) {
+    RenameFile(places_.Staging, places_.Live); // a first build: no client reads anything yet
+    return result;
+  }
+  if (!places_.Inside && CompleteWithLinks(live, keptFromLive, stale, prune, result)) {
+    if (ExchangeFolders(places_.Staging, places_.Live)) {
+      // Clients read the new set already; the old one goes.
+      RemoveTree(places_.Staging);
+      return result;
+    }
+    result.Reason = "this system cannot swap two folders at once";
+  } else if (result.Reason.empty()) {
+    result.Reason = places_.Inside ? "the upload folder is a mount point"
+                                   : "the file system refuses hard links";
+  }
+  result.AtOnce = false;
+  result.PrunedArchives = 0;
+  result.PrunedFolders = 0;
+  RenameInto(stale, prune, result);
+  return result;
+}
+
+bool StagedUpload::CompleteWithLinks(const UploadContents& live,
+                                     const std::vector<std::string>& keptFromLive,
+                                     const StaleSet& stale, bool prune,
+                                     PublishResult& result) const {
+  const std::string& staging = places_.Staging;
+  CopyFolderPermissions(places_.Live, staging);
+  // Folders come after their contents in the scan; backwards, parents come first.
+  for (auto folder = live.Folders.rbegin(); folder != live.Folders.rend(); ++folder) {
+    const std::string path = JoinPath(staging, *folder);
+    MakeFolder(path);
+    CopyFolderPermissions(JoinPath(places_.Live, *folder), path);
+  }
+  const auto link = [&](const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
+      if (LinkEntry(JoinPath(places_.Live, file), JoinPath(staging, file)) == LinkResult::Refused)
+        return false;
+    }
+    return true;
+  };
+  if (!link(keptFromLive) || !link(live.Others) || (!prune && !link(stale.Archives)))
+    return false;
+  if (prune) {
+    result.PrunedArchives = static_cast<std::int32_t>(stale.Archives.size());
+    for (const std::string& folder : stale.Folders) {
+      if (RemoveEmptyDirectory(JoinPath(staging, folder)))
+        ++result.PrunedFolders;
+    }
+  }
+  return true;
+}
+
+void StagedUpload::RenameInto(const StaleSet& stale, bool prune, PublishResult& result) const {
+  RenameTree(places_.Staging, places_.Live, "");
+  RenameFile(JoinPath(places_.Staging, ManifestFileName), JoinPath(places_.Live, ManifestFileName));
+  if (prune) {
+    const PruneCount pruned = PruneStale(places_.Live, stale);
+    result.PrunedArchives = pruned.Archives;
+    result.PrunedFolders = pruned.Folders;
+  }
+  RemoveTree(places_.Staging);
+}
+
+} // namespace vornel

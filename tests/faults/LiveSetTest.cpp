@@ -1,0 +1,219 @@
+// The live set (updates.lst and the archives it lists) changes only when a build is whole: a
+// reader beside builds never meets a line whose archive holds other content, a failed build
+// leaves Upload/ as it was, verify tells a whole build from a cut-off manifest, and the
+// set-ups operators use (Upload a link to the served folder, leftovers of dead builds) hold.
+
+#include "tests/faults/FaultSupport.h"
+
+#include "app/ArchiveCheck.h"
+#include "app/ManifestReader.h"
+#include "platform/FileSystem.h"
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <thread>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One reading of a set as a client makes it: the manifest, each listed archive, the manifest
+// again. Empty when the manifest changed under the reader (a build was published meanwhile: the
+// client starts over); else the problems found, "" for none.
+std::optional<std::string> ReadLikeAClient(const std::string& upload) {
+  const std::string manifestPath = upload + "/updates.lst";
+  std::string before;
+  try {
+    before = ReadFile(manifestPath);
+  } catch (const std::exception&) {
+    return "updates.lst cannot be read";
+  }
+  const ParsedManifest parsed = ParseManifest(before);
+  std::string problems;
+  for (const ManifestProblem& problem : parsed.Problems)
+    problems += "updates.lst line " + std::to_string(problem.Line) + ": " + problem.Text + "\n";
+  if (!parsed.Fcount || *parsed.Fcount != parsed.FileLines)
+    problems += "updates.lst lists another number of files than fcount= says\n";
+  for (const ListedArchive& listed : parsed.Archives) {
+    const std::string archive = upload + "/" + listed.RelativePath + ".zip";
+    for (const std::string& problem :
+         CheckArchive(archive, {BareName(listed.RelativePath), listed.Crc, listed.Size}))
+      problems += listed.RelativePath + ".zip: " + problem + "\n";
+  }
+  std::string after;
+  try {
+    after = ReadFile(manifestPath);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  if (after != before)
+    return std::nullopt;
+  return problems;
+}
+
+class LiveSet : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!HaveVornel())
+      GTEST_SKIP() << "vornel was not built";
+    fs::create_directories(FsPath(Work()));
+  }
+  std::string Clean() const { return dir_ / "clean"; }
+  std::string Work() const { return dir_ / "work"; }
+  std::string Upload() const { return dir_ / "work/Upload"; }
+  CliRun Vornel(const std::vector<std::string>& arguments) const {
+    return RunVornel(Work(), arguments);
+  }
+
+  TempDir dir_;
+};
+
+// Builds of two versions of a tree take turns while a reader reads the set again and again.
+TEST_F(LiveSet, AReaderBesideBuildsNeverSeesAMix) {
+  MakeTree(dir_ / "a", 120, {2000, 60000, 300, 0, 9000}, 1);
+  MakeTree(dir_ / "b", 120, {2000, 60000, 300, 0, 9000}, 2);
+  ASSERT_EQ(Vornel({"build", "-q", dir_ / "a"}).Status, 0);
+  std::atomic<bool> stop{false};
+  int rounds = 0;
+  std::string seen;
+  std::thread reader([&] {
+    while (!stop.load()) {
+      if (const auto problems = ReadLikeAClient(Upload())) {
+        ++rounds;
+        if (seen.empty())
+          seen = *problems;
+      }
+    }
+  });
+  for (const char* tree : {"b", "a", "b", "a"})
+    EXPECT_EQ(Vornel({"build", "-q", "--jobs", "2", dir_ / tree}).Status, 0);
+  stop.store(true);
+  reader.join();
+  EXPECT_GT(rounds, 0);
+#ifdef _WIN32
+  // Windows cannot swap two folders at once: archives go in place one by one, updates.lst last.
+  if (!seen.empty())
+    std::cout << "a reader under Windows saw, between the renames:\n" << seen;
+#else
+  EXPECT_EQ(seen, "");
+#endif
+}
+
+// A build that fails part way, after some archives were packed, changes nothing clients read;
+// the next build goes ahead as usual.
+TEST_F(LiveSet, AFailedBuildLeavesUploadAsItWas) {
+  MakeTree(Clean(), 30, {5000, 700, 20000}, 3);
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
+  const std::string before = SnapshotOf(Upload());
+  MakeTree(Clean(), 30, {5000, 700, 20000}, 4);
+  // The walk sees the file; packing finds it gone (file29 lies in sub2/, packed late).
+  Packer packer("Teskor.exe");
+  HookedView view;
+  bool removed = false;
+  view.OnStep = [&](const std::string&) {
+    if (!removed)
+      removed = fs::remove(FsPath(Clean() + "/sub2/file29.bin"));
+  };
+  BuildOptions serial;
+  EXPECT_THROW(packer.Build(Clean(), Work(), view, serial), std::exception);
+  EXPECT_TRUE(removed);
+  EXPECT_EQ(SnapshotOf(Upload()), before);
+  const CliRun again = Vornel({"build", "-q", "--reuse", "--prune", Clean()});
+  EXPECT_EQ(again.Status, 0) << again.Err;
+  const CliRun verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
+  EXPECT_EQ(verify.Status, 0) << verify.Out << verify.Err;
+}
+
+// A whole build verifies clean, namesakes in subfolders included; a manifest cut at any byte is
+// a problem; a copy without the build's record gets a warning that fails only with --strict.
+TEST_F(LiveSet, VerifyTellsAWholeBuildFromACutManifest) {
+  MakeTree(Clean(), 12, {900, 3000}, 5);
+  WriteFile(Clean() + "/one/Teskor.exe", "twin");
+  WriteFile(Clean() + "/two/deeper/Teskor.exe", "twin");
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
+  const CliRun whole = Vornel({"verify", "-q", "--strict"});
+  EXPECT_EQ(whole.Status, 0) << whole.Out;
+
+  fs::copy(FsPath(Upload()), FsPath(dir_ / "served"), fs::copy_options::recursive);
+  const CliRun copy = RunVornel(dir_.Str(), {"verify", "-q", "served"});
+  EXPECT_EQ(copy.Status, 0) << copy.Out;
+  EXPECT_NE(copy.Out.find("warning: updates.lst line 7: fcount=14 but 12 F lines follow"),
+            std::string::npos)
+      << copy.Out;
+  EXPECT_EQ(RunVornel(dir_.Str(), {"verify", "-q", "--strict", "served"}).Status, 1);
+
+  const std::string manifest = ReadFile(Upload() + "/updates.lst");
+  std::mt19937 random(21);
+  for (int round = 0; round < 20; ++round) {
+    const std::size_t cut = 1 + random() % (manifest.size() - 1);
+    WriteFile(Upload() + "/updates.lst", manifest.substr(0, cut));
+    const CliRun run = Vornel({"verify", "-q"});
+    EXPECT_EQ(run.Status, 1) << "cut after byte " << cut << "\n" << run.Out;
+  }
+}
+
+// Upload as a link to the folder a web server serves: the link stays, the folder it names is
+// replaced as a whole, and the staging folder lies beside that folder.
+TEST_F(LiveSet, UploadLinkedToTheServedFolderStaysALink) {
+  SKIP_WITHOUT_SYMLINKS();
+  MakeTree(Clean(), 10, {800, 5000}, 6);
+  fs::create_directories(FsPath(dir_ / "www/updates"));
+  WriteFile(dir_ / "www/updates/index.html", "served by the web server");
+  fs::create_directory_symlink(FsPath(dir_ / "www/updates"), FsPath(Upload()));
+  for (int round = 0; round < 2; ++round) {
+    const CliRun run = Vornel({"build", "-q", Clean()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_TRUE(fs::is_symlink(FsPath(Upload())));
+    EXPECT_EQ(ReadFile(dir_ / "www/updates/index.html"), "served by the web server");
+    EXPECT_FALSE(fs::exists(FsPath(dir_ / "www/updates.staging")));
+    EXPECT_EQ(Vornel({"verify", "-q", "--against", Clean()}).Status, 0);
+  }
+}
+
+// Whatever lies at the staging folder's name: a dead build's folder is cleared (or, with
+// --reuse, weeded); a file or a link is never followed nor written through, and refuses the build.
+TEST_F(LiveSet, WhatLiesAtTheStagingName) {
+  MakeTree(Clean(), 10, {800, 5000}, 7);
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
+  const std::string staging = Upload() + ".staging";
+  const std::string expected = SnapshotOf(Upload());
+
+  for (const char* options : {"", "--reuse"}) {
+    SCOPED_TRACE(std::string("dead build's folder, build ") + options);
+    WriteFile(staging + "/junk.txt", "left by a dead build");
+    WriteFile(staging + "/gone/old.dat.zip", "not an archive");
+    WriteFile(staging + "/updates.lst", "[self]\r\n");
+    WriteFile(staging + "/sub1/file1.bin.zip", "half an archive");
+    fs::create_directories(FsPath(staging + "/file0.bin.zip"));
+    const CliRun run = Vornel(Words(std::string("build -q ") + options + " " + Clean()));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(SnapshotOf(Upload()), expected);
+    EXPECT_FALSE(fs::exists(FsPath(staging)));
+  }
+
+  WriteFile(dir_ / "elsewhere/keep.txt", "not the build's");
+  const std::vector<std::function<void()>> inTheWay = {
+      [&] { WriteFile(staging, "an operator's file"); },
+      [&] {
+        if (CanMakeSymlinks())
+          fs::create_directory_symlink(FsPath(dir_ / "elsewhere"), FsPath(staging));
+      }};
+  for (const auto& make : inTheWay) {
+    make();
+    if (!fs::exists(fs::symlink_status(FsPath(staging))))
+      continue;
+    const CliRun run = Vornel({"build", "-q", Clean()});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("is in the way"), std::string::npos) << run.Err;
+    EXPECT_EQ(SnapshotOf(Upload()), expected);
+    EXPECT_EQ(ReadFile(dir_ / "elsewhere/keep.txt"), "not the build's");
+    fs::remove(FsPath(staging));
+  }
+}
+
+} // namespace
+} // namespace vornel::test
