@@ -113,8 +113,12 @@ bool CanListFolder(const std::string& path) {
 }
 
 void RenameFile(const std::string& from, const std::string& to) {
+  // A folder moves only to a free name: the replacing flag is for files alone.
+  const DWORD attributes = Attributes(from);
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING))
+                     folder ? 0 : MOVEFILE_REPLACE_EXISTING))
     win::RaiseWin32Error(::GetLastError(), to, IoOperation::Rename);
 }
 

@@ -102,8 +102,9 @@ TEST_P(ChangingFile, FileGrowingDuringBuildsIsNeverListedWrong) {
           << message;
     }
     // Upload/ holds the last whole build, if any.
-    if (fs::exists(Upload()))
+    if (fs::exists(Upload())) {
       EXPECT_EQ(CheckListed(Upload()), "") << "build " << build;
+    }
   }
   stop.store(true);
   writer.join();

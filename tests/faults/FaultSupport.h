@@ -85,6 +85,8 @@ public:
   const std::string& Error() const { return error_; }
   // Grows (or shrinks) the mounted disk in place, keeping its files.
   bool Resize(std::size_t bytes);
+  // Mounts it again read-only, keeping its files.
+  bool MakeReadOnly();
 
 private:
   std::string folder_;

@@ -215,5 +215,30 @@ TEST_F(LiveSet, WhatLiesAtTheStagingName) {
   }
 }
 
+// Upload/ as a mount point cannot be exchanged: the build stages inside it, under a name no client
+// file can have, and renames archive by archive, updates.lst last, saying so. Mounted read-only,
+// it refuses every write and changes in nothing.
+TEST_F(LiveSet, UploadOnAMountPointIsPublishedByRenames) {
+  SmallDisk disk(Upload(), 8 * 1024 * 1024);
+  if (!disk.Mounted())
+    GTEST_SKIP() << disk.Error();
+  for (const unsigned seed : {8u, 9u}) {
+    MakeTree(Clean(), 10, {800, 5000}, seed);
+    const CliRun run = Vornel({"build", "-q", "--prune", Clean()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Err.find("the upload folder is a mount point"), std::string::npos) << run.Err;
+    EXPECT_FALSE(fs::exists(Upload() + "/vornel-staging."));
+    const CliRun verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
+    EXPECT_EQ(verify.Status, 0) << verify.Out;
+  }
+  const std::string whole = SnapshotOf(Upload());
+  ASSERT_TRUE(disk.MakeReadOnly());
+  MakeTree(Clean(), 10, {800, 5000}, 10);
+  const CliRun readOnly = Vornel({"build", "-q", Clean()});
+  EXPECT_EQ(readOnly.Status, 2);
+  EXPECT_NE(readOnly.Err.find(Upload() + "/vornel-staging."), std::string::npos) << readOnly.Err;
+  EXPECT_EQ(SnapshotOf(Upload()), whole);
+}
+
 } // namespace
 } // namespace vornel::test

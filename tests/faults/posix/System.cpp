@@ -33,6 +33,11 @@ SmallDisk::~SmallDisk() {
     ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
+bool SmallDisk::MakeReadOnly() {
+  return mounted_ &&
+         ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
 bool SmallDisk::Resize(std::size_t bytes) {
   const std::string options = "size=" + std::to_string(bytes);
   return mounted_ && ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;

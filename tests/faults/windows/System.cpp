@@ -19,6 +19,10 @@ bool SmallDisk::Resize(std::size_t) {
   return false;
 }
 
+bool SmallDisk::MakeReadOnly() {
+  return false;
+}
+
 WaitingPipe::WaitingPipe(const std::string&) {
   static std::atomic<int> made{0};
   path_ = "\\\\.\\pipe\\vornel-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
