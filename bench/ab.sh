@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Compares two builds of vornel on the same trees, run for run, in interleaved rounds so that
 # other load on the machine falls on both alike: a full build of the client-like tree (default
-# jobs), a build of the small-file tree, and a --reuse build over an unchanged set. Prints the
-# best wall time of each and the ratio B / A. Used to show that a change costs no time.
+# jobs) into an empty folder and over an earlier set, a --reuse build over an unchanged set, and
+# the same for the small-file tree. Prints the best wall time of each and the ratio B / A. Used
+# to show what a change costs in time.
 #
 # Usage: bench/ab.sh VORNEL_A VORNEL_B [SIZE_MB] [SMALL_FILES]
 #   VORNEL_A, VORNEL_B  the two vornel programs (e.g. an earlier build's and this one's)
@@ -39,11 +40,11 @@ run() {
   fi
 }
 
-# compare LABEL CLEAN [OPTIONS...]: both programs build CLEAN into fresh folders, round by round;
-# with --reuse, each first makes its set and then times the build over it.
+# compare LABEL WHERE CLEAN [OPTIONS...]: both programs build CLEAN, round by round, into a fresh
+# folder (WHERE "fresh") or over a set each first makes there (WHERE "over").
 compare() {
-  local label=$1 clean=$2
-  shift 2
+  local label=$1 where=$2 clean=$3
+  shift 3
   echo "timing $label ($rounds rounds) ..." >&2
   local round side program
   for round in $(seq 1 "$rounds"); do
@@ -51,7 +52,7 @@ compare() {
       program=$program_a
       [ "$side" = b ] && program=$program_b
       local out=$work/out.$side.$round
-      if [ "${1:-}" = --reuse ]; then
+      if [ "$where" = over ]; then
         (cd "$work" && mkdir -p "$out" && cd "$out" && "$program" build --quiet "$clean" >/dev/null)
       fi
       run "$label.$side" "$out" "$program" build --quiet "$@" "$clean"
@@ -68,12 +69,14 @@ compare() {
 echo "machine: $(nproc) cores; load $(cut -d ' ' -f1-3 /proc/loadavg)"
 if [ "$size_mb" -gt 0 ]; then
   prepare_client_tree "$work/client" "$size_mb"
-  compare "client tree, full build" "$work/client"
-  compare "client tree, --reuse" "$work/client" --reuse
+  compare "client tree, full build" fresh "$work/client"
+  compare "client tree, over a set" over "$work/client"
+  compare "client tree, --reuse" over "$work/client" --reuse
 fi
 if [ "$small_files" -gt 0 ]; then
   echo "making $small_files small files ..." >&2
   make_small_tree "$work/small" "$small_files"
-  compare "small files, full build" "$work/small"
+  compare "small files, full build" fresh "$work/small"
+  compare "small files, --reuse" over "$work/small" --reuse
 fi
 echo "load at the end $(cut -d ' ' -f1-3 /proc/loadavg)"

@@ -10,6 +10,7 @@
 #include "platform/FileSystem.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -213,6 +214,23 @@ TEST_F(LiveSet, WhatLiesAtTheStagingName) {
     EXPECT_EQ(ReadFile(dir_ / "elsewhere/keep.txt"), "not the build's");
     fs::remove(FsPath(staging));
   }
+}
+
+// Two builds of one folder at once would mix their work: the second is refused while the first
+// runs, and the first goes on undisturbed.
+TEST_F(LiveSet, ASecondBuildOfTheSameFolderIsRefused) {
+  MakeTree(Clean(), 4, {24 * 1024 * 1024}, 11);
+  StartedProcess first({VornelPath(), "build", "-q", "--jobs", "1", Clean()}, Work());
+  ASSERT_TRUE(first.Started());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(FsPath(Upload() + ".staging/Teskor.exe.zip")) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const CliRun second = Vornel({"build", "-q", Clean()});
+  EXPECT_EQ(second.Status, 1);
+  EXPECT_NE(second.Err.find("Another build is writing to"), std::string::npos) << second.Err;
+  EXPECT_EQ(first.Wait(), 0) << first.Err();
+  EXPECT_EQ(Vornel({"verify", "-q", "--strict", "--against", Clean()}).Status, 0);
 }
 
 // Upload/ as a mount point cannot be exchanged: the build stages inside it, under a name no client
