@@ -34,6 +34,14 @@ std::uint64_t SourceSize(SourceFile& source, const std::string& sourcePath) {
                      " bytes when it was opened, " + now + " now)");
 }
 
+// Written to while it was read, though its size stayed: the archive might hold old bytes here and
+// new ones there, a file that never existed.
+void CheckUnchanged(const SourceFile& source, const std::string& sourcePath) {
+  if (source.ChangedSinceOpened())
+    throw EFileChanged("\"" + sourcePath +
+                       "\" changed while it was packed (it was written to as it was read)");
+}
+
 std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipPath) {
   const auto found = FindFile(writtenPath);
   if (!found || (found->Attributes & attr::Directory) != 0)
@@ -85,6 +93,7 @@ PackedFile PackInMemory(const TPellum& pellum, SourceFile& source, std::uint64_t
                         const std::string& sourcePath, const std::string& zipPath,
                         const std::string& relativePath, const std::string& entryName) {
   const std::string content = ReadWhole(source, size, sourcePath);
+  CheckUnchanged(source, sourcePath);
   const FoundFile& info = source.Info();
   const ArchiveImage image = MakeSingleEntryArchive(
       pellum, entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF), EntryTimeOf(info),
@@ -124,6 +133,7 @@ PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size
       // not the size it had when it was opened changed since.
       if (entry->CentralHeader.UncompressedSize != size)
         RaiseChanged(sourcePath, size, entry->CentralHeader.UncompressedSize);
+      CheckUnchanged(source, sourcePath);
       packed.Crc = entry->CentralHeader.Crc32;
       pellum.CloseArchive();
       packed.ArchiveSize = ArchiveSize(path, zipPath);

@@ -119,7 +119,8 @@ std::optional<KeptArchive> CheckReusable(const PackTask& task, SourceFile& sourc
     if (reader.ReadString(layout.Head.size()) != layout.Head)
       return std::nullopt;
     sourceFile.SetPosition(0);
-    if (!SameContent(reader, sourceFile, fresh.Local))
+    // Compared while someone wrote to it, the file proves nothing: packing afresh finds out.
+    if (!SameContent(reader, sourceFile, fresh.Local) || sourceFile.ChangedSinceOpened())
       return std::nullopt;
     if (reader.ReadString(layout.Tail.size()) != layout.Tail)
       return std::nullopt;

@@ -8,6 +8,7 @@
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,19 @@ public:
   // The open file as a lookup would describe it, taken from the handle.
   const FoundFile& Info() const { return info_; }
 
+  // True when the file was written to since it was opened: its size, modification time or
+  // change time, asked of the handle, differ from those it had then. A rewrite in place of the
+  // same size shows only in the times.
+  bool ChangedSinceOpened() const;
+
+  // What tells a written file from an untouched one: size and two times, as the system keeps them.
+  struct ChangeStamp {
+    std::int64_t Size = 0;
+    std::int64_t Written = 0;
+    std::int64_t Changed = 0;
+    bool operator==(const ChangeStamp&) const = default;
+  };
+
   std::size_t Read(void* buffer, std::size_t count) override;
   void Write(const void* buffer, std::size_t count) override;
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
@@ -44,11 +58,13 @@ public:
   void SetSize(std::int64_t newSize) override;
 
 private:
-  SourceFile(int handle, std::string path, FoundFile info);
+  SourceFile(int handle, std::string path, FoundFile info, ChangeStamp opened);
+  ChangeStamp StampNow() const;
 
   int handle_;
   std::string path_;
   FoundFile info_;
+  ChangeStamp opened_;
 };
 
 } // namespace vornel

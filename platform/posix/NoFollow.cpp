@@ -96,6 +96,13 @@ SourceFile::Refusal Classify(int dir, const std::string& name, int err, const st
   return SourceFile::Refusal::NotFile;
 }
 
+SourceFile::ChangeStamp StampOf(const struct stat& info) {
+  constexpr std::int64_t nano = 1000000000;
+  return {static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * nano + info.st_mtim.tv_nsec,
+          static_cast<std::int64_t>(info.st_ctim.tv_sec) * nano + info.st_ctim.tv_nsec};
+}
+
 FoundFile DescribeOpen(const std::string& name, const struct stat& info) {
   FoundFile found;
   found.Name = name;
@@ -168,11 +175,22 @@ std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, Refusal& w
     return nullptr;
   }
   return std::unique_ptr<SourceFile>(
-      new SourceFile(file.Release(), path, DescribeOpen(name, info)));
+      new SourceFile(file.Release(), path, DescribeOpen(name, info), StampOf(info)));
 }
 
-SourceFile::SourceFile(int handle, std::string path, FoundFile info)
-    : handle_(handle), path_(std::move(path)), info_(std::move(info)) {}
+SourceFile::SourceFile(int handle, std::string path, FoundFile info, ChangeStamp opened)
+    : handle_(handle), path_(std::move(path)), info_(std::move(info)), opened_(opened) {}
+
+SourceFile::ChangeStamp SourceFile::StampNow() const {
+  struct stat info {};
+  if (::fstat(handle_, &info) != 0)
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Inspect);
+  return StampOf(info);
+}
+
+bool SourceFile::ChangedSinceOpened() const {
+  return !(StampNow() == opened_);
+}
 
 SourceFile::~SourceFile() {
   ::close(handle_);

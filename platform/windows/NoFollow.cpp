@@ -13,6 +13,16 @@ namespace {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Size, last-write and change times of the open file, asked of its handle.
+SourceFile::ChangeStamp StampOf(HANDLE file, const std::string& path) {
+  FILE_BASIC_INFO basic{};
+  LARGE_INTEGER size{};
+  if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      !::GetFileSizeEx(file, &size))
+    win::RaiseWin32Error(::GetLastError(), path, IoOperation::Inspect);
+  return {size.QuadPart, basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
+}
+
 bool IsGone(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
          error == ERROR_INVALID_NAME;
@@ -85,12 +95,21 @@ std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, Refusal& w
   FoundFile found = win::DescribeEntry(slash == std::string::npos ? path : path.substr(slash + 1),
                                        info.dwFileAttributes, info.nFileSizeHigh, info.nFileSizeLow,
                                        info.ftLastWriteTime);
+  const ChangeStamp opened = StampOf(file.Get(), path);
   return std::unique_ptr<SourceFile>(
-      new SourceFile(HandleToLong(file.Release()), path, std::move(found)));
+      new SourceFile(HandleToLong(file.Release()), path, std::move(found), opened));
 }
 
-SourceFile::SourceFile(int handle, std::string path, FoundFile info)
-    : handle_(handle), path_(std::move(path)), info_(std::move(info)) {}
+SourceFile::SourceFile(int handle, std::string path, FoundFile info, ChangeStamp opened)
+    : handle_(handle), path_(std::move(path)), info_(std::move(info)), opened_(opened) {}
+
+SourceFile::ChangeStamp SourceFile::StampNow() const {
+  return StampOf(LongToHandle(handle_), path_);
+}
+
+bool SourceFile::ChangedSinceOpened() const {
+  return !(StampNow() == opened_);
+}
 
 SourceFile::~SourceFile() {
   ::CloseHandle(AsHandle(handle_));

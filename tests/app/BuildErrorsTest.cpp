@@ -5,7 +5,10 @@
 #include "platform/Errors.h"
 #include "zip/Pellum.h"
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 namespace vornel::test {
 namespace {
@@ -93,6 +96,34 @@ TEST(PackOneFile, ReturnsTheManifestData) {
   EXPECT_EQ(packed.Crc, 0xCBF43926u);
   EXPECT_EQ(packed.ArchiveSize, static_cast<std::int32_t>(fs::file_size(dir / "x.bin.zip")));
   EXPECT_FALSE(pellum.GetIsZipFile()); // closed again
+}
+
+// A file rewritten in place (same size) after it was opened, as it is read: packing it would give
+// an archive of old bytes here and new ones there. Small files (packed in memory) and large ones
+// (streamed) alike stop the build, and nothing is left at the archive's name.
+TEST(PackOneFile, SourceRewrittenInPlaceIsNotPacked) {
+  for (const std::size_t size : {std::size_t{5000}, std::size_t{2} * 1024 * 1024}) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    WriteFile(dir / "src/x.bin", RandomBytes(size, 3));
+    // Times come from a coarse clock: let it move on before the rewrite.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    TPellum pellum;
+    pellum.SetStoreRelativePath(false);
+    pellum.SetStoreFolders(false);
+    const auto source =
+        OpenCheckedSource(fs::canonical(FsPath(dir / "src/x.bin")).string(), "src/x.bin", size);
+    {
+      std::fstream rewrite(FsPath(dir / "src/x.bin"),
+                           std::ios::in | std::ios::out | std::ios::binary);
+      rewrite.seekp(static_cast<std::streamoff>(size / 2));
+      rewrite.write("changed", 7);
+    }
+    EXPECT_THROW(
+        PackOneFile(pellum, *source, dir / "src/x.bin", dir / "x.bin.zip", "src/x.bin", "x.bin"),
+        EFileChanged);
+    EXPECT_FALSE(fs::exists(FsPath(dir / "x.bin.zip")));
+  }
 }
 
 } // namespace
