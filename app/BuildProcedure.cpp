@@ -42,9 +42,19 @@ public:
   }
 
   BuildOutcome Run(const std::string& cleanRoot, const std::string& workDir) {
-    // Read at every build, so a changed settings file counts at once; a bad value stops the
-    // build before anything is written.
-    compressor_ = ReadCompressor(SettingsPathIn(workDir), options_.Compressor, options_.Level);
+    // Read once at every build, so a changed settings file counts at once and an edit during the
+    // build cannot mix two configurations; a bad value stops the build before anything is
+    // written.
+    std::optional<SettingsFile> loaded;
+    try {
+      loaded = SettingsFile::Load(SettingsPathIn(workDir));
+    } catch (const ESettingsError& error) {
+      return Refuse(error.what());
+    }
+    const SettingsFile& settings = *loaded;
+    for (const std::string& warning : settings.Warnings())
+      view_.ShowWarning(warning);
+    compressor_ = ReadCompressor(settings, options_.Compressor, options_.Level);
     const std::string root = NormaliseCleanRoot(cleanRoot);
     if (root.empty())
       return Refuse("No clean folder was given");
@@ -72,7 +82,7 @@ public:
     if (ListDirectory(root).empty())
       return Refuse("The clean folder \"" + root + "\" is empty");
 
-    std::vector<std::string> patterns = ReadExcludePatterns(SettingsPathIn(workDir));
+    std::vector<std::string> patterns = ReadExcludePatterns(settings);
     patterns.insert(patterns.end(), options_.Exclude.begin(), options_.Exclude.end());
     const Exclusions exclude(patterns);
     // Every client needs the updater itself.
@@ -81,13 +91,17 @@ public:
                     "\", but the update set needs it");
     scope.Exclude = &exclude;
 
-    const std::string settings = SettingsPathIn(workDir);
     try {
       scope.Target = ClientCodePage(options_.CodePage, settings);
+      scope.FollowLinks = options_.FollowLinks || ReadFollowLinks(settings);
     } catch (const std::invalid_argument& error) {
       return Refuse(error.what());
+    } catch (const ESettingsError& error) {
+      return Refuse(error.what());
     }
-    scope.FollowLinks = options_.FollowLinks || ReadFollowLinks(settings);
+    view_.ShowSettings({packer_.CustomName, ReadServer(settings), ReadModHost(settings),
+                        scope.Target.Name(), DescribeCompressor(compressor_), patterns,
+                        scope.FollowLinks});
     const CleanTree tree = CheckCleanTree(scope);
     std::vector<TreeProblem> problems = tree.Problems;
     AddSelfFileProblems(tree, problems);
@@ -134,12 +148,14 @@ public:
     // Only a build that may keep archives reads the earlier record before it packs.
     if (options_.Reuse)
       record_ = ReuseRecord::Load(recordPath_, compressor_);
+    const std::string server = ReadServer(settings);
+    const std::string modHost = ReadModHost(settings);
     ManifestWriter manifest(JoinPath(stagingDir, ManifestFileName));
     manifest.Start();
     bool whole = false;
     try {
       PackSelfFile(root, stagingDir, tree, manifest);
-      manifest.AppendMisc(ReadServer(settings), ReadModHost(settings), packer_.FileCount - 1);
+      manifest.AppendMisc(server, modHost, packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
       whole = PackFolder(tree, root, stagingDir, manifest);
       manifest.Finish();

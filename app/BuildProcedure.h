@@ -41,6 +41,17 @@ struct StaleReport {
   bool Pruned = false; // removed (--prune); Archives and Folders then count what went
 };
 
+// The settings a build goes by, from the command line or the window and settings.ini together.
+struct SettingsReport {
+  std::string SelfName;   // the self file's bare name
+  std::string Server;     // as "Server=" will carry it
+  std::string ModHost;    // as "ModifyHost=" will carry it
+  std::string CodePage;   // "1252", "utf-8" or "none"
+  std::string Compressor; // "zlib 9", "libdeflate 12", ...
+  std::vector<std::string> Exclude;
+  bool FollowLinks = false;
+};
+
 // What a build would do, found by a dry run without writing anything.
 struct DryRunReport {
   struct Item {
@@ -86,6 +97,8 @@ public:
     (void)archives;
     (void)bytes;
   }
+  // Once the settings are read and checked, before the tree is walked.
+  virtual void ShowSettings(const SettingsReport& report) { (void)report; }
   // Each finished archive, just before its progress step.
   virtual void ShowArchive(const ArchiveReport& report) { (void)report; }
   // Instead of the final message when a build was stopped.

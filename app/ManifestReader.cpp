@@ -86,24 +86,29 @@ std::string FoldCase(std::string text) {
   return text;
 }
 
+// Lines end in CR LF. A line ending in LF alone is still taken as a line (so that one such line is
+// one problem, not a shift of every line after it); a lone CR within a line is a problem too.
 std::vector<std::string> SplitLines(const std::string& text, ParsedManifest& result) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
+    const std::size_t end = text.find('\n', start);
     if (end == std::string::npos) {
       lines.push_back(text.substr(start));
       result.Problems.push_back(
           {static_cast<std::int32_t>(lines.size()), "the last line does not end with CR LF"});
       break;
     }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
+    const bool crlf = end > start && text[end - 1] == '\r';
+    lines.push_back(text.substr(start, end - start - (crlf ? 1 : 0)));
+    if (!crlf)
+      result.Problems.push_back(
+          {static_cast<std::int32_t>(lines.size()), "the line ends with LF alone, not CR LF"});
+    start = end + 1;
   }
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find_first_of("\r\n") != std::string::npos)
-      result.Problems.push_back(
-          {static_cast<std::int32_t>(i + 1), "a lone CR or LF splits this line"});
+    if (lines[i].find('\r') != std::string::npos)
+      result.Problems.push_back({static_cast<std::int32_t>(i + 1), "a lone CR splits this line"});
   }
   return lines;
 }
@@ -126,8 +131,9 @@ public:
     ExpectExact(6, "[files]");
     const std::optional<std::int32_t> fcount = ParseFcount(7);
     std::int32_t fileLines = 0;
+    std::uint64_t nextIndex = 1;
     for (std::size_t i = 7; i < lines_.size(); ++i) {
-      if (ParseFileLine(static_cast<std::int32_t>(i + 1), fileLines + 1))
+      if (ParseFileLine(static_cast<std::int32_t>(i + 1), nextIndex))
         ++fileLines;
     }
     result_.Fcount = fcount;
@@ -193,8 +199,20 @@ private:
     Listed(number, true, name, (*fields)[1], (*fields)[2]);
   }
 
-  // True when the line is an F line at all (whatever its number).
-  bool ParseFileLine(std::int32_t number, std::int32_t expectedIndex) {
+  // The number of the F line at 0-based position i; nothing when there is none.
+  std::optional<std::uint64_t> IndexOfLine(std::size_t i) const {
+    if (i >= lines_.size())
+      return std::nullopt;
+    const std::string& line = lines_[i];
+    const std::size_t equals = line.find('=');
+    if (line.empty() || line[0] != 'F' || equals == std::string::npos)
+      return std::nullopt;
+    return PlainUnsigned(line.substr(1, equals - 1));
+  }
+
+  // True when the line is an F line at all (whatever its number). A number out of step is one
+  // problem: the count goes on from the number found, so the lines after it are judged by it.
+  bool ParseFileLine(std::int32_t number, std::uint64_t& expectedIndex) {
     const std::string& line = lines_[static_cast<std::size_t>(number - 1)];
     const std::size_t equals = line.find('=');
     if (line.empty() || line[0] != 'F' || equals == std::string::npos) {
@@ -206,9 +224,16 @@ private:
       Problem(number, "an F line was expected");
       return false;
     }
-    if (*index != static_cast<std::uint64_t>(expectedIndex))
+    if (*index != expectedIndex) {
       Problem(number, std::string("F").append(std::to_string(expectedIndex)) +
                           " was expected here, not F" + std::to_string(*index));
+      // A line left out or added shifts the rest: count on from the number found. A line whose
+      // number alone is wrong does not: the next line bears the count out.
+      const auto next = IndexOfLine(static_cast<std::size_t>(number));
+      if (!next || *next != expectedIndex + 1)
+        expectedIndex = *index;
+    }
+    ++expectedIndex;
     const auto fields = SplitFromRight(line.substr(equals + 1), 4);
     if (!fields || (*fields)[3] != "n") {
       Problem(number, "\"F" + std::to_string(*index) + "=path|crc|size|n\" was expected");

@@ -5,6 +5,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Ini.h"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace vornel {
@@ -13,27 +15,148 @@ std::string SettingsPathIn(const std::string& workDir) {
   return JoinPath(workDir, SettingsFileName);
 }
 
+namespace {
+
+bool SameKey(const std::string& a, const std::string& b) {
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Letters to change, add or drop to turn one key into the other, letter case aside.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j)
+    row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+std::string ClosestKnownKey(const std::string& key) {
+  const std::vector<std::string>& known = KnownSettingsKeys();
+  return *std::min_element(known.begin(), known.end(), [&key](const auto& a, const auto& b) {
+    return EditDistance(key, a) < EditDistance(key, b);
+  });
+}
+
+} // namespace
+
+const std::vector<std::string>& KnownSettingsKeys() {
+  static const std::vector<std::string> keys = {"CustomName", "Server", "ModHost", "CodePage",
+                                                "Compressor", "Level",  "Exclude", "FollowLinks"};
+  return keys;
+}
+
+SettingsFile SettingsFile::Load(const std::string& path) {
+  SettingsFile file;
+  file.path_ = path;
+  IniText read = ReadIniText(path);
+  if (read.Kind == IniText::State::Unusable)
+    throw ESettingsError("The settings file \"" + path + "\" cannot be used: " + read.Why +
+                         "; fix or remove it");
+  file.text_ = std::move(read.Text);
+  return file;
+}
+
+std::string SettingsFile::String(const std::string& key, const std::string& defaultValue) const {
+  return FindIniValue(text_, SettingsSection, key).value_or(defaultValue);
+}
+
+bool SettingsFile::Flag(const std::string& key, bool defaultValue) const {
+  const auto value = FindIniValue(text_, SettingsSection, key);
+  if (!value)
+    return defaultValue;
+  for (const char* yes : {"1", "yes", "true"})
+    if (SameKey(*value, yes))
+      return true;
+  for (const char* no : {"0", "no", "false"})
+    if (SameKey(*value, no))
+      return false;
+  int line = 0;
+  for (const IniEntry& entry : ListIniEntries(text_))
+    if (line == 0 && SameKey(entry.Section, SettingsSection) && SameKey(entry.Key, key))
+      line = entry.Line;
+  throw ESettingsError(std::string(SettingsFileName) + " line " + std::to_string(line) + ": " +
+                       key + "=" + *value + " is neither yes nor no (1/0, yes/no, true/false)");
+}
+
+std::vector<std::string> SettingsFile::Warnings() const {
+  std::vector<std::string> warnings;
+  std::vector<std::string> named;
+  const auto once = [&named](const std::string& key) {
+    for (const std::string& seen : named)
+      if (SameKey(seen, key))
+        return false;
+    named.push_back(key);
+    return true;
+  };
+  const auto known = [](const std::string& key) {
+    for (const std::string& name : KnownSettingsKeys())
+      if (SameKey(name, key))
+        return true;
+    return false;
+  };
+  for (const IniEntry& entry : ListIniEntries(text_)) {
+    const std::string where = std::string(SettingsFileName) + " line " + std::to_string(entry.Line);
+    if (SameKey(entry.Section, SettingsSection)) {
+      if (!known(entry.Key) && once(entry.Key))
+        warnings.push_back(where + ": \"" + entry.Key + "\" is no setting and is ignored; did " +
+                           "you mean \"" + ClosestKnownKey(entry.Key) + "\"?");
+    } else if (known(entry.Key)) {
+      warnings.push_back(
+          where + ": \"" + entry.Key + "\" lies " +
+          (entry.Section.empty() ? "before any section" : "in section [" + entry.Section + "]") +
+          " and is ignored; settings are read from section [main]");
+    }
+  }
+  return warnings;
+}
+
+std::vector<std::string> ReadExcludePatterns(const SettingsFile& settings) {
+  return Exclusions::SplitSetting(settings.String("Exclude"));
+}
+
 std::vector<std::string> ReadExcludePatterns(const std::string& settingsPath) {
-  return Exclusions::SplitSetting(IniFile(settingsPath).ReadString(SettingsSection, "Exclude", ""));
+  return ReadExcludePatterns(SettingsFile::Load(settingsPath));
 }
 
 std::string Packer::ReadCustomName(const std::string& settingsPath) {
-  return IniFile(settingsPath).ReadString(SettingsSection, "CustomName", DefaultCustomName);
+  try {
+    return SettingsFile::Load(settingsPath).String("CustomName", DefaultCustomName);
+  } catch (const ESettingsError&) {
+    return DefaultCustomName; // the build names the fault when it reads the file
+  }
+}
+
+std::string ReadServer(const SettingsFile& settings) {
+  return settings.String("Server", DefaultServer);
 }
 
 std::string ReadServer(const std::string& settingsPath) {
-  return IniFile(settingsPath).ReadString(SettingsSection, "Server", DefaultServer);
+  return ReadServer(SettingsFile::Load(settingsPath));
 }
 
-CompressorChoice ReadCompressor(const std::string& settingsPath,
+CompressorChoice ReadCompressor(const SettingsFile& settings,
                                 const std::optional<std::string>& name,
                                 const std::optional<std::string>& level) {
-  const IniFile ini(settingsPath);
   // The file's level belongs to the file's compressor only.
   const bool levelFromFile = !level && !name;
-  const std::string compressor = name ? *name : ini.ReadString(SettingsSection, "Compressor", "");
-  const std::string levelText =
-      levelFromFile ? ini.ReadString(SettingsSection, "Level", "") : level.value_or("");
+  const std::string compressor = name ? *name : settings.String("Compressor");
+  const std::string levelText = levelFromFile ? settings.String("Level") : level.value_or("");
   const auto parse = [&](const std::string& levelPart, bool fromFile) {
     try {
       return ParseCompressorChoice(compressor.empty() ? "zlib" : compressor, levelPart);
@@ -48,20 +171,26 @@ CompressorChoice ReadCompressor(const std::string& settingsPath,
   return parse(levelText, levelFromFile);
 }
 
-std::string ReadModHost(const std::string& settingsPath) {
-  return IniFile(settingsPath).ReadString(SettingsSection, "ModHost", DefaultModHost);
+CompressorChoice ReadCompressor(const std::string& settingsPath,
+                                const std::optional<std::string>& name,
+                                const std::optional<std::string>& level) {
+  return ReadCompressor(SettingsFile::Load(settingsPath), name, level);
 }
 
-} // namespace vornel
+std::string ReadModHost(const SettingsFile& settings) {
+  return settings.String("ModHost", DefaultModHost);
+}
 
-namespace vornel {
+std::string ReadModHost(const std::string& settingsPath) {
+  return ReadModHost(SettingsFile::Load(settingsPath));
+}
 
 std::string ReadCodePage(const std::string& settingsPath) {
-  return IniFile(settingsPath).ReadString(SettingsSection, "CodePage", "");
+  return SettingsFile::Load(settingsPath).String("CodePage");
 }
 
-CodePage ClientCodePage(const std::string& given, const std::string& settingsPath) {
-  const std::string text = given.empty() ? ReadCodePage(settingsPath) : given;
+CodePage ClientCodePage(const std::string& given, const SettingsFile& settings) {
+  const std::string text = given.empty() ? settings.String("CodePage") : given;
   if (text.empty())
     return PlatformCodePage();
   if (const auto page = ParseCodePage(text))
@@ -70,8 +199,18 @@ CodePage ClientCodePage(const std::string& given, const std::string& settingsPat
                               "\": give a Windows code page number such as 1252, or utf-8");
 }
 
+CodePage ClientCodePage(const std::string& given, const std::string& settingsPath) {
+  if (!given.empty())
+    return ClientCodePage(given, SettingsFile());
+  return ClientCodePage(given, SettingsFile::Load(settingsPath));
+}
+
+bool ReadFollowLinks(const SettingsFile& settings) {
+  return settings.Flag("FollowLinks");
+}
+
 bool ReadFollowLinks(const std::string& settingsPath) {
-  return IniFile(settingsPath).ReadString(SettingsSection, "FollowLinks", "0") == "1";
+  return ReadFollowLinks(SettingsFile::Load(settingsPath));
 }
 
 } // namespace vornel

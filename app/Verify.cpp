@@ -20,10 +20,16 @@ std::string Plural(std::int32_t count, const std::string& word) {
   return std::to_string(count) + " " + word + (count == 1 ? "" : "s");
 }
 
-std::string ReadManifest(const std::string& path, VerifyResult& result) {
+std::string ReadManifest(const std::string& uploadDir, const std::string& path,
+                         VerifyResult& result) {
   const auto found = FindFile(path);
   if (!found || (found->Attributes & attr::Directory) != 0) {
-    result.Problems.push_back(std::string(ManifestFileName) + ": missing");
+    std::string text = std::string(ManifestFileName) + ": missing in \"" + uploadDir + "\"";
+    if (!FindFile(uploadDir))
+      text = "\"" + uploadDir + "\": no such folder; give the upload folder (default ./Upload)";
+    else if (!DirectoryExists(uploadDir))
+      text = "\"" + uploadDir + "\" is a file; give the upload folder (default ./Upload)";
+    result.Problems.push_back(text);
     ++result.ManifestProblems;
     return {};
   }
@@ -98,7 +104,8 @@ std::vector<bool> ToFileSystemNames(ParsedManifest& parsed, CodePage names, Veri
     readable[i] = false;
     result.Problems.push_back(std::string(ManifestFileName) + " line " +
                               std::to_string(listed.Line) + ": the path is no text of code page " +
-                              names.Name());
+                              names.Name() +
+                              "; give the code page the set was built with (--codepage)");
     ++result.ArchivesWithProblems;
   }
   return readable;
@@ -133,7 +140,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
                              const VerifyOptions& options) {
   VerifyResult result;
   const std::string manifestPath = JoinPath(uploadDir, ManifestFileName);
-  const std::string text = ReadManifest(manifestPath, result);
+  const std::string text = ReadManifest(uploadDir, manifestPath, result);
   if (!result.Problems.empty())
     return result;
 

@@ -54,8 +54,19 @@ std::uint64_t TotalBytes(const std::vector<DryRunReport::Item>& items) {
 }
 
 // What a dry run found: one line per archive and stale item, then the counts.
-std::string DryRunText(const DryRunReport& report) {
-  std::string text;
+// The settings in force, one line, for the dry run.
+std::string SettingsText(const SettingsReport& settings) {
+  std::string exclude;
+  for (const std::string& pattern : settings.Exclude)
+    exclude += (exclude.empty() ? "" : ";") + pattern;
+  return "settings: self file " + settings.SelfName + ", Server=" + settings.Server +
+         ", ModifyHost=" + settings.ModHost + ", code page " + settings.CodePage + ", " +
+         settings.Compressor + ", exclude " + (exclude.empty() ? "nothing" : exclude) +
+         ", links out of the tree " + (settings.FollowLinks ? "followed" : "refused") + "\n";
+}
+
+std::string DryRunText(const DryRunReport& report, const SettingsReport& settings) {
+  std::string text = SettingsText(settings);
   for (const DryRunReport::Item& item : report.Pack)
     text += "pack " + item.RelativePath + " (" + ShortBytes(item.Bytes) + ")\n";
   for (const DryRunReport::Item& item : report.Keep)
@@ -103,15 +114,31 @@ public:
   void ShowWarning(const std::string& text) override {
     bar_.Clear();
     std::cerr << "warning: " << text << std::endl;
+    events_.Emit(JsonLine().Add("event", "warning").Add("message", text));
   }
   void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
-    counts_ = "reused " + std::to_string(reused) + " archives, packed " + std::to_string(packed);
+    counts_ = "reused " + Count(static_cast<std::size_t>(reused), "archive") + ", packed " +
+              std::to_string(packed);
     reused_ = reused;
     packed_ = packed;
   }
+  void ShowSettings(const SettingsReport& report) override { settings_ = report; }
   void ShowPlan(std::int32_t archives, std::uint64_t bytes) override {
     bar_.SetBytes(bytes);
-    events_.Emit(JsonLine().Add("event", "start").Add("archives", archives).Add("bytes", bytes));
+    std::string exclude;
+    for (const std::string& pattern : settings_.Exclude)
+      exclude += (exclude.empty() ? "" : ";") + pattern;
+    events_.Emit(JsonLine()
+                     .Add("event", "start")
+                     .Add("archives", archives)
+                     .Add("bytes", bytes)
+                     .Add("self", settings_.SelfName)
+                     .Add("server", settings_.Server)
+                     .Add("modifyHost", settings_.ModHost)
+                     .Add("codePage", settings_.CodePage)
+                     .Add("compressor", settings_.Compressor)
+                     .Add("exclude", exclude)
+                     .Add("followLinks", settings_.FollowLinks));
   }
   void ShowArchive(const ArchiveReport& report) override {
     lastBytes_ = report.FileBytes;
@@ -126,7 +153,7 @@ public:
   }
   void ShowStopped(const StopReport& report) override { stop_ = report; }
   void ShowDryRun(const DryRunReport& report) override {
-    dryRun_ = DryRunText(report);
+    dryRun_ = DryRunText(report, settings_);
     events_.Emit(JsonLine()
                      .Add("event", "plan")
                      .Add("pack", report.Pack.size())
@@ -162,6 +189,7 @@ private:
   std::string counts_;
   std::string stale_;
   std::string dryRun_;
+  SettingsReport settings_;
   StopReport stop_;
   std::int32_t finished_ = 0;
   std::int32_t reused_ = 0;

@@ -3,7 +3,9 @@
 // makes, plus a few spellings of section and key and small caller buffers.
 //
 // A lookup never fails: any input gives a value, which holds no zero byte and no line break,
-// fits the caller's buffer, and is cut from the same value a larger buffer gets.
+// fits the caller's buffer, and is cut from the same value a larger buffer gets. A build's
+// reading of the file either refuses it with the settings error or gives such values, and its
+// warnings and yes-or-no keys never fail in another way.
 
 #include "app/BuildProcedure.h"
 #include "app/Settings.h"
@@ -50,8 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vornel::fuzz::WriteBytes(path, std::string(reinterpret_cast<const char*>(data), size));
 
   CheckValue(vornel::Packer::ReadCustomName(path), 2048);
-  CheckValue(vornel::ReadServer(path), 2048);
-  CheckValue(vornel::ReadModHost(path), 2048);
+  try {
+    const vornel::SettingsFile settings = vornel::SettingsFile::Load(path);
+    for (const std::string& value : {vornel::ReadServer(settings), vornel::ReadModHost(settings)})
+      Check(value.find('\0') == std::string::npos && value.find('\n') == std::string::npos);
+    settings.Warnings();
+    try {
+      settings.Flag("FollowLinks");
+    } catch (const vornel::ESettingsError&) {
+      // A value that is no yes or no: refused by name, as it should be.
+    }
+  } catch (const vornel::ESettingsError&) {
+    // A file that cannot be used (binary data, broken UTF-16): refused by name.
+  }
   LookUp("main", "Server", path);
   LookUp(" MAIN ", "server ", path);
   LookUp("main", "", path);

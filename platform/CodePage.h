@@ -58,6 +58,10 @@ private:
   std::unique_ptr<Converters> converters_;
 };
 
+// UTF-16 text (little- or big-endian, no byte-order mark) as UTF-8; nothing when it is no valid
+// UTF-16.
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+
 // True when every byte is below 128.
 bool IsPlainAscii(std::string_view text);
 

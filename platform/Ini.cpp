@@ -1,5 +1,8 @@
 #include "platform/Ini.h"
 
+#include "platform/CodePage.h"
+#include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/RawFile.h"
 #include "platform/TextCompare.h"
 
@@ -110,6 +113,93 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
       return CutToBuffer(*value, bufferSize);
   }
   return CutToBuffer(defaultValue, bufferSize);
+}
+
+IniText ReadIniText(const std::string& path) {
+  IniText result;
+  if (DirectoryExists(path)) {
+    result.Kind = IniText::State::Unusable;
+    result.Why = "it is a folder";
+    return result;
+  }
+  if (!FileExists(path))
+    return result;
+  std::string content;
+  try {
+    RawFile file(path, RawFile::Mode::Read);
+    char block[8192];
+    while (content.size() <= MaxIniBytes) {
+      const std::size_t got = file.Read(block, sizeof block);
+      if (got == 0)
+        break;
+      content.append(block, got);
+    }
+  } catch (const EIoError& error) {
+    result.Kind = IniText::State::Unusable;
+    result.Why = error.what();
+    return result;
+  }
+  result.Kind = IniText::State::Unusable;
+  if (content.size() > MaxIniBytes) {
+    result.Why = "it is larger than a settings file can be";
+    return result;
+  }
+  const std::string_view text(content);
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    const auto utf8 = Utf16ToUtf8(text.substr(2), text[0] == '\xFE');
+    if (!utf8) {
+      result.Why = "it is marked as UTF-16 but is no valid UTF-16 text";
+      return result;
+    }
+    content = *utf8;
+  } else if (text.starts_with("\xEF\xBB\xBF")) {
+    content.erase(0, 3);
+  }
+  for (const char c : content) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 && c != '\t' && c != '\r' && c != '\n') {
+      result.Why = "it holds binary data, not text";
+      return result;
+    }
+  }
+  result.Kind = IniText::State::Text;
+  result.Text = std::move(content);
+  return result;
+}
+
+std::optional<std::string> FindIniValue(std::string_view text, const std::string& section,
+                                        const std::string& key) {
+  if (const auto value = FindValue(text, section, key))
+    return std::string(*value);
+  return std::nullopt;
+}
+
+std::vector<IniEntry> ListIniEntries(std::string_view text) {
+  std::vector<IniEntry> entries;
+  std::string section;
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const std::size_t lineEnd = text.find('\n');
+    std::string_view line = text.substr(0, lineEnd);
+    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    line = TrimBlanks(line);
+    if (line.empty() || line.front() == ';')
+      continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      section = TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1));
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+      continue;
+    entries.push_back({section, std::string(TrimBlanks(line.substr(0, equals))),
+                       std::string(StripQuotes(TrimBlanks(line.substr(equals + 1)))), number});
+  }
+  return entries;
 }
 
 } // namespace vornel

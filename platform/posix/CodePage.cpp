@@ -107,4 +107,11 @@ bool IsValidUtf8(std::string_view text) {
   return check.Valid() && check.Convert(text).has_value();
 }
 
+std::optional<std::string> Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  const Iconv converter("UTF-8", bigEndian ? "UTF-16BE" : "UTF-16LE");
+  if (!converter.Valid() || bytes.size() % 2 != 0)
+    return std::nullopt;
+  return converter.Convert(bytes);
+}
+
 } // namespace vornel

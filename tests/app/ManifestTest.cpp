@@ -94,7 +94,8 @@ TEST(ManifestReader, NamesEachDeparture) {
   const std::vector<Case> cases = {
       {"", 0, "empty"},
       {Head + "F1=a|1|2|n", 8, "CR LF"},
-      {Head + "F1=a|1|2|n\nF2=b|1|2|n\r\n", 8, "lone CR or LF"},
+      {Head + "F1=a|1|2|n\nF2=b|1|2|n\r\n", 8, "ends with LF alone"},
+      {Head + "F1=a\rb|1|2|n\r\n", 8, "lone CR"},
       {"[self]\r\nIAM=Teskor.exe|1|98\r\n[misc]\r\n", 4, "missing"},
       {"[Self]\r\n" + Head.substr(8) + f1, 1, "\"[self]\""},
       {Head.substr(0, Head.size() - 10) + "fcount=x\r\n" + f1, 7, "fcount"},
@@ -119,6 +120,23 @@ TEST(ManifestReader, NamesEachDeparture) {
                        << "\" for:\n"
                        << c.Text;
   }
+}
+
+// One fault is one problem: the numbering goes on from a number out of step, and a line that
+// ends in LF alone is still a line, so the lines after either are judged on their own.
+TEST(ManifestReader, OneFaultIsOneProblem) {
+  std::string lines;
+  for (int i = 1; i <= 50; ++i)
+    if (i != 5)
+      lines +=
+          "F" + std::to_string(i) + "=f" + std::to_string(i) + "|1|2|n" + (i == 30 ? "\n" : "\r\n");
+  std::string head = Head;
+  head.replace(head.find("fcount=2"), 8, "fcount=49");
+  const auto parsed = Parse(head + lines);
+  ASSERT_EQ(parsed.Problems.size(), 2u);
+  EXPECT_NE(parsed.Problems[0].Text.find("F5 was expected here, not F6"), std::string::npos);
+  EXPECT_NE(parsed.Problems[1].Text.find("ends with LF alone"), std::string::npos);
+  EXPECT_EQ(parsed.Archives.size(), 50u); // the self file's line too
 }
 
 } // namespace

@@ -134,7 +134,8 @@ TEST_F(Verify, ManifestProblemsAreCountedApart) {
   EXPECT_EQ(result.Summary(), "verified 4 archives: 2 problems in updates.lst");
 
   fs::remove(Upload("updates.lst"));
-  EXPECT_EQ(Run().Problems, (std::vector<std::string>{"updates.lst: missing"}));
+  EXPECT_EQ(Run().Problems,
+            (std::vector<std::string>{"updates.lst: missing in \"" + Upload() + "\""}));
 }
 
 } // namespace

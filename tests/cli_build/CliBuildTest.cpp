@@ -129,9 +129,16 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Out.find("updates.lst line 1: "), std::string::npos) << run.Out;
 
+  // A folder that is not there, or a file given for the folder, is named as such.
   run = Vornel(Command("verify", {dir_ / "nowhere"}));
   EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Out, "updates.lst: missing\nverified 0 archives: 1 problem in updates.lst\n");
+  EXPECT_EQ(run.Out, "\"" + dir_ / "nowhere" +
+                         "\": no such folder; give the upload folder (default ./Upload)\n"
+                         "verified 0 archives: 1 problem in updates.lst\n");
+  run = Vornel(Command("verify", {upload + "/updates.lst"}));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Out.find("updates.lst\" is a file; give the upload folder"), std::string::npos)
+      << run.Out;
 }
 
 TEST_F(Cli, ProgressBarOnATerminal) {
@@ -157,6 +164,63 @@ TEST_F(Cli, ProgressBarOnATerminal) {
       {"script", "-qec", "\"$VORNEL_EXE\" build --quiet \"$VORNEL_CLEAN\"", "/dev/null"}, paths);
   ASSERT_EQ(run.Code, 0);
   EXPECT_EQ(run.Out.find('['), std::string::npos);
+}
+
+// Each settings file an operator may leave by mistake: read as the profile functions read it, or
+// refused naming what is wrong, or built with a warning; never silently taken for defaults.
+TEST_F(Cli, SettingsFilesThatMeanSomethingElse) {
+  struct Case {
+    const char* What;
+    std::string Bytes; // empty: a folder named settings.ini
+    int Status;
+    std::string Said;     // in standard error
+    std::string Manifest; // a line the manifest holds when built
+  };
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : std::string("[main]\r\nServer=w\r\n"))
+    utf16 += std::string{c, '\0'};
+  const std::vector<Case> cases = {
+      {"UTF-16 with its mark", utf16, 0, "", "Server=w"},
+      {"random bytes", RandomBytes(300, 5) + std::string(1, '\0'), 1,
+       "cannot be used: it holds binary data", ""},
+      {"a folder", "", 1, "cannot be used: it is a folder", ""},
+      {"keys before any section", "Server=x\r\n[main]\r\n", 0,
+       "line 1: \"Server\" lies before any section and is ignored", "Server=127.0.0.1"},
+      {"a key in another section", "[Main2]\r\nModHost=3\r\n", 0,
+       "\"ModHost\" lies in section [Main2]", "ModifyHost=0"},
+      {"misspelt key", "[main]\r\nExlude=*.pdb\r\nJobs=3\r\n", 0,
+       "line 2: \"Exlude\" is no setting and is ignored; did you mean \"Exclude\"?",
+       "Server=127.0.0.1"},
+      {"yes as a flag", "[main]\r\nFollowLinks=Yes\r\n", 0, "", "Server=127.0.0.1"},
+      {"a flag that means nothing", "[main]\r\nServer=s\r\nFollowLinks=maybe\r\n", 1,
+       "settings.ini line 3: FollowLinks=maybe is neither yes nor no", ""},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.What);
+    fs::remove_all(Work());
+    if (test.Bytes.empty())
+      fs::create_directories(Work("settings.ini"));
+    else
+      WriteFile(Work("settings.ini"), test.Bytes);
+    const Outcome run = Vornel(Command("build", {Clean()}));
+    EXPECT_EQ(run.Status, test.Status) << run.Err;
+    EXPECT_NE(run.Err.find(test.Said), std::string::npos) << run.Err;
+    if (test.Status == 0)
+      EXPECT_NE(ReadFile(Work("Upload/updates.lst")).find(test.Manifest + "\r\n"),
+                std::string::npos);
+    else
+      EXPECT_FALSE(fs::exists(Work("Upload")));
+  }
+  // With --json every warning is an event too, and the start event names the settings in force.
+  WriteFile(Work("settings.ini"), "[main]\r\nExlude=x\r\nCodePage=1252\r\n");
+  const Outcome json = Vornel(Command("build --json", {Clean()}));
+  EXPECT_NE(
+      json.Out.find("{\"event\":\"warning\",\"message\":\"settings.ini line 2: \\\"Exlude\\\""),
+      std::string::npos)
+      << json.Out;
+  EXPECT_NE(json.Out.find("\"server\":\"127.0.0.1\",\"modifyHost\":\"0\",\"codePage\":\"1252\""),
+            std::string::npos)
+      << json.Out;
 }
 
 } // namespace
