@@ -1,6 +1,7 @@
 #include "app/Settings.h"
 
 #include "app/BuildProcedure.h"
+#include "app/ClosestWord.h"
 #include "app/Exclusions.h"
 #include "platform/FileSystem.h"
 #include "platform/Ini.h"
@@ -27,30 +28,8 @@ bool SameKey(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Letters to change, add or drop to turn one key into the other, letter case aside.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j)
-    row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                        std::tolower(static_cast<unsigned char>(b[j - 1]));
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 std::string ClosestKnownKey(const std::string& key) {
-  const std::vector<std::string>& known = KnownSettingsKeys();
-  return *std::min_element(known.begin(), known.end(), [&key](const auto& a, const auto& b) {
-    return EditDistance(key, a) < EditDistance(key, b);
-  });
+  return ClosestWord(key, KnownSettingsKeys());
 }
 
 } // namespace

@@ -29,6 +29,7 @@ struct BuildArguments {
   std::string CleanDir;
   bool Quiet = false;
   std::string Jobs;
+  bool JobsGiven = false; // "--jobs ''" is a mistake, not the default
   bool Reuse = false;
   bool Prune = false;
   bool Json = false;
@@ -215,12 +216,12 @@ std::string StopMessage(const StopReport& stop, const std::string& cleanDir) {
 }
 
 // "--jobs" as a whole number in range, or a one-line message.
-bool ParseJobs(const std::string& text, int& jobs) {
-  if (text.empty()) {
+bool ParseJobs(const std::string& text, bool given, int& jobs) {
+  if (!given) {
     jobs = DefaultJobs();
     return true;
   }
-  if (text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
   jobs = std::stoi(text);
   return jobs >= 1 && jobs <= MaxJobs;
@@ -234,7 +235,7 @@ int Finish(EventStream& events, const std::string& outcome, int code, const Json
 
 int RunBuild(const BuildArguments& arguments) {
   int jobs = 1;
-  if (!ParseJobs(arguments.Jobs, jobs)) {
+  if (!ParseJobs(arguments.Jobs, arguments.JobsGiven, jobs)) {
     std::cerr << "vornel build: --jobs takes a whole number from 1 to " << MaxJobs << ", not \""
               << arguments.Jobs << "\"" << std::endl;
     return ExitError;
@@ -329,9 +330,10 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_option("CLEAN_DIR", arguments->CleanDir, "The clean copy of the client installation")
       ->required();
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
-  verb->add_option("-j,--jobs", arguments->Jobs,
-                   "Files packed at once, 1 to " + std::to_string(MaxJobs) +
-                       " (default: the hardware threads)");
+  auto* jobs = verb->add_option("-j,--jobs", arguments->Jobs,
+                                "Files packed at once, 1 to " + std::to_string(MaxJobs) +
+                                    " (default: the hardware threads)")
+                   ->type_name("N");
   verb->add_flag("--reuse", arguments->Reuse,
                  "Keep an archive of an earlier build when its entry unpacks to exactly the "
                  "file's bytes (compared as both are read) and its records and bytes are those "
@@ -364,18 +366,22 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   auto* level = verb->add_option("--level", arguments->LevelText,
                                  "zlib 0-9 (default 9), libdeflate 1-12 (default 12), zopfli "
                                  "iterations 1-1000 (default 15); default: \"Level\" in "
-                                 "settings.ini");
-  verb->footer("Reads settings.ini (section \"main\": CustomName, Server, ModHost, CodePage,\n"
-               "FollowLinks) and writes Upload/ in the current folder. Names that are not plain\n"
-               "ASCII need a code page; a tree with names Windows cannot hold, or with links\n"
-               "leading out of it, is refused before anything is written. Nothing is written\n"
-               "through a symbolic link in Upload/.\n"
+                                 "settings.ini")
+                    ->type_name("N");
+  verb->footer("Reads settings.ini once (section \"main\": CustomName, Server, ModHost,\n"
+               "CodePage, Compressor, Level, Exclude, FollowLinks) and writes Upload/ in the\n"
+               "current folder: into Upload.staging while it runs, and into Upload/ in one last\n"
+               "step when whole. Names that are not plain ASCII need a code page; a tree with\n"
+               "names Windows cannot hold, or with links leading out of it, is refused before\n"
+               "anything is written. Nothing is written through a symbolic link in Upload/.\n"
                "Example:\n"
                "  vornel build /srv/client-clean\n"
-               "Exit codes: 0 built, 1 refused (no self file, no usable clean folder, problems of\n"
-               "the tree, one line each), 2 error (the message names the cause), 130 stopped by\n"
-               "Ctrl-C.");
-  verb->callback([arguments, compressor, level, &exitCode] {
+               "Exit codes: 0 built, 1 refused (no self file, no usable clean folder or settings\n"
+               "file, problems of the tree, one line each), 2 error (the message names the\n"
+               "cause), 130 stopped by Ctrl-C, 143 by a termination request; whenever it is\n"
+               "not 0, Upload/ is as the last whole build left it.");
+  verb->callback([arguments, jobs, compressor, level, &exitCode] {
+    arguments->JobsGiven = jobs->count() > 0;
     if (compressor->count() > 0)
       arguments->Compressor = arguments->CompressorText;
     if (level->count() > 0)

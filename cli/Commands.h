@@ -3,6 +3,10 @@
 // The verbs of the command line. Each Register* function adds its subcommand to the app and
 // stores the exit code of the run in `exitCode` when its callback runs.
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace CLI {
 class App;
 }
@@ -20,5 +24,10 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode);
 void RegisterAddCommand(CLI::App& app, int& exitCode);
 void RegisterBuildCommand(CLI::App& app, int& exitCode);
 void RegisterVerifyCommand(CLI::App& app, int& exitCode);
+
+// For a command line whose first word after the options before the verb (arguments[0] is the
+// program) is no verb of app: the message naming it and the closest verb. Nothing otherwise.
+std::optional<std::string> UnknownVerbText(const CLI::App& app,
+                                           const std::vector<std::string>& arguments);
 
 } // namespace vornel::cli

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
              "Exit codes: 0 done; 1 refused: the change cannot be made and nothing was written\n"
              "(not an archive, a missing file or name, the 65,536th entry, a source of 2 GiB, a\n"
              "zip64 archive or one whose directory does not end at its end record); 2 an error\n"
-             "while reading or writing (the message names the cause).");
+             "while reading or writing (the message names the cause); 130 a build stopped by\n"
+             "Ctrl-C, 143 by a termination request (Upload/ is then as it was).");
 
   // As make, git and tar do: settings.ini and Upload/ are then found in DIR. Given before the
   // verb; each one is taken from the folder the one before it entered.
@@ -50,6 +51,15 @@ int main(int argc, char** argv) {
 
   // CLI11 takes the arguments last first, without the program's name.
   std::vector<std::string> arguments = vornel::CommandLineArguments(argc, argv);
+  if (arguments.size() > 1) {
+    // "/?" asks for help as Windows programs take it; a verb no one knows is named as such.
+    if (arguments[1] == "/?")
+      arguments[1] = "--help";
+    if (const auto text = vornel::cli::UnknownVerbText(app, arguments)) {
+      std::cerr << *text << std::endl;
+      return vornel::cli::ExitError;
+    }
+  }
   std::reverse(arguments.begin(), arguments.end());
   if (!arguments.empty())
     arguments.pop_back();

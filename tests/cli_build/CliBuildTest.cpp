@@ -223,5 +223,21 @@ TEST_F(Cli, SettingsFilesThatMeanSomethingElse) {
       << json.Out;
 }
 
+// A misspelt verb is named with the closest one; "/?" asks for help as on Windows.
+TEST_F(Cli, UnknownVerbsAndWindowsHelp) {
+  for (const auto& [line, suggestion] : std::vector<std::pair<std::string, std::string>>{
+           {"buidl x", "build"}, {"-C . verfy", "verify"}, {"frob", "list"}}) {
+    const Outcome run = Vornel(Words(line));
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("is no command; did you mean \"" + suggestion + "\"?"),
+              std::string::npos)
+        << run.Err;
+  }
+  const Outcome help = Vornel({"/?"});
+  EXPECT_EQ(help.Status, 0);
+  EXPECT_NE(help.Out.find("Usage: vornel"), std::string::npos) << help.Out;
+  EXPECT_NE(help.Out.find("130 a build stopped"), std::string::npos);
+}
+
 } // namespace
 } // namespace vornel::test

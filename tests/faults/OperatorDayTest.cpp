@@ -268,6 +268,9 @@ TEST_F(OperatorDay, CommandLineConveniences) {
     EXPECT_EQ(run.Err,
               "vornel build: --jobs takes a whole number from 1 to 64, not \"" + jobs + "\"\n");
   }
+  const CliRun empty = Vornel({"build", "--jobs", "", Clean()});
+  EXPECT_EQ(empty.Status, 2);
+  EXPECT_EQ(empty.Err, "vornel build: --jobs takes a whole number from 1 to 64, not \"\"\n");
   EXPECT_EQ(Build("--jobs 64").Status, 0);
   // -C: settings and Upload/ are those of the folder named, relative paths taken from there.
   WriteFile(dir_ / "other/settings.ini", "[main]\nServer=10.1.2.3\n");
