@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "platform/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+  const vornel::WideConsoleStreams console;
   CLI::App app{"Vornel: prepares the update set (Upload/ and updates.lst) for the client updater",
                "vornel"};
   // "/tmp/tree" and "/srv/clean" are folders, never options, also on Windows.

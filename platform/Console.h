@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace vornel {
@@ -12,6 +13,21 @@ bool StandardErrorIsTerminal();
 std::size_t TerminalColumns();
 // Best effort: a terminal that cannot take the text must not end the program.
 void WriteToTerminal(const std::string& text);
+
+// While it lives, text sent to std::cout and std::cerr reaches a console through the wide call on
+// Windows, so UTF-8 names show as they are (the byte calls would read them in the console's code
+// page); output that goes to a file or a pipe stays UTF-8 bytes. Nothing changes elsewhere.
+class WideConsoleStreams {
+public:
+  WideConsoleStreams();
+  ~WideConsoleStreams();
+  WideConsoleStreams(const WideConsoleStreams&) = delete;
+  WideConsoleStreams& operator=(const WideConsoleStreams&) = delete;
+
+private:
+  struct Streams;
+  std::unique_ptr<Streams> streams_;
+};
 
 // While it lives, the first interruption (Ctrl-C, a termination request, a console close) sets
 // the flag and stores its signal number (2 for Ctrl-C, 15 for a termination request) instead

@@ -64,4 +64,10 @@ StopRequestHandler::~StopRequestHandler() {
   stopSignal = nullptr;
 }
 
+struct WideConsoleStreams::Streams {};
+
+WideConsoleStreams::WideConsoleStreams() = default;
+
+WideConsoleStreams::~WideConsoleStreams() = default;
+
 } // namespace vornel

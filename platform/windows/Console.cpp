@@ -2,6 +2,10 @@
 
 #include "platform/windows/WinSupport.h"
 
+#include <iostream>
+#include <memory>
+#include <streambuf>
+
 namespace vornel {
 
 namespace {
@@ -96,6 +100,102 @@ StopRequestHandler::~StopRequestHandler() {
   ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   stopFlag = nullptr;
   stopSignal = nullptr;
+}
+
+namespace {
+
+// The length of text's longest prefix that ends at the end of a UTF-8 sequence.
+std::size_t WholeUtf8(const std::string& text) {
+  std::size_t end = text.size();
+  for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+    if ((byte & 0xC0) != 0x80) { // the lead byte of the last sequence
+      const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+      if (length > back)
+        end = text.size() - back;
+      break;
+    }
+  }
+  return end;
+}
+
+// A stream buffer that hands whole lines (and whatever a flush asks for) to WriteConsoleW.
+class ConsoleBuffer final : public std::streambuf {
+public:
+  explicit ConsoleBuffer(HANDLE console) : console_(console) {}
+  ~ConsoleBuffer() override { Flush(); }
+
+protected:
+  int overflow(int c) override {
+    if (c != traits_type::eof()) {
+      pending_ += static_cast<char>(c);
+      if (c == '\n')
+        Flush();
+    }
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    pending_.append(text, static_cast<std::size_t>(count));
+    if (pending_.find('\n') != std::string::npos)
+      Flush();
+    return count;
+  }
+  int sync() override {
+    Flush();
+    return 0;
+  }
+
+private:
+  void Flush() {
+    const std::size_t end = WholeUtf8(pending_);
+    if (end == 0)
+      return;
+    const std::wstring wide = win::Widen(pending_.substr(0, end));
+    DWORD written = 0;
+    ::WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    pending_.erase(0, end);
+  }
+
+  HANDLE console_;
+  std::string pending_;
+};
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode);
+}
+
+} // namespace
+
+struct WideConsoleStreams::Streams {
+  std::unique_ptr<ConsoleBuffer> Out;
+  std::unique_ptr<ConsoleBuffer> Err;
+  std::streambuf* OldOut = nullptr;
+  std::streambuf* OldErr = nullptr;
+};
+
+WideConsoleStreams::WideConsoleStreams() : streams_(std::make_unique<Streams>()) {
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (IsConsole(out)) {
+    std::cout.flush();
+    streams_->Out = std::make_unique<ConsoleBuffer>(out);
+    streams_->OldOut = std::cout.rdbuf(streams_->Out.get());
+  }
+  if (IsConsole(err)) {
+    std::cerr.flush();
+    streams_->Err = std::make_unique<ConsoleBuffer>(err);
+    streams_->OldErr = std::cerr.rdbuf(streams_->Err.get());
+  }
+}
+
+WideConsoleStreams::~WideConsoleStreams() {
+  std::cout.flush();
+  std::cerr.flush();
+  if (streams_->OldOut != nullptr)
+    std::cout.rdbuf(streams_->OldOut);
+  if (streams_->OldErr != nullptr)
+    std::cerr.rdbuf(streams_->OldErr);
 }
 
 } // namespace vornel
