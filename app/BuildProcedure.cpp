@@ -181,6 +181,10 @@ public:
                         published.Reason +
                         "); a client that read updates.lst meanwhile may have fetched an archive "
                         "newer than its line");
+    if (!published.Leftover.empty())
+      view_.ShowWarning("the build is published, but \"" + staged->Places().Staging +
+                        "\" could not be removed (" + published.Leftover +
+                        "); the next build removes it");
     if (manifestDigest)
       SaveBuildRecord(BuildRecordPathFor(uploadDir),
                       {*manifestDigest, packer_.FileCount - packer_.FileNumber});

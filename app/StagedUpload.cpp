@@ -102,7 +102,7 @@ PublishResult StagedUpload::Publish(const UploadContents& live,
   if (!places_.Inside && CompleteWithLinks(live, keptFromLive, stale, prune, result)) {
     if (ExchangeFolders(places_.Staging, places_.Live)) {
       // Clients read the new set already; the old one goes.
-      RemoveTree(places_.Staging);
+      RemoveLeftover(result);
       return result;
     }
     result.Reason = "this system cannot swap two folders at once";
@@ -156,7 +156,15 @@ void StagedUpload::RenameInto(const StaleSet& stale, bool prune, PublishResult& 
     result.PrunedArchives = pruned.Archives;
     result.PrunedFolders = pruned.Folders;
   }
-  RemoveTree(places_.Staging);
+  RemoveLeftover(result);
+}
+
+void StagedUpload::RemoveLeftover(PublishResult& result) const {
+  try {
+    RemoveTree(places_.Staging);
+  } catch (const std::exception& error) {
+    result.Leftover = error.what();
+  }
 }
 
 } // namespace vornel

@@ -38,6 +38,9 @@ struct PublishResult {
   std::string Reason; // why not, for the one note on standard error
   std::int32_t PrunedArchives = 0;
   std::int32_t PrunedFolders = 0;
+  // The set is live, but what the staging folder held afterwards could not all be removed (the
+  // system's reason); the next build removes it.
+  std::string Leftover;
 };
 
 class StagedUpload {
@@ -64,6 +67,7 @@ private:
   bool CompleteWithLinks(const UploadContents& live, const std::vector<std::string>& keptFromLive,
                          const StaleSet& stale, bool prune, PublishResult& result) const;
   void RenameInto(const StaleSet& stale, bool prune, PublishResult& result) const;
+  void RemoveLeftover(PublishResult& result) const;
 
   UploadPlaces places_;
   std::unique_ptr<FolderLock> lock_;
