@@ -185,9 +185,16 @@ public:
       view_.ShowWarning("the build is published, but \"" + staged->Places().Staging +
                         "\" could not be removed (" + published.Leftover +
                         "); the next build removes it");
-    if (manifestDigest)
-      SaveBuildRecord(BuildRecordPathFor(uploadDir),
-                      {*manifestDigest, packer_.FileCount - packer_.FileNumber});
+    // The set is live from here on: what still fails is told, not made the build's outcome.
+    try {
+      if (manifestDigest)
+        SaveBuildRecord(BuildRecordPathFor(uploadDir),
+                        {*manifestDigest, packer_.FileCount - packer_.FileNumber});
+    } catch (const std::exception& error) {
+      view_.ShowWarning(std::string("the build is published, but its record for verify could "
+                                    "not be written (") +
+                        error.what() + ")");
+    }
     ReportStale(stale, published);
     ShowCounts();
     view_.ShowMessage("Done." + std::to_string(packer_.FileCount) + " files packed.");
