@@ -20,5 +20,6 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode);
 void RegisterAddCommand(CLI::App& app, int& exitCode);
 void RegisterBuildCommand(CLI::App& app, int& exitCode);
 void RegisterVerifyCommand(CLI::App& app, int& exitCode);
+void RegisterDiffCommand(CLI::App& app, int& exitCode);
 
 } // namespace vornel::cli
