@@ -2,6 +2,7 @@
 #include "cli/ProgressBar.h"
 
 #include "app/BuildProcedure.h"
+#include "app/PackEngine.h"
 #include "app/Settings.h"
 #include "app/Verify.h"
 #include "platform/Errors.h"
@@ -25,6 +26,7 @@ struct VerifyArguments {
   bool Strict = false;
   std::vector<std::string> Exclude;
   std::string CodePage;
+  int Jobs = 0; // 0: one per hardware thread
 };
 
 int RunVerify(const VerifyArguments& arguments) {
@@ -43,6 +45,7 @@ int RunVerify(const VerifyArguments& arguments) {
       options.Exclude.insert(options.Exclude.end(), arguments.Exclude.begin(),
                              arguments.Exclude.end());
     }
+    options.Jobs = arguments.Jobs;
     options.Names = ClientCodePage(arguments.CodePage, SettingsPathIn(CurrentDirectory()));
     result = VerifyUploadSet(arguments.UploadDir, progress, options);
   } catch (const std::exception& error) {
@@ -86,6 +89,10 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("--codepage", arguments->CodePage,
                    "The code page the names were written in, as given to build (default: "
                    "\"CodePage\" in settings.ini)");
+  verb->add_option("-j,--jobs", arguments->Jobs,
+                   "Archives checked at once (default: one per hardware thread); the report "
+                   "keeps the manifest's order")
+      ->check(CLI::Range(1, MaxJobs));
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
                "  vornel verify Upload\n"
