@@ -14,8 +14,9 @@
 namespace vornel {
 
 struct VerifyProgress {
-  std::function<void(std::int32_t archives)> SetMax;    // once, before the first archive
-  std::function<void(const std::string& archive)> Step; // after each archive, in the manifest's order
+  std::function<void(std::int32_t archives)> SetMax; // once, before the first archive
+  std::function<void(const std::string& archive)>
+      Step; // after each archive, in the manifest's order
 };
 
 struct VerifyOptions {
