@@ -14,6 +14,9 @@ namespace vornel {
 
 namespace {
 
+// Archives up to this size are read whole; memory per job stays bounded by it.
+constexpr std::int64_t WholeReadLimit = 1024 * 1024;
+
 struct Unpacked {
   std::uint32_t Crc = 0;
   std::uint64_t Length = 0;
@@ -196,9 +199,22 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
     return problems;
   }
   CheckListedSize(found->Size, expected, "on disk", problems);
-  // Opened for reading only: checking must never change the set.
-  CheckContent(std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead), expected,
-               problems);
+  std::unique_ptr<Stream> stream;
+  try {
+    // Opened for reading only: checking must never change the set.
+    auto file = std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead);
+    // A small archive is read with one call and checked in memory: the checks' many small
+    // reads and seeks would otherwise cost more system calls than the unpacking costs time.
+    const std::int64_t size = file->Size();
+    if (size <= WholeReadLimit)
+      stream = std::make_unique<MemoryStream>(file->ReadString(static_cast<std::size_t>(size)));
+    else
+      stream = std::move(file);
+  } catch (const std::exception& error) {
+    problems.push_back(std::string("it cannot be read: ") + error.what());
+    return problems;
+  }
+  CheckContent(std::move(stream), expected, problems);
   return problems;
 }
 

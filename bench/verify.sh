@@ -57,9 +57,11 @@ served=no
 if [ -n "$nginx" ]; then
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   mkdir -p "$work/nginx/logs"
+  # One process as the invoking user: it reads the private temporary folder, and one kill ends it.
   cat >"$work/nginx/nginx.conf" <<CONF
 daemon off;
-worker_processes 2;
+master_process off;
+worker_processes 1;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/logs/error.log;
 events { worker_connections 256; }

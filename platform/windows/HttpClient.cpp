@@ -75,7 +75,7 @@ void Check(BOOL done, const HttpRequest& request) {
 
 struct HttpClient::Impl {
   Handle Session;
-  // The connection to the last host, kept for the requests that follow to the same one.
+  // The last host's connection handle (WinHTTP keeps its sockets alive beneath it).
   Handle Connection;
   std::wstring Host;
   INTERNET_PORT Port = 0;
@@ -150,10 +150,10 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
     }
   }
 
+  // A body left unread keeps its socket from serving another request; WinHTTP closes it with the
+  // request's handle.
   if (request.Headers && !request.Headers(response)) {
     response.Stopped = true;
-    // The body is never read: the connection cannot serve another request.
-    impl_->Connection.Reset(nullptr);
   } else if (!request.Head) {
     std::vector<char> block(64 * 1024);
     for (;;) {
@@ -165,8 +165,6 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
       response.Received += got;
       if (request.Body && !request.Body(block.data(), got)) {
         response.Stopped = true;
-        // The rest of the body is never read: the connection cannot serve another request.
-        impl_->Connection.Reset(nullptr);
         break;
       }
     }

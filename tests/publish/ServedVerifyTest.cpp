@@ -145,7 +145,12 @@ TEST_F(ServedVerify, EveryCaseOfTheServedCopy) {
        {"--timeout", "2"},
        1,
        {"data/config.ini.zip: no answer within 2 s"}},
-      {"a lying Content-Length", faulty.Url("/lie/lying/"), {"--deep"}, 1, {"engine.dll.zip: "}},
+      {"a lying Content-Length",
+       faulty.Url("/lie/lying/"),
+       {"--deep"},
+       1,
+       {"system/engine.dll.zip: it is not a zip archive (" +
+        faulty.Url("/lie/lying/system/engine.dll.zip") + ")\n"}},
       {"no scheme", "127.0.0.1/set/", {}, 2, {"\"127.0.0.1/set/\" has no scheme"}},
       {"another scheme", "ftp://127.0.0.1/set/", {}, 2, {"the scheme \"ftp\" is not supported"}},
       {"a host that does not resolve",
