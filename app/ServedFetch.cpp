@@ -37,7 +37,11 @@ Fetched ServedFetcher::Once(const std::string& url, FetchKind kind, std::int64_t
         fetched.TooLarge = true;
         return false;
       }
-      return !accept || accept(response);
+      if (accept && !accept(response))
+        return false;
+      if (response.ContentLength)
+        fetched.Body.reserve(static_cast<std::size_t>(*response.ContentLength));
+      return true;
     };
     request.Body = [&](const char* data, std::size_t size) {
       if (static_cast<std::int64_t>(fetched.Body.size() + size) > limit) {
