@@ -123,6 +123,10 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   auto* url = verb->add_option("--url", arguments->Url,
                                "Check the set served under this URL (http:// or https://) "
                                "instead: every archive present at the listed size");
+  // The served set has no folder of its own to compare with a clean tree or to look into.
+  verb->get_option("--against")->excludes(url);
+  verb->get_option("--strict")->excludes(url);
+  verb->get_option("--jobs")->excludes(url);
   verb->add_flag("--deep", arguments->Deep,
                  "With --url: download every archive and check it as the client would (nothing "
                  "is written to disk)")

@@ -115,6 +115,12 @@ HttpResponse HttpClient::Send(const HttpRequest& request) {
   Check(exchange.Get() != nullptr, request);
   const int timeout = request.TimeoutSeconds * 1000;
   Check(WinHttpSetTimeouts(exchange.Get(), timeout, timeout, timeout, timeout), request);
+  // The wait for the answer's headers has a time-out of its own (90 s on Windows, none under
+  // wine); a server that holds the request must end it as one that stops sending does.
+  DWORD answerTimeout = static_cast<DWORD>(timeout);
+  Check(WinHttpSetOption(exchange.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answerTimeout,
+                         sizeof answerTimeout),
+        request);
   DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
   Check(WinHttpSetOption(exchange.Get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
                          sizeof noRedirects),

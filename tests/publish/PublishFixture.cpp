@@ -33,7 +33,13 @@ ProcessResult PublishFixture::Run(const std::vector<std::string>& program,
                                   const std::vector<std::string>& arguments) const {
   std::vector<std::string> line = program;
   line.insert(line.end(), arguments.begin(), arguments.end());
-  return RunProcess(line, {.WorkDir = Work(), .TimeoutSeconds = 120});
+  ProcessResult result = RunProcess(line, {.WorkDir = Work(), .TimeoutSeconds = 120});
+  // vornel.exe ends its lines with CR LF.
+  for (std::string* text : {&result.Out, &result.Err}) {
+    for (std::size_t at; (at = text->find("\r\n")) != std::string::npos;)
+      text->erase(at, 1);
+  }
+  return result;
 }
 
 ProcessResult PublishFixture::Vornel(const std::vector<std::string>& arguments) const {

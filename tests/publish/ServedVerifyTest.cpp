@@ -145,12 +145,14 @@ TEST_F(ServedVerify, EveryCaseOfTheServedCopy) {
        {"--timeout", "2"},
        1,
        {"data/config.ini.zip: no answer within 2 s"}},
+      // Found by the content (libcurl stops at the declared length) or by the bytes beyond it
+      // (WinHTTP reads on).
       {"a lying Content-Length",
        faulty.Url("/lie/lying/"),
        {"--deep"},
        1,
-       {"system/engine.dll.zip: it is not a zip archive (" +
-        faulty.Url("/lie/lying/system/engine.dll.zip") + ")\n"}},
+       {"system/engine.dll.zip: ", " (" + faulty.Url("/lie/lying/system/engine.dll.zip") + ")\n",
+        "verified 6 archives: 1 problem in 1 archive\n"}},
       {"no scheme", "127.0.0.1/set/", {}, 2, {"\"127.0.0.1/set/\" has no scheme"}},
       {"another scheme", "ftp://127.0.0.1/set/", {}, 2, {"the scheme \"ftp\" is not supported"}},
       {"a host that does not resolve",
