@@ -76,8 +76,6 @@ int RunVerify(const VerifyArguments& arguments) {
     return ExitError;
   }
   bar.Clear();
-  for (const std::string& warning : result.Warnings)
-    std::cerr << "warning: " << warning << '\n';
   std::string report;
   for (const std::string& problem : result.Problems)
     report += problem + '\n';

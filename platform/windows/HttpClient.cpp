@@ -31,12 +31,28 @@ private:
   HINTERNET handle_;
 };
 
+// Wine's WinHTTP passes on the sockets' own codes where Windows gives its own.
+DWORD AsWinHttpError(DWORD error) {
+  switch (error) {
+  case WSAETIMEDOUT:
+    return ERROR_WINHTTP_TIMEOUT;
+  case WSAECONNREFUSED:
+    return ERROR_WINHTTP_CANNOT_CONNECT;
+  case WSAECONNRESET:
+  case WSAECONNABORTED:
+    return ERROR_WINHTTP_CONNECTION_ERROR;
+  default:
+    return error;
+  }
+}
+
 bool IsTransient(DWORD error) {
   return error == ERROR_WINHTTP_TIMEOUT || error == ERROR_WINHTTP_CONNECTION_ERROR ||
          error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE;
 }
 
-[[noreturn]] void Fail(DWORD error, const HttpRequest& request) {
+[[noreturn]] void Fail(DWORD code, const HttpRequest& request) {
+  const DWORD error = AsWinHttpError(code);
   std::string text;
   switch (error) {
   case ERROR_WINHTTP_NAME_NOT_RESOLVED:
