@@ -36,32 +36,38 @@ TEST_F(UploadOrder, DiffNamesWhatPlayersDownload) {
   NextRelease();
   Build();
 
-  ProcessResult run = Vornel(Words("diff Old Upload"));
-  EXPECT_EQ(run.Code, 0) << run.Err;
-  EXPECT_NE(run.Out.find("changed  data/config.ini.zip  "), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("new      data/maps/second.map.zip  "), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("removed  readme.txt.zip  "), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("\nplayers download 2 archives, 5.1 KiB (1 new, 1 changed, 1 removed)\n"),
-            std::string::npos)
-      << run.Out;
+  for (const auto& program : Programs()) {
+    const std::string where = program.back() + "\n";
+    ProcessResult run = Run(program, Words("diff Old Upload"));
+    EXPECT_EQ(run.Code, 0) << where << run.Err;
+    EXPECT_NE(run.Out.find("changed  data/config.ini.zip  "), std::string::npos)
+        << where << run.Out;
+    EXPECT_NE(run.Out.find("new      data/maps/second.map.zip  "), std::string::npos)
+        << where << run.Out;
+    EXPECT_NE(run.Out.find("removed  readme.txt.zip  "), std::string::npos) << where << run.Out;
+    EXPECT_NE(
+        run.Out.find("\nplayers download 2 archives, 5.1 KiB (1 new, 1 changed, 1 removed)\n"),
+        std::string::npos)
+        << where << run.Out;
 
-  run = Vornel(Words("diff --json Old/updates.lst Upload"));
-  EXPECT_EQ(run.Code, 0) << run.Err;
-  EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 4)
-      << run.Out; // three archives and the summary, a line each
-  EXPECT_NE(run.Out.find("{\"type\":\"file\",\"path\":\"data/config.ini.zip\",\"change\":"
-                         "\"changed\",\"size\":"),
-            std::string::npos)
-      << run.Out;
-  EXPECT_NE(run.Out.find("{\"type\":\"summary\",\"archives\":2,\"bytes\":"), std::string::npos);
+    run = Run(program, Words("diff --json Old/updates.lst Upload"));
+    EXPECT_EQ(run.Code, 0) << where << run.Err;
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 4)
+        << where << run.Out; // three archives and the summary, a line each
+    EXPECT_NE(run.Out.find("{\"type\":\"file\",\"path\":\"data/config.ini.zip\",\"change\":"
+                           "\"changed\",\"size\":"),
+              std::string::npos)
+        << where << run.Out;
+    EXPECT_NE(run.Out.find("{\"type\":\"summary\",\"archives\":2,\"bytes\":"), std::string::npos);
 
-  run = Vornel(Words("diff --names-only Old Upload"));
-  EXPECT_EQ(run.Out, "data/config.ini.zip\ndata/maps/second.map.zip\nupdates.lst\n");
+    run = Run(program, Words("diff --names-only Old Upload"));
+    EXPECT_EQ(run.Out, "data/config.ini.zip\ndata/maps/second.map.zip\nupdates.lst\n");
+  }
 
   // A missing or broken manifest refuses, naming it; nothing is printed on standard output.
   WriteFile(Work("Old/updates.lst"), "[self]\n");
   for (const std::string& old : {std::string("Nowhere"), std::string("Old")}) {
-    run = Vornel(Command("diff --names-only", {old, "Upload"}));
+    const ProcessResult run = Vornel(Command("diff --names-only", {old, "Upload"}));
     EXPECT_EQ(run.Code, 1) << old;
     EXPECT_EQ(run.Out, "") << old;
     EXPECT_EQ(run.Err.rfind(old, 0), 0u) << run.Err;
