@@ -120,6 +120,7 @@ done
 echo
 echo "default jobs $(ratio "$(seconds jobs1)" "$(seconds default)")x faster than --jobs 1 (goal at least 1.8 on 2 cores)"
 echo "--jobs 1 against the plain loop: $(ratio "$(seconds jobs1)" "$(seconds inflate)") (goal at most 1.1)"
+echo "the same in CPU seconds, which other load on the machine changes less: $(ratio "$(cpu_seconds jobs1)" "$(cpu_seconds inflate)")"
 if [ "$served" = yes ]; then
   echo "verify --url --deep against local verify: $(ratio "$(seconds url)" "$(seconds default)") (goal at most 1.3)"
   tail -n 1 "$work/url.1.out"
