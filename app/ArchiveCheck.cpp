@@ -14,6 +14,9 @@ namespace vornel {
 
 namespace {
 
+// Archives up to this size are read whole; memory per job stays bounded by it.
+constexpr std::int64_t WholeReadLimit = 1024 * 1024;
+
 struct Unpacked {
   std::uint32_t Crc = 0;
   std::uint64_t Length = 0;
@@ -153,6 +156,38 @@ void CheckEntry(TPellum& pellum, const ArchiveExpectation& expected,
                        ", updates.lst lists " + std::to_string(expected.Crc));
 }
 
+// The archive's own checks, on the stream that holds it.
+void CheckContent(std::unique_ptr<Stream> stream, const ArchiveExpectation& expected,
+                  std::vector<std::string>& problems) {
+  try {
+    TPellum pellum;
+    pellum.OpenFromStream(std::move(stream));
+    if (!pellum.GetIsZipFile()) {
+      problems.push_back("it is not a zip archive");
+      return;
+    }
+    CheckEndRecord(*pellum.GetArchiveStream(), pellum.GetEndRecordPosition(), problems);
+    if (pellum.Entries().Count() != 1) {
+      problems.push_back("it holds " + std::to_string(pellum.Entries().Count()) +
+                         " entries instead of 1");
+      if (pellum.Entries().Count() == 0)
+        return;
+    }
+    CheckEntry(pellum, expected, problems);
+  } catch (const std::exception& error) {
+    problems.push_back(std::string("it cannot be read: ") + error.what());
+  }
+}
+
+void CheckListedSize(std::uint64_t size, const ArchiveExpectation& expected, const char* where,
+                     std::vector<std::string>& problems) {
+  if (expected.Size == -1)
+    problems.push_back("updates.lst lists the archive as missing (size -1)");
+  else if (size != static_cast<std::uint64_t>(static_cast<std::int64_t>(expected.Size)))
+    problems.push_back("the archive is " + std::to_string(size) + " bytes " + where +
+                       ", updates.lst lists " + std::to_string(expected.Size));
+}
+
 } // namespace
 
 std::vector<std::string> CheckArchive(const std::string& zipPath,
@@ -163,31 +198,30 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
     problems.push_back("the archive is missing");
     return problems;
   }
-  if (expected.Size == -1)
-    problems.push_back("updates.lst lists the archive as missing (size -1)");
-  else if (found->Size != static_cast<std::uint64_t>(static_cast<std::int64_t>(expected.Size)))
-    problems.push_back("the archive is " + std::to_string(found->Size) +
-                       " bytes on disk, updates.lst lists " + std::to_string(expected.Size));
-
+  CheckListedSize(found->Size, expected, "on disk", problems);
+  std::unique_ptr<Stream> stream;
   try {
-    TPellum pellum;
     // Opened for reading only: checking must never change the set.
-    pellum.OpenFromStream(std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead));
-    if (!pellum.GetIsZipFile()) {
-      problems.push_back("it is not a zip archive");
-      return problems;
-    }
-    CheckEndRecord(*pellum.GetArchiveStream(), pellum.GetEndRecordPosition(), problems);
-    if (pellum.Entries().Count() != 1) {
-      problems.push_back("it holds " + std::to_string(pellum.Entries().Count()) +
-                         " entries instead of 1");
-      if (pellum.Entries().Count() == 0)
-        return problems;
-    }
-    CheckEntry(pellum, expected, problems);
+    auto file = std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead);
+    // A small archive is read with one call and checked in memory: the checks' many small
+    // reads and seeks would otherwise cost more system calls than the unpacking costs time.
+    const std::int64_t size = file->Size();
+    if (size <= WholeReadLimit)
+      stream = std::make_unique<MemoryStream>(file->ReadString(static_cast<std::size_t>(size)));
+    else
+      stream = std::move(file);
   } catch (const std::exception& error) {
     problems.push_back(std::string("it cannot be read: ") + error.what());
+    return problems;
   }
+  CheckContent(std::move(stream), expected, problems);
+  return problems;
+}
+
+std::vector<std::string> CheckArchiveBytes(std::string bytes, const ArchiveExpectation& expected) {
+  std::vector<std::string> problems;
+  CheckListedSize(bytes.size(), expected, "as served", problems);
+  CheckContent(std::make_unique<MemoryStream>(std::move(bytes)), expected, problems);
   return problems;
 }
 

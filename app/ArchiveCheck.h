@@ -25,4 +25,7 @@ struct ArchiveExpectation {
 std::vector<std::string> CheckArchive(const std::string& zipPath,
                                       const ArchiveExpectation& expected);
 
+// The same checks for an archive held in memory (as a server sent it).
+std::vector<std::string> CheckArchiveBytes(std::string bytes, const ArchiveExpectation& expected);
+
 } // namespace vornel

@@ -126,7 +126,8 @@ public:
     ExpectExact(1, "[self]");
     ParseSelf(2);
     ExpectExact(3, "[misc]");
-    ExpectPrefix(4, "Server=");
+    if (ExpectPrefix(4, "Server="))
+      result_.Server = lines_[3].substr(7);
     ExpectPrefix(5, "ModifyHost=");
     ExpectExact(6, "[files]");
     const std::optional<std::int32_t> fcount = ParseFcount(7);
@@ -162,10 +163,14 @@ private:
       Problem(number, "\"" + expected + "\" was expected");
   }
 
-  void ExpectPrefix(std::int32_t number, const std::string& prefix) {
+  bool ExpectPrefix(std::int32_t number, const std::string& prefix) {
     const std::string* line = Line(number, "\"" + prefix + "...\"");
-    if (line && line->rfind(prefix, 0) != 0)
-      Problem(number, "\"" + prefix + "...\" was expected");
+    if (!line)
+      return false;
+    if (line->rfind(prefix, 0) == 0)
+      return true;
+    Problem(number, "\"" + prefix + "...\" was expected");
+    return false;
   }
 
   std::optional<std::int32_t> ParseFcount(std::int32_t number) {

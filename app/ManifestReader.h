@@ -28,6 +28,7 @@ struct ParsedManifest {
   std::vector<ManifestProblem> Problems;
   std::optional<std::int32_t> Fcount; // the "fcount=" value, when it could be read
   std::int32_t FileLines = 0;         // lines read as F lines
+  std::string Server;                 // the "Server=" value, where the players' updater looks
 };
 
 ParsedManifest ParseManifest(const std::string& text);

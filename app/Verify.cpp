@@ -4,12 +4,15 @@
 #include "app/BuildPaths.h"
 #include "app/BuildRecord.h"
 #include "app/ManifestReader.h"
+#include "app/PackEngine.h"
+#include "app/ParallelFor.h"
 #include "app/TreeCompare.h"
 #include "app/UploadScan.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
 
+#include <mutex>
 #include <set>
 
 namespace vornel {
@@ -168,19 +171,32 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
   if (progress.SetMax)
     progress.SetMax(result.ArchivesListed);
-  for (std::size_t i = 0; i < parsed.Archives.size(); ++i) {
-    const ListedArchive& listed = parsed.Archives[i];
-    if (!readable[i])
-      continue;
-    const std::string archive = listed.RelativePath + ".zip";
-    const auto problems = CheckArchive(JoinPath(uploadDir, archive),
-                                       {entryNames[i], listed.Crc, listed.Size, options.Names});
-    for (const std::string& problem : problems)
-      result.Problems.push_back(archive + ": " + problem);
-    if (!problems.empty())
+  // Each archive's problems in a slot of its own, reported in the manifest's order.
+  std::vector<std::vector<std::string>> problems(parsed.Archives.size());
+  // Progress names the archives in the manifest's order too: each finished one waits for those
+  // before it.
+  std::mutex progressLock;
+  std::vector<char> finished(parsed.Archives.size(), 0);
+  std::size_t reported = 0;
+  ForEachInParallel(parsed.Archives.size(), options.Jobs > 0 ? options.Jobs : DefaultJobs(),
+                    [&](int, std::size_t i) {
+                      const ListedArchive& listed = parsed.Archives[i];
+                      if (readable[i])
+                        problems[i] =
+                            CheckArchive(JoinPath(uploadDir, listed.RelativePath + ".zip"),
+                                         {entryNames[i], listed.Crc, listed.Size, options.Names});
+                      const std::lock_guard lock(progressLock);
+                      finished[i] = 1;
+                      for (; reported < finished.size() && finished[reported] != 0; ++reported) {
+                        if (progress.Step && readable[reported])
+                          progress.Step(parsed.Archives[reported].RelativePath + ".zip");
+                      }
+                    });
+  for (std::size_t i = 0; i < problems.size(); ++i) {
+    for (const std::string& problem : problems[i])
+      result.Problems.push_back(parsed.Archives[i].RelativePath + ".zip: " + problem);
+    if (!problems[i].empty())
       ++result.ArchivesWithProblems;
-    if (progress.Step)
-      progress.Step(archive);
   }
   return result;
 }

@@ -14,21 +14,24 @@
 namespace vornel {
 
 struct VerifyProgress {
-  std::function<void(std::int32_t archives)> SetMax;    // once, before the first archive
-  std::function<void(const std::string& archive)> Step; // after each archive
+  std::function<void(std::int32_t archives)> SetMax; // once, before the first archive
+  std::function<void(const std::string& archive)>
+      Step; // after each archive, in the manifest's order
 };
 
 struct VerifyOptions {
   // The clean folder to compare the manifest with; empty: no comparison.
-  std::string Against;
+  std::string Against{};
   // The self file's name as the settings give it, for the comparison: files of that name in
   // subfolders are counted but never listed.
-  std::string CustomName;
+  std::string CustomName{};
   // Patterns of files and folders the build left out (app/Exclusions.h), for the comparison.
-  std::vector<std::string> Exclude;
+  std::vector<std::string> Exclude{};
   // The code page the manifest and the entry names are written in (as the build was given);
   // none: the manifest's bytes are the file system's names.
-  CodePage Names;
+  CodePage Names{};
+  // Archives checked at once; 0: one per hardware thread. The report keeps the manifest's order.
+  int Jobs = 0;
 };
 
 struct VerifyResult {

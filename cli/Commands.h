@@ -24,6 +24,7 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode);
 void RegisterAddCommand(CLI::App& app, int& exitCode);
 void RegisterBuildCommand(CLI::App& app, int& exitCode);
 void RegisterVerifyCommand(CLI::App& app, int& exitCode);
+void RegisterDiffCommand(CLI::App& app, int& exitCode);
 
 // For a command line whose first word after the options before the verb (arguments[0] is the
 // program) is no verb of app: the message naming it and the closest verb. Nothing otherwise.

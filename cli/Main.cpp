@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
              "  vornel build /srv/clean-client\n"
              "  vornel -C /srv/release build --reuse --prune /srv/clean-client\n"
              "  vornel verify Upload\n"
+             "  vornel diff /srv/www/updates Upload\n"
              "  vornel list Upload/bin/game.exe.zip\n"
              "  vornel add --relative pack.zip data/readme.txt\n"
              "  vornel comment pack.zip --set \"Release 0.801\"\n"
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   vornel::cli::RegisterAddCommand(app, exitCode);
   vornel::cli::RegisterBuildCommand(app, exitCode);
   vornel::cli::RegisterVerifyCommand(app, exitCode);
+  vornel::cli::RegisterDiffCommand(app, exitCode);
 
   // CLI11 takes the arguments last first, without the program's name.
   std::vector<std::string> arguments = vornel::CommandLineArguments(argc, argv);

@@ -2,7 +2,10 @@
 #include "cli/ProgressBar.h"
 
 #include "app/BuildProcedure.h"
+#include "app/PackEngine.h"
+#include "app/ServedVerify.h"
 #include "app/Settings.h"
+#include "app/Url.h"
 #include "app/Verify.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
@@ -25,7 +28,39 @@ struct VerifyArguments {
   bool Strict = false;
   std::vector<std::string> Exclude;
   std::string CodePage;
+  int Jobs = 0; // 0: one per hardware thread
+  std::string Url;
+  bool Deep = false;
+  int Connections = 8;
+  int Timeout = 30;
+  bool UploadGiven = false; // UPLOAD_DIR named on the command line
 };
+
+VerifyResult Check(const VerifyArguments& arguments, const VerifyProgress& progress) {
+  const std::string settings = SettingsPathIn(CurrentDirectory());
+  if (!arguments.Url.empty()) {
+    ServedVerifyOptions options;
+    options.Url = arguments.Url;
+    options.Deep = arguments.Deep;
+    options.Connections = arguments.Connections;
+    options.TimeoutSeconds = arguments.Timeout;
+    if (arguments.UploadGiven)
+      options.LocalUpload = arguments.UploadDir;
+    options.Names = ClientCodePage(arguments.CodePage, settings);
+    return VerifyServedSet(options, progress);
+  }
+  VerifyOptions options;
+  options.Against = arguments.Against;
+  if (!options.Against.empty()) {
+    options.CustomName = Packer::ReadCustomName(settings);
+    options.Exclude = ReadExcludePatterns(settings);
+    options.Exclude.insert(options.Exclude.end(), arguments.Exclude.begin(),
+                           arguments.Exclude.end());
+  }
+  options.Jobs = arguments.Jobs;
+  options.Names = ClientCodePage(arguments.CodePage, settings);
+  return VerifyUploadSet(arguments.UploadDir, progress, options);
+}
 
 int RunVerify(const VerifyArguments& arguments) {
   ProgressBar bar(arguments.Quiet);
@@ -34,17 +69,7 @@ int RunVerify(const VerifyArguments& arguments) {
     VerifyProgress progress;
     progress.SetMax = [&bar](std::int32_t archives) { bar.SetMax(archives); };
     progress.Step = [&bar](const std::string& archive) { bar.Step(archive); };
-    VerifyOptions options;
-    options.Against = arguments.Against;
-    if (!options.Against.empty()) {
-      const std::string settings = SettingsPathIn(CurrentDirectory());
-      options.CustomName = Packer::ReadCustomName(settings);
-      options.Exclude = ReadExcludePatterns(settings);
-      options.Exclude.insert(options.Exclude.end(), arguments.Exclude.begin(),
-                             arguments.Exclude.end());
-    }
-    options.Names = ClientCodePage(arguments.CodePage, SettingsPathIn(CurrentDirectory()));
-    result = VerifyUploadSet(arguments.UploadDir, progress, options);
+    result = Check(arguments, progress);
   } catch (const std::exception& error) {
     bar.Clear();
     std::cerr << ErrorBoxText(error.what()) << std::endl;
@@ -71,7 +96,10 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   auto arguments = std::make_shared<VerifyArguments>();
   CLI::App* verb = app.add_subcommand(
       "verify", "Check updates.lst and every archive it lists, as the client updater would");
-  verb->add_option("UPLOAD_DIR", arguments->UploadDir, "The upload folder (default ./Upload)");
+  verb->add_option("UPLOAD_DIR", arguments->UploadDir,
+                   "The upload folder (default ./Upload); with --url, the local set to compare "
+                   "the served one with")
+      ->each([arguments](const std::string&) { arguments->UploadGiven = true; });
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
   verb->add_option("--against", arguments->Against,
                    "Also compare the manifest with this clean folder: files changed, gone or "
@@ -86,10 +114,35 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("--codepage", arguments->CodePage,
                    "The code page the names were written in, as given to build (default: "
                    "\"CodePage\" in settings.ini)");
+  verb->add_option("-j,--jobs", arguments->Jobs,
+                   "Archives checked at once (default: one per hardware thread); the report "
+                   "keeps the manifest's order")
+      ->check(CLI::Range(1, MaxJobs));
+  auto* url = verb->add_option("--url", arguments->Url,
+                               "Check the set served under this URL (http:// or https://) "
+                               "instead: every archive present at the listed size");
+  // The served set has no folder of its own to compare with a clean tree or to look into.
+  verb->get_option("--against")->excludes(url);
+  verb->get_option("--strict")->excludes(url);
+  verb->get_option("--jobs")->excludes(url);
+  verb->add_flag("--deep", arguments->Deep,
+                 "With --url: download every archive and check it as the client would (nothing "
+                 "is written to disk)")
+      ->needs(url);
+  verb->add_option("--connections", arguments->Connections,
+                   "With --url: requests at once (default 8)")
+      ->check(CLI::Range(1, MaxJobs))
+      ->needs(url);
+  verb->add_option("--timeout", arguments->Timeout,
+                   "With --url: seconds to wait for a connection or for the server's next bytes "
+                   "(default 30)")
+      ->check(CLI::Range(1, 3600))
+      ->needs(url);
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
                "  vornel verify Upload\n"
                "  vornel verify --against /srv/client-clean --strict\n"
+               "  vornel verify --url https://updates.example.com/game/ --deep Upload\n"
                "Exit codes: 0 all good, 1 problems found, 2 error.");
   verb->callback([arguments, &exitCode] { exitCode = RunVerify(*arguments); });
 }

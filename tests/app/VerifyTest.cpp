@@ -140,3 +140,36 @@ TEST_F(Verify, ManifestProblemsAreCountedApart) {
 
 } // namespace
 } // namespace vornel::test
+
+namespace vornel::test {
+namespace {
+
+TEST_F(Verify, ManyJobsReportInTheManifestsOrder) {
+  for (int i = 0; i < 40; ++i)
+    Put("many/file" + std::to_string(i) + ".bin", RandomBytes(3000 + i * 500, i));
+  ASSERT_EQ(BuildFixture::Build(), BuildOutcome::Done);
+  // Damage spread over the order, some archives twice, so every thread finds some.
+  for (int i : {3, 17, 18, 31, 39}) {
+    const std::string zip = Upload("many/file" + std::to_string(i) + ".bin.zip");
+    std::string bytes = ReadFile(zip);
+    bytes[bytes.size() / 2] ^= 0x55;
+    WriteFile(zip, i % 2 == 0 ? bytes : bytes + "!");
+  }
+  fs::remove(Upload("many/file9.bin.zip"));
+
+  std::vector<std::string> serialSteps;
+  const VerifyResult serial = VerifyUploadSet(
+      Upload(), {nullptr, [&](const std::string& a) { serialSteps.push_back(a); }}, {.Jobs = 1});
+  EXPECT_EQ(serial.ArchivesWithProblems, 6);
+  for (int jobs : {2, 8, 64}) {
+    std::vector<std::string> steps;
+    const VerifyResult parallel = VerifyUploadSet(
+        Upload(), {nullptr, [&](const std::string& a) { steps.push_back(a); }}, {.Jobs = jobs});
+    EXPECT_EQ(parallel.Problems, serial.Problems) << jobs;
+    EXPECT_EQ(parallel.Summary(), serial.Summary()) << jobs;
+    EXPECT_EQ(steps, serialSteps) << jobs;
+  }
+}
+
+} // namespace
+} // namespace vornel::test
