@@ -5,6 +5,7 @@
 #include "app/ComposedPathSet.h"
 #include "app/Exclusions.h"
 #include "app/Manifest.h"
+#include "app/ManifestReader.h"
 #include "app/PackEngine.h"
 #include "app/PackFile.h"
 #include "app/PellumSetup.h"
@@ -14,6 +15,7 @@
 #include "app/SourceOpen.h"
 #include "app/StagedUpload.h"
 #include "app/TreeCheck.h"
+#include "app/UpdateDiff.h"
 #include "app/UploadGuard.h"
 #include "app/UploadScan.h"
 #include "platform/CodePage.h"
@@ -22,6 +24,7 @@
 #include "platform/FindFiles.h"
 #include "platform/FolderSwap.h"
 #include "platform/ObjectPool.h"
+#include "platform/Stream.h"
 #include "zip/Pellum.h"
 
 #include <optional>
@@ -175,6 +178,7 @@ public:
       return Stop();
     }
     const std::optional<ArchiveDigest> manifestDigest = DigestFile(manifest.Path());
+    const std::string cost = UpdateCost(manifest.Path());
     const PublishResult published = staged->Publish(before, KeptFromLive(), stale, options_.Prune);
     if (!published.AtOnce)
       view_.ShowWarning("the new archives were put in place one by one, then updates.lst (" +
@@ -185,6 +189,8 @@ public:
       view_.ShowWarning("the build is published, but \"" + staged->Places().Staging +
                         "\" could not be removed (" + published.Leftover +
                         "); the next build removes it");
+    if (!cost.empty())
+      view_.ShowUpdateCost(cost);
     // The set is live from here on: what still fails is told, not made the build's outcome.
     try {
       if (manifestDigest)
@@ -347,6 +353,24 @@ private:
     if (options_.Prune)
       report = {published.PrunedArchives, published.PrunedFolders, true};
     view_.ShowStale(report);
+  }
+
+  // What the players download to go from the live set to the one in newManifest; empty when the
+  // live manifest cannot be read (the build is not the worse for it).
+  std::string UpdateCost(const std::string& newManifest) const {
+    try {
+      const std::string livePath = JoinPath(live_, ManifestFileName);
+      const ParsedManifest before =
+          FileExists(livePath) ? ParseManifest(ReadManifestText(livePath)) : ParsedManifest{};
+      return BuildDownloadSummary(before, ParseManifest(ReadManifestText(newManifest)));
+    } catch (const std::exception&) {
+      return {};
+    }
+  }
+
+  static std::string ReadManifestText(const std::string& path) {
+    FileStream file(path, FileStream::Mode::OpenRead);
+    return file.ReadString(static_cast<std::size_t>(file.Size()));
   }
 
   // A stopped build's staging folder holds what it finished; whatever else lies there (archives

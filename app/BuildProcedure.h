@@ -103,6 +103,9 @@ public:
   virtual void ShowArchive(const ArchiveReport& report) { (void)report; }
   // Instead of the final message when a build was stopped.
   virtual void ShowStopped(const StopReport& report) { (void)report; }
+  // After a whole build: what the players download to go from the set it replaced to this one
+  // ("players download 12 archives, 34.5 MiB (3 new, 9 changed, 2 removed)").
+  virtual void ShowUpdateCost(const std::string& text) { (void)text; }
   // After a whole build, when Upload/ holds archives or folders it did not produce.
   virtual void ShowStale(const StaleReport& report) { (void)report; }
   // A dry run's findings, instead of the final message.

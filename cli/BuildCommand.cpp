@@ -124,6 +124,11 @@ public:
     packed_ = packed;
   }
   void ShowSettings(const SettingsReport& report) override { settings_ = report; }
+  void ShowUpdateCost(const std::string& text) override {
+    bar_.Clear();
+    std::cerr << text << std::endl;
+    events_.Emit(JsonLine().Add("event", "cost").Add("message", text));
+  }
   void ShowPlan(std::int32_t archives, std::uint64_t bytes) override {
     bar_.SetBytes(bytes);
     std::string exclude;
