@@ -33,6 +33,9 @@ public:
   // Grows or truncates; growing reserves the space so that a full disk is reported here. The
   // position is left where it was (it may then lie beyond the end).
   virtual void SetSize(std::int64_t newSize) = 0;
+  // Makes what was written so far durable (on a file: on the disk), so that later writes
+  // cannot reach the disk before it. Streams with nothing to make durable do nothing.
+  virtual void Flush() {}
 
   // The file the stream reads or writes, for error messages; empty when it is no file.
   virtual std::string Name() const { return {}; }
@@ -67,6 +70,7 @@ public:
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Size() override;
   void SetSize(std::int64_t newSize) override;
+  void Flush() override;
 
   std::string Name() const override { return path_; }
   const std::string& Path() const { return path_; }
