@@ -94,6 +94,9 @@ private:
       }
     }
     size_ = archive_.Size();
+    // Whatever the layout, an add is measured against the archive as it stands.
+    if (!change_.Added.empty() && size_ + packedMax_ > MaxArchiveSize)
+      RefuseTooLarge();
     // A stream that cannot be written fails here, before anything else happens.
     archive_.SetSize(size_);
   }
@@ -102,13 +105,16 @@ private:
     const std::int64_t final = localPart + packedMax_ + directoryMax_ +
                                std::int64_t{TEndOfDirectory::FixedSize} +
                                static_cast<std::int64_t>(comment_.size());
-    if (final > MaxArchiveSize) {
-      if (change_.Added.size() == 1)
-        throw EPellumRefused("Adding " + Quoted(change_.Added.front().Given) +
-                             " would make the archive 2 GiB or larger");
-      throw EPellumRefused("The change would make the archive 2 GiB or larger");
-    }
+    if (final > MaxArchiveSize)
+      RefuseTooLarge();
     return final;
+  }
+
+  [[noreturn]] void RefuseTooLarge() const {
+    if (change_.Added.size() == 1)
+      throw EPellumRefused("Adding " + Quoted(change_.Added.front().Given) +
+                           " would make the archive 2 GiB or larger");
+    throw EPellumRefused("The change would make the archive 2 GiB or larger");
   }
 
   // Packs a new entry's local record and data at target's position.
@@ -315,12 +321,9 @@ private:
       }
       zip_.ArchiveStream = std::make_unique<FileStream>(path, FileStream::Mode::OpenReadWrite);
     } else {
-      try {
-        zip_.CopyImageOver(image, file.get());
-      } catch (...) {
-        Reread();
-        throw;
-      }
+      // On a failure the collection goes on describing the archive as it was: the copy is put
+      // back, or (when even that fails) the image is kept and named in the error.
+      zip_.CopyImageOver(image, file.get());
     }
 
     for (auto index = change_.Dropped.rbegin(); index != change_.Dropped.rend(); ++index)
