@@ -81,6 +81,10 @@ std::uint16_t NewEntryFlags(const std::string& stored, bool markUtf8);
 // bytes: deflate may grow the data a little, and the archive must stay below 2 GiB.
 bool FitsNewArchive(std::uint64_t dataSize, std::size_t nameLength);
 
+// Why a stream that does not open as an archive is one this component does not support (a zip64
+// or a split archive), or "" when it is none of these.
+std::string UnopenableReason(Stream& stream);
+
 // One archive entry.
 class TPellumEntriesEntry {
 public:
