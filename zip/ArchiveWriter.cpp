@@ -180,8 +180,8 @@ private:
     std::vector<const TCentralDirectoryFile*> headers;
     for (std::int32_t i = 0; i < entries_.Count(); ++i)
       headers.push_back(&entries_[i].CentralHeader);
-    const std::string standing =
-        DirectoryBytes(headers, zip_.EndRecord, standingAt, zip_.RawComment());
+    const std::string formerComment = zip_.RawComment();
+    const std::string standing = DirectoryBytes(headers, zip_.EndRecord, standingAt, formerComment);
     if (standingAt + static_cast<std::int64_t>(standing.size()) > MaxOffset)
       throw EPellumRefused("The archive is too large to be changed in place");
     std::optional<std::string> former;
@@ -195,9 +195,7 @@ private:
     std::int64_t directoryAt = 0;
     bool switched = false;
     try {
-      archive_.SetPosition(standingAt);
-      archive_.WriteString(standing);
-      archive_.Flush();
+      WriteStanding(standing, formerComment.size(), standingAt);
       archive_.SetPosition(local);
       for (const PendingEntry& entry : change_.Added) {
         records.push_back(Pack(archive_, entry));
@@ -222,6 +220,24 @@ private:
     }
     Settle(directory, directoryAt);
     return Append(records, true);
+  }
+
+  // The copy of the directory goes to the end so that it is never seen half written: the comment
+  // first, then the directory, then the end record from its back, its signature last. Until the
+  // signature stands, readers find the end record as it was.
+  void WriteStanding(const std::string& standing, std::size_t commentLength, std::int64_t at) {
+    const std::size_t end = standing.size() - commentLength;
+    archive_.SetPosition(at + static_cast<std::int64_t>(end));
+    archive_.Write(standing.data() + end, standing.size() - end);
+    const std::size_t record = end - TEndOfDirectory::FixedSize;
+    archive_.SetPosition(at);
+    archive_.Write(standing.data(), record);
+    archive_.SetPosition(at + static_cast<std::int64_t>(record) + 4);
+    archive_.Write(standing.data() + record + 4, TEndOfDirectory::FixedSize - 4);
+    archive_.Flush();
+    archive_.SetPosition(at + static_cast<std::int64_t>(record));
+    archive_.Write(standing.data() + record, 4);
+    archive_.Flush();
   }
 
   // The in-place change is over and the archive is the new one: the end record follows it.
