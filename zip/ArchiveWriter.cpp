@@ -194,8 +194,10 @@ private:
     std::string directory;
     std::int64_t directoryAt = 0;
     bool switched = false;
+    bool overwriting = false;
     try {
-      WriteStanding(standing, formerComment.size(), standingAt);
+      WriteStanding(standing, standingAt);
+      overwriting = true;
       archive_.SetPosition(local);
       for (const PendingEntry& entry : change_.Added) {
         records.push_back(Pack(archive_, entry));
@@ -213,7 +215,7 @@ private:
       archive_.Flush();
     } catch (...) {
       if (!switched)
-        PutBack(local, former);
+        PutBack(local, overwriting ? former : std::optional<std::string>(""));
       else
         Settle(directory, directoryAt);
       throw;
@@ -222,22 +224,22 @@ private:
     return Append(records, true);
   }
 
-  // The copy of the directory goes to the end so that it is never seen half written: the comment
-  // first, then the directory, then the end record from its back, its signature last. Until the
-  // signature stands, readers find the end record as it was.
-  void WriteStanding(const std::string& standing, std::size_t commentLength, std::int64_t at) {
-    const std::size_t end = standing.size() - commentLength;
-    archive_.SetPosition(at + static_cast<std::int64_t>(end));
-    archive_.Write(standing.data() + end, standing.size() - end);
-    const std::size_t record = end - TEndOfDirectory::FixedSize;
+  // The copy of the directory goes to the end in one write. A copy that fits in a page is put
+  // within one, which a kill cannot cut; a larger one written far out is the one moment in which
+  // readers that only look near the end (unzip, Python) find no end record, while ours finds the
+  // archive as it was by scanning its local records.
+  void WriteStanding(const std::string& standing, std::int64_t at) {
     archive_.SetPosition(at);
-    archive_.Write(standing.data(), record);
-    archive_.SetPosition(at + static_cast<std::int64_t>(record) + 4);
-    archive_.Write(standing.data() + record + 4, TEndOfDirectory::FixedSize - 4);
+    archive_.WriteString(standing);
     archive_.Flush();
-    archive_.SetPosition(at + static_cast<std::int64_t>(record));
-    archive_.Write(standing.data() + record, 4);
-    archive_.Flush();
+  }
+
+  static std::int64_t WithinAPage(std::int64_t at, std::size_t length) {
+    constexpr std::int64_t Page = 4096;
+    const auto size = static_cast<std::int64_t>(length);
+    if (size <= Page && at % Page + size > Page)
+      return (at / Page + 1) * Page;
+    return at;
   }
 
   // The in-place change is over and the archive is the new one: the end record follows it.
@@ -248,13 +250,16 @@ private:
   }
 
   // An in-place change failed before it switched: the copy of the directory at the end still
-  // describes the archive as it was. Its bytes go back where they were when they are known and
-  // the medium takes them; otherwise the component reads the archive again.
+  // describes the archive as it was. The bytes it overwrote (none when it failed while the copy
+  // was written) go back where they were when they are known and the medium takes them, and
+  // the file is cut to its former size; otherwise the component reads the archive again.
   void PutBack(std::int64_t local, const std::optional<std::string>& former) noexcept {
     try {
       if (former) {
-        archive_.SetPosition(local);
-        archive_.WriteString(*former);
+        if (!former->empty()) {
+          archive_.SetPosition(local);
+          archive_.WriteString(*former);
+        }
         archive_.SetSize(size_);
         return;
       }
@@ -351,8 +356,12 @@ private:
     zip_.EndRecord = zip_.RebuiltEndRecord;
     zip_.EndRecordPosition = zip_.RebuiltEndRecordPosition;
     zip_.CommentPosition = zip_.RebuiltCommentPosition;
-    if (!change_.Dropped.empty())
+    if (!change_.Dropped.empty()) {
+      // The reload makes the entries anew; the added ones are the last.
       entries_.ReloadRewritten(*zip_.ArchiveStream);
+      for (std::size_t i = 0; i < added.size(); ++i)
+        added[i] = &entries_[entries_.Count() - static_cast<std::int32_t>(added.size() - i)];
+    }
     return added;
   }
 
