@@ -8,6 +8,7 @@
 #include "zip/ArchiveWriter.h"
 #include "zip/CompressStream.h"
 #include "zip/FreshEntry.h"
+#include "zip/NameIndex.h"
 #include "zip/RecordIo.h"
 #include "zip/WholeDeflate.h"
 
@@ -248,11 +249,17 @@ TPellumEntriesEntry* TPellumEntries::AddOne(const std::string& entryName, std::u
   CheckDataLength(entryName, entry.Length);
   if (folders) {
     const TDateTime now = Now();
+    NameIndex planned;
     for (const std::string& level : FolderLevels(entryName)) {
-      if (IndexOfName(level) == -1)
+      if (IndexOfName(level) == -1) {
+        planned.Add(StoredEntryName(level, true), static_cast<std::int32_t>(change.Added.size()));
         change.Added.push_back(
             EmptyEntry(level, StoredEntryName(level, true), FolderAttributes, now));
+      }
     }
+    // A name that ends in a separator is its own last folder level: the entry replaces it.
+    if (const std::int32_t same = planned.Find(entry.Stored); same >= 0)
+      change.Added.erase(change.Added.begin() + same);
   }
   // A same-named entry is replaced: it stays in the archive, readable, until the new one is.
   const std::int32_t replaced = IndexOfName(entry.Stored);
