@@ -71,6 +71,10 @@ public:
   std::int64_t Size() override;
   void SetSize(std::int64_t newSize) override;
   void Flush() override;
+  // Gives this file the permissions of the file at path, so that a file renamed over it keeps
+  // who may read it (POSIX mode bits; on Windows nothing: a writable file has no read-only
+  // attribute to carry over). Raises the input/output error when that fails.
+  void CopyPermissionsFrom(const std::string& path);
 
   std::string Name() const override { return path_; }
   const std::string& Path() const { return path_; }

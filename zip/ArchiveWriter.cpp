@@ -332,6 +332,7 @@ private:
         file = zip_.NewTempFile();
         file->Stream().CopyFrom(image, 0);
       }
+      file->Stream().CopyPermissionsFrom(path);
       file->Stream().Flush();
       zip_.ArchiveStream.reset();
       try {

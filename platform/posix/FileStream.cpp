@@ -181,4 +181,12 @@ void FileStream::Flush() {
     RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
 }
 
+void FileStream::CopyPermissionsFrom(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    RaiseIoErrorFromErrno(errno, path, IoOperation::Inspect);
+  if (::fchmod(Fd(), info.st_mode & 07777) != 0)
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
+}
+
 } // namespace vornel

@@ -122,4 +122,6 @@ void FileStream::Flush() {
     win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Write);
 }
 
+void FileStream::CopyPermissionsFrom(const std::string&) {}
+
 } // namespace vornel

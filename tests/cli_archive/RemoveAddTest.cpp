@@ -82,11 +82,20 @@ TEST_P(RemoveModeTest, RemovesByNameAndKeepsTheRestIntact) {
                                          Sha1Line(dir, "empty.txt", dir / "empty.txt") +
                                          "comment=b'kept comment'\n");
 
+  // The archive written anew keeps who may read it.
+  if (!OnWindows()) {
+    namespace fs = std::filesystem;
+    fs::permissions(dir / "p.zip", fs::perms::owner_read | fs::perms::owner_write);
+  }
   // Removing the last entries leaves a valid empty archive with its comment.
   result =
       RunVornel(dir, Command("remove " + GetParam(), {"p.zip", "empty.txt", "data/sub/c.txt"}));
   ASSERT_EQ(result.Code, 0) << result.Err;
   EXPECT_EQ(Contents(dir / "p.zip"), "comment=b'kept comment'\n");
+  if (!OnWindows()) {
+    EXPECT_EQ(std::filesystem::status(dir / "p.zip").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
   ExpectNoTempLeft();
 }
 
