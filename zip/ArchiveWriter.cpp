@@ -1,6 +1,7 @@
 #include "zip/ArchiveWriter.h"
 
 #include "platform/Errors.h"
+#include "platform/FileSystem.h"
 #include "platform/TempFile.h"
 #include "zip/AddParts.h"
 #include "zip/Pellum.h"
@@ -327,7 +328,11 @@ private:
     zip_.WriteDirectory(image, headers, comment_);
 
     if (auto* onDisk = dynamic_cast<FileStream*>(&archive_)) {
+      // The image replaces the file, also when the archive was opened through a link to it.
       const std::string path = onDisk->Path();
+      std::string target = ResolvedPath(path);
+      if (target.empty())
+        target = path;
       if (!file) {
         file = zip_.NewTempFile();
         file->Stream().CopyFrom(image, 0);
@@ -336,7 +341,7 @@ private:
       file->Stream().Flush();
       zip_.ArchiveStream.reset();
       try {
-        file->RenameOver(path);
+        file->RenameOver(target);
       } catch (...) {
         zip_.ArchiveStream = std::make_unique<FileStream>(path, FileStream::Mode::OpenReadWrite);
         throw;

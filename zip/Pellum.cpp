@@ -122,8 +122,12 @@ TPellumEntriesEntry* TPellum::AddFileEntry(const std::string& path) {
 
 std::unique_ptr<TempFile> TPellum::NewTempFile() {
   std::string beside = FileName;
-  if (const auto* file = dynamic_cast<const FileStream*>(ArchiveStream.get()))
-    beside = file->Path();
+  // Beside the file itself, not beside a link to it: the image is renamed over the file.
+  if (const auto* file = dynamic_cast<const FileStream*>(ArchiveStream.get())) {
+    beside = ResolvedPath(file->Path());
+    if (beside.empty())
+      beside = file->Path();
+  }
   if (beside.empty())
     beside = JoinPath(TempDirectory(), "archive");
   return std::make_unique<TempFile>(beside);
