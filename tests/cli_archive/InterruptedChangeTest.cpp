@@ -22,8 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// For each archive named: its entries ("name size crc32 of the bytes read", one a line) and its
-// comment, or the reason it cannot be read. Reading checks every CRC.
+// For each archive named, one line in their order: its entries ("name size crc32 of the bytes
+// read") and its comment, or the reason it cannot be read. Reading checks every CRC.
 const char* const kDigests = R"(
 import sys, zipfile, zlib
 for path in sys.argv[1:]:
@@ -31,9 +31,9 @@ for path in sys.argv[1:]:
         with zipfile.ZipFile(path) as z:
             lines = ["%s %d %08x" % (i.filename, i.file_size, zlib.crc32(z.read(i)))
                      for i in z.infolist()]
-            print(path + "\t" + "|".join(lines) + "|comment " + z.comment.hex())
+            print("|".join(lines) + "|comment " + z.comment.hex())
     except Exception as error:
-        print(path + "\tunreadable: %r" % error)
+        print("unreadable: %r" % error)
 )";
 
 std::string Hex(const std::string& bytes) {
@@ -93,18 +93,18 @@ std::string OwnDigestOfFile(const std::string& path) {
   }
 }
 
-// Python's digests of the archives, by path.
+// Python's digests of the archives, by path (under wine the paths it is given are translated,
+// so its lines are matched by their order).
 std::map<std::string, std::string> PythonDigests(const TempDir& dir,
                                                  const std::vector<std::string>& paths) {
   std::map<std::string, std::string> digests;
   const RunResult run = RunPython(dir, kDigests, paths);
   std::size_t start = 0;
-  while (start < run.Out.size()) {
+  for (const std::string& path : paths) {
+    if (start >= run.Out.size())
+      break;
     const std::size_t end = run.Out.find('\n', start);
-    const std::string line = run.Out.substr(start, end - start);
-    const std::size_t tab = line.find('\t');
-    if (tab != std::string::npos)
-      digests[line.substr(0, tab)] = line.substr(tab + 1);
+    digests[path] = run.Out.substr(start, end - start);
     start = end == std::string::npos ? run.Out.size() : end + 1;
   }
   return digests;
