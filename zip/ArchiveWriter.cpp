@@ -177,11 +177,13 @@ private:
     const std::int64_t local = LiveEnd();
     if (local > size_)
       throw EPellumRefused("The archive's records reach past its end; it cannot be changed");
-    const std::int64_t standingAt = std::max(size_, FinalMax(local));
     std::vector<const TCentralDirectoryFile*> headers;
     for (std::int32_t i = 0; i < entries_.Count(); ++i)
       headers.push_back(&entries_[i].CentralHeader);
     const std::string formerComment = zip_.RawComment();
+    const std::int64_t standingAt =
+        WithinAPage(std::max(size_, FinalMax(local)),
+                    DirectoryBytes(headers, zip_.EndRecord, 0, formerComment).size());
     const std::string standing = DirectoryBytes(headers, zip_.EndRecord, standingAt, formerComment);
     if (standingAt + static_cast<std::int64_t>(standing.size()) > MaxOffset)
       throw EPellumRefused("The archive is too large to be changed in place");
