@@ -33,8 +33,18 @@ void OpenExistingArchive(TPellum& pellum, const std::string& path) {
     // The component raises its plain error only for a path that does not exist.
     throw RefusalError(e.what());
   }
-  if (!pellum.GetIsZipFile())
+  if (!pellum.GetIsZipFile()) {
+    std::string reason;
+    try {
+      FileStream file(path, FileStream::Mode::OpenRead);
+      reason = UnopenableReason(file);
+    } catch (const std::exception&) {
+      // Not even readable again: plainly no archive this program can use.
+    }
+    if (!reason.empty())
+      throw RefusalError(path + ": " + reason + ": not supported");
     throw RefusalError(path + ": not a zip archive");
+  }
 }
 
 void RequireChangeable(const TPellum& pellum, const std::string& path) {

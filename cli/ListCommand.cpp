@@ -61,9 +61,13 @@ int ListArchive(const std::string& path, const std::string& codePage) {
   for (std::int32_t i = 0; i < pellum.Entries().Count(); ++i)
     listing += FormatEntry(pellum.Entries()[i], names) + '\n';
   std::cout << listing << std::flush;
+  // An encrypted entry is listed right; the other refusals come from records this component
+  // cannot fully describe.
   if (!pellum.ChangeRefusal().empty())
     std::cerr << path << ": " << pellum.ChangeRefusal()
-              << ": this listing may be incomplete or show wrong sizes\n";
+              << (pellum.ChangeRefusal().starts_with("encrypted")
+                      ? ": the archive cannot be changed\n"
+                      : ": this listing may be incomplete or show wrong sizes\n");
   return std::cout ? ExitOk : ExitError;
 }
 

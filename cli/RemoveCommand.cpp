@@ -19,15 +19,6 @@ struct RemoveOptions {
   std::string CodePage;
 };
 
-// The index of the entry stored under exactly this name, -1 if none.
-std::int32_t IndexOfStoredName(TPellumEntries& entries, const std::string& stored) {
-  for (std::int32_t i = 0; i < entries.Count(); ++i) {
-    if (entries[i].CentralHeader.FileName == stored)
-      return i;
-  }
-  return -1;
-}
-
 int RunRemove(const RemoveOptions& options) {
   const EntryNames entryNames(options.CodePage);
   TPellum pellum;
@@ -46,19 +37,8 @@ int RunRemove(const RemoveOptions& options) {
       throw RefusalError(options.Archive + ": no entry named \"" + name + "\"");
     targets.insert(index);
   }
-  std::vector<std::string> stored;
-  for (std::int32_t index : targets)
-    stored.push_back(entries[index].CentralHeader.FileName);
-
-  // Indices shift with every removal (and a rebuild reloads the directory), so each entry is
-  // looked up again by the name it is stored under.
-  for (const auto& name : stored) {
-    const std::int32_t index = IndexOfStoredName(entries, name);
-    if (index < 0)
-      throw std::runtime_error(options.Archive + ": entry \"" + name +
-                               "\" vanished while removing");
-    entries.RemoveEntry(index);
-  }
+  // All of them go in one change: the archive is rewritten once.
+  entries.RemoveEntries(std::vector<std::int32_t>(targets.begin(), targets.end()));
   pellum.CloseArchive();
   return ExitOk;
 }
@@ -75,6 +55,9 @@ void RegisterRemoveCommand(CLI::App& app, int& exitCode) {
                    "Entry names (letter case ignored; \\ and / are the same)")
       ->required();
   verb->footer("If any NAME is not in the archive, nothing is removed.\n"
+               "The archive is written anew beside itself (in memory first unless --temp-files)\n"
+               "and renamed over the old one: interrupted at any point, it is left as it was\n"
+               "or without the entries.\n"
                "Examples:\n"
                "  vornel remove pack.zip readme.txt\n"
                "  vornel remove --rebuild --temp-files pack.zip data/old.bin data/older.bin\n" +

@@ -33,6 +33,9 @@ public:
   // Grows or truncates; growing reserves the space so that a full disk is reported here. The
   // position is left where it was (it may then lie beyond the end).
   virtual void SetSize(std::int64_t newSize) = 0;
+  // Makes what was written so far durable (on a file: on the disk), so that later writes
+  // cannot reach the disk before it. Streams with nothing to make durable do nothing.
+  virtual void Flush() {}
 
   // The file the stream reads or writes, for error messages; empty when it is no file.
   virtual std::string Name() const { return {}; }
@@ -67,6 +70,11 @@ public:
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
   std::int64_t Size() override;
   void SetSize(std::int64_t newSize) override;
+  void Flush() override;
+  // Gives this file the permissions of the file at path, so that a file renamed over it keeps
+  // who may read it (POSIX mode bits; on Windows nothing: a writable file has no read-only
+  // attribute to carry over). Raises the input/output error when that fails.
+  void CopyPermissionsFrom(const std::string& path);
 
   std::string Name() const override { return path_; }
   const std::string& Path() const { return path_; }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vornel {
 
@@ -29,6 +30,10 @@ Stream& OpenArchiveStream(Stream* stream);
 std::string SafeZipName(const std::string& given, const std::string& path);
 // The name an entry given as `given` is stored under; refused when empty or too long.
 std::string StoredEntryName(const std::string& given, bool storeRelativePath);
+// The folder levels of an entry's path in disk form ("a\\", "a\\b\\"), outermost first.
+std::vector<std::string> FolderLevels(const std::string& entryName);
+// The data are the bytes from the stream's position to its end.
+std::int64_t DataLength(Stream& data);
 // Refuses data of 2 GiB or more.
 void CheckDataLength(const std::string& given, std::int64_t length);
 // Raises when the source holds more bytes than were packed (it changed while it was read).

@@ -3,6 +3,7 @@
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "zip/ArchiveWriter.h"
 #include "zip/RecordIo.h"
 
 #include <algorithm>
@@ -121,8 +122,12 @@ TPellumEntriesEntry* TPellum::AddFileEntry(const std::string& path) {
 
 std::unique_ptr<TempFile> TPellum::NewTempFile() {
   std::string beside = FileName;
-  if (const auto* file = dynamic_cast<const FileStream*>(ArchiveStream.get()))
-    beside = file->Path();
+  // Beside the file itself, not beside a link to it: the image is renamed over the file.
+  if (const auto* file = dynamic_cast<const FileStream*>(ArchiveStream.get())) {
+    beside = ResolvedPath(file->Path());
+    if (beside.empty())
+      beside = file->Path();
+  }
   if (beside.empty())
     beside = JoinPath(TempDirectory(), "archive");
   return std::make_unique<TempFile>(beside);
@@ -173,31 +178,12 @@ void TPellum::SetComment(const TStringList& value) {
   CommentLines.clear();
   if (!IsZipFile)
     return;
-  RefuseUndescribable();
   if (text.size() > 0xFFFF)
     throw EPellumRefused("The archive comment is too long");
+  ArchiveChange change;
+  change.Comment = text;
+  CommitChange(*this, change);
   CommentLines = lines;
-  EndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(text.size());
-  const std::int64_t directory = EndRecord.OffsetOfStartOfCentralDirectory;
-  std::int64_t span = 0;
-  for (std::int32_t i = 0; i < Entries_->Count(); ++i)
-    span += (*Entries_)[i].CentralSpan();
-  if (EndRecordPosition != directory + EndRecord.SizeOfTheCentralDirectory ||
-      directory + span > EndRecordPosition) {
-    // The directory is not where the end record says (one rebuilt by the scan exists only in
-    // memory), or its records run into the end record (an archive whose sizes lie): write it
-    // first, or the end record would point at nothing or overwrite it.
-    ArchiveStream->SetPosition(directory);
-    for (std::int32_t i = 0; i < Entries_->Count(); ++i)
-      WriteCentralRecord(*ArchiveStream, (*Entries_)[i].CentralHeader);
-    EndRecordPosition = ArchiveStream->Position();
-    EndRecord.SizeOfTheCentralDirectory = static_cast<std::uint32_t>(EndRecordPosition - directory);
-  }
-  ArchiveStream->SetPosition(EndRecordPosition);
-  WriteEndRecord(*ArchiveStream, EndRecord);
-  CommentPosition = ArchiveStream->Position();
-  ArchiveStream->WriteString(text);
-  ArchiveStream->SetSize(ArchiveStream->Position());
 }
 
 const TStringList& TPellum::GetFileNames() {
@@ -224,12 +210,13 @@ std::string TPellum::DiskFilePath(const std::string& name) {
   return cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
 }
 
-void TPellum::WriteLocalImage(Stream& target) {
-  const std::int32_t count = Entries_->Count();
-  RebuildOffsets.assign(static_cast<std::size_t>(count) + 1, 0);
-  for (std::int32_t i = 0; i < count; ++i) {
-    const TPellumEntriesEntry& entry = (*Entries_)[i];
-    RebuildOffsets[i] = RecordOffset(target);
+std::vector<std::uint32_t> TPellum::WriteRecords(Stream& target,
+                                                 const std::vector<std::int32_t>& indices) {
+  const auto count = static_cast<std::int32_t>(indices.size());
+  std::vector<std::uint32_t> offsets;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const TPellumEntriesEntry& entry = (*Entries_)[indices[static_cast<std::size_t>(k)]];
+    offsets.push_back(RecordOffset(target));
     TLocalFile record;
     Entries_->ReadEntryLocalHeader(*ArchiveStream, entry, record, false);
     // Thirty zero bytes in place of a missing header would destroy the entry for good.
@@ -237,12 +224,22 @@ void TPellum::WriteLocalImage(Stream& target) {
       throw EPellumError("Entry \"" + entry.CentralHeader.FileName + "\" has no local header");
     WriteLocalRecord(target, record, true);
     if (OnRebuildZip)
-      OnRebuildZip(*this, i, count - 1);
+      OnRebuildZip(*this, k, count - 1);
   }
+  return offsets;
 }
 
-void TPellum::WriteCentralImage(Stream& target) {
-  const std::int32_t count = Entries_->Count();
+void TPellum::WriteLocalImage(Stream& target) {
+  std::vector<std::int32_t> all(static_cast<std::size_t>(Entries_->Count()));
+  for (std::size_t i = 0; i < all.size(); ++i)
+    all[i] = static_cast<std::int32_t>(i);
+  RebuildOffsets = WriteRecords(target, all);
+  RebuildOffsets.push_back(0); // the slot a rebuilding add fills
+}
+
+void TPellum::WriteCentralHeaders(Stream& target,
+                                  const std::vector<TCentralDirectoryFile>& headers) {
+  const auto count = static_cast<std::int32_t>(headers.size());
   if (count > 0xFFFF)
     throw EPellumError("The archive holds too many entries");
   RebuiltEndRecord = EndRecord;
@@ -251,19 +248,38 @@ void TPellum::WriteCentralImage(Stream& target) {
   const std::uint32_t start = RecordOffset(target);
   RebuiltEndRecord.OffsetOfStartOfCentralDirectory = start;
   for (std::int32_t i = 0; i < count; ++i) {
-    TCentralDirectoryFile header = (*Entries_)[i].CentralHeader;
-    header.RelativeOffsetOfLocalHeader = RebuildOffsets.at(static_cast<std::size_t>(i));
-    WriteCentralRecord(target, header);
+    WriteCentralRecord(target, headers[static_cast<std::size_t>(i)]);
     if (OnRebuildZip)
       OnRebuildZip(*this, i, count - 1);
   }
   RebuiltEndRecord.SizeOfTheCentralDirectory = RecordOffset(target) - start;
 }
 
+void TPellum::WriteCentralImage(Stream& target) {
+  std::vector<TCentralDirectoryFile> headers;
+  for (std::int32_t i = 0; i < Entries_->Count(); ++i) {
+    headers.push_back((*Entries_)[i].CentralHeader);
+    headers.back().RelativeOffsetOfLocalHeader = RebuildOffsets.at(static_cast<std::size_t>(i));
+  }
+  WriteCentralHeaders(target, headers);
+}
+
 void TPellum::WriteEndImage(Stream& target) {
   // The stored bytes, not the line form: a comment without a final line break, with lone line
   // feeds or with a zero byte is carried over exactly, and the length always matches.
   const std::string comment = RawComment();
+  RebuiltEndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
+  RebuiltEndRecordPosition = target.Position();
+  WriteEndRecord(target, RebuiltEndRecord);
+  RebuiltCommentPosition = target.Position();
+  target.WriteString(comment);
+  if (OnRebuildZip)
+    OnRebuildZip(*this, 100, 100);
+}
+
+void TPellum::WriteDirectory(Stream& target, const std::vector<TCentralDirectoryFile>& headers,
+                             const std::string& comment) {
+  WriteCentralHeaders(target, headers);
   RebuiltEndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
   RebuiltEndRecordPosition = target.Position();
   WriteEndRecord(target, RebuiltEndRecord);
@@ -282,6 +298,8 @@ void TPellum::WriteArchiveImage(Stream& target) {
 void TPellum::CopyImageOver(Stream& image, TempFile* imageFile) {
   Stream& archive = *ArchiveStream;
   const std::int64_t oldSize = archive.Size();
+  archive.SetPosition(0);
+  const std::string former = archive.ReadString(static_cast<std::size_t>(oldSize));
   try {
     archive.SetSize(image.Size());
   } catch (...) {
@@ -296,7 +314,14 @@ void TPellum::CopyImageOver(Stream& image, TempFile* imageFile) {
     archive.SetPosition(0);
     archive.CopyFrom(image, 0);
   } catch (...) {
-    KeepImageAndRethrow(image, imageFile);
+    try {
+      archive.SetPosition(0);
+      archive.WriteString(former);
+      archive.SetSize(oldSize);
+    } catch (...) {
+      KeepImageAndRethrow(image, imageFile);
+    }
+    throw;
   }
 }
 

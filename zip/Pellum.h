@@ -81,6 +81,10 @@ std::uint16_t NewEntryFlags(const std::string& stored, bool markUtf8);
 // bytes: deflate may grow the data a little, and the archive must stay below 2 GiB.
 bool FitsNewArchive(std::uint64_t dataSize, std::size_t nameLength);
 
+// Why a stream that does not open as an archive is one this component does not support (a zip64
+// or a split archive), or "" when it is none of these.
+std::string UnopenableReason(Stream& stream);
+
 // One archive entry.
 class TPellumEntriesEntry {
 public:
@@ -161,6 +165,8 @@ public:
 
   // Removing.
   void RemoveEntry(std::int32_t index);
+  // Removes the entries at the indices (any order, repeats ignored) with one rewrite.
+  void RemoveEntries(std::vector<std::int32_t> indices);
 
   // Adding.
   TPellumEntriesEntry* AddFile(const std::string& path);
@@ -172,28 +178,26 @@ public:
   TPellumEntriesEntry* AddEntryRebuild(const std::string& entryName, std::uint16_t attributes,
                                        Stream& data, TDateTime time);
   bool AddParentFolders(const std::string& entryName);
-  // Adds many files in place (FastSave) with the directory written once, at the end; with
-  // RebuildAll each file is added as AddFileAs adds it. Everything a file would be refused for
-  // is checked for all of them first, so that a refusal leaves the archive unchanged. Until the
-  // new directory is complete, a copy of the directory as it was stands at the end of the file,
-  // so that an add cut short at any point (the process killed included) leaves an archive that
-  // reads as before; a failure puts the archive back as it was.
+  // Adds many files as one change: folder entries where asked for, same-named entries
+  // replaced, and the archive written once (in place, or laid out anew once with RebuildAll
+  // or when entries are replaced). Everything a file would be refused for is checked for all of
+  // them first. An add cut short at any point leaves the archive as it was or with every file.
   void AddFiles(const std::vector<TBatchFile>& files);
   bool AddFolderPath(const std::string& entryName, std::uint16_t attributes, TDateTime time);
 
 private:
   friend class TPellumEntriesEntry;
+  friend class ArchiveWriter;
   void ReadLocalRecord(Stream& stream, std::int64_t offset, TLocalFile& record, bool headersOnly,
                        const TPellumEntriesEntry* entry);
-  void RebuildArchive();
+  // After the archive was laid out anew: reloads its directory, or keeps describing what was
+  // written when the reload cannot see it.
   void ReloadRewritten(Stream& archive);
-  void RemoveInPlace(std::int64_t offset, std::int64_t span, std::int64_t size);
-  void RecoverAfterFailedRemoval();
   // Sets the archive's change refusal for a directory read from its end record.
   void CheckDescribable(Stream& stream);
-  // Removes the entries at the indices (ascending) from the local part in one pass, moving the
-  // records behind them down; returns where the local part now ends. No directory is written.
-  std::int64_t CompactWithout(const std::vector<std::int32_t>& indices, std::int64_t localEnd);
+  // Adds one entry (and its folders when asked) as one change, in place or laid out anew.
+  TPellumEntriesEntry* AddOne(const std::string& entryName, std::uint16_t attributes, Stream& data,
+                              TDateTime time, bool rebuild, bool folders);
 
   TPellum* archive_;
   std::int64_t directoryEnd_ = 0; // where reading the central headers ended
@@ -294,15 +298,24 @@ public:
 
 private:
   friend class TPellumEntries;
+  friend class ArchiveWriter;
 
   // Frees the stream and the entries without an event.
   void ReleaseArchive();
   // The stored comment bytes as they are, cut at the end of the stream.
   std::string RawComment();
-  // Sets the archive stream's size to the image's (restoring it when that fails) and copies the
-  // image over it. When the copy fails part way, the archive is torn and the image is the only
-  // whole copy: it is kept on disk (imageFile, or a temporary file it is saved to) and the error
-  // says where.
+  // Writes the local records of the entries at the indices into target, one after another;
+  // returns their offsets there.
+  std::vector<std::uint32_t> WriteRecords(Stream& target, const std::vector<std::int32_t>& indices);
+  // Writes the headers, the end record (filling RebuiltEndRecord and its positions) and the
+  // comment into target.
+  void WriteDirectory(Stream& target, const std::vector<TCentralDirectoryFile>& headers,
+                      const std::string& comment);
+  void WriteCentralHeaders(Stream& target, const std::vector<TCentralDirectoryFile>& headers);
+  // For an archive that is no file: sets the archive stream's size to the image's and copies
+  // the image over it. When the copy fails part way, the former bytes are put back; when even
+  // that fails, the image is the only whole copy: it is kept on disk (imageFile, or a temporary
+  // file it is saved to) and the error says where.
   void CopyImageOver(Stream& image, TempFile* imageFile);
   [[noreturn]] void KeepImageAndRethrow(Stream& image, TempFile* imageFile);
 

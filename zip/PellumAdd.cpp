@@ -5,8 +5,10 @@
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "zip/AddParts.h"
+#include "zip/ArchiveWriter.h"
 #include "zip/CompressStream.h"
 #include "zip/FreshEntry.h"
+#include "zip/NameIndex.h"
 #include "zip/RecordIo.h"
 #include "zip/WholeDeflate.h"
 
@@ -71,39 +73,6 @@ void CheckDataLength(const std::string& given, std::int64_t length) {
   if (length > MaxArchiveSize)
     throw EPellumRefused(Quoted(given) + " is too large for a zip archive (2 GiB or more)");
 }
-
-namespace {
-
-// What either save method settles before it writes: the archive stream, the name as stored,
-// the data's length and the entry of that name it replaces (-1: none). Everything an add is
-// refused for is checked here, before the archive is touched.
-struct AddPlan {
-  Stream& Archive;
-  std::string Stored;
-  std::int64_t Length;
-  std::int32_t Replaced;
-};
-
-AddPlan PlanAdd(const TPellumEntries& entries, Stream* archiveStream, bool storeRelativePath,
-                const std::string& given, Stream& data) {
-  Stream& archive = OpenArchiveStream(archiveStream);
-  entries.Archive().RefuseUndescribable();
-  AddPlan plan{archive, StoredEntryName(given, storeRelativePath), DataLength(data), -1};
-  plan.Replaced = entries.IndexOfName(plan.Stored);
-  CheckDataLength(given, plan.Length);
-  if (entries.Count() + (plan.Replaced >= 0 ? 0 : 1) > MaxEntries)
-    throw EPellumRefused("The archive already holds 65535 entries; " + Quoted(given) +
-                         " cannot be added");
-  const auto name = static_cast<std::int64_t>(plan.Stored.size());
-  const auto deflated = static_cast<std::int64_t>(compressBound(static_cast<uLong>(plan.Length)));
-  const std::int64_t projected = archive.Size() + std::int64_t{TLocalFile::FixedSize} + name +
-                                 deflated + std::int64_t{TCentralDirectoryFile::FixedSize} + name;
-  if (projected > MaxArchiveSize)
-    throw EPellumRefused("Adding " + Quoted(given) + " would make the archive 2 GiB or larger");
-  return plan;
-}
-
-} // namespace
 
 // A source that has more bytes than its size announced was changed under us; its CRC-32 and
 // sizes would not describe what a later reader finds in the file.
@@ -186,89 +155,6 @@ EntryData WriteNewLocalRecord(Stream& target, NewEntryRecords& records, Stream& 
   return packed;
 }
 
-namespace {
-
-// The bytes from a position to the end of the stream, kept so that a failed add can put the
-// archive back as it was.
-class TailBackup {
-public:
-  TailBackup(Stream& stream, std::int64_t from)
-      : stream_(stream), from_(from), size_(stream.Size()) {
-    if (from_ < size_) {
-      stream_.SetPosition(from_);
-      bytes_ = stream_.ReadString(static_cast<std::size_t>(size_ - from_));
-    }
-  }
-
-  // Best effort: the failure that made the add fail is the one to report.
-  void Restore() noexcept {
-    try {
-      stream_.SetPosition(from_);
-      stream_.WriteString(bytes_);
-      stream_.SetSize(size_);
-    } catch (...) {
-    }
-  }
-
-private:
-  Stream& stream_;
-  std::int64_t from_;
-  std::int64_t size_;
-  std::string bytes_;
-};
-
-// The target of a rebuilt image: memory, or a temporary file that is removed on every way out
-// unless it had to be kept.
-class ImageTarget {
-public:
-  static ImageTarget InMemory(std::size_t room) {
-    ImageTarget target;
-    auto memory = std::make_unique<MemoryStream>();
-    memory->Reserve(room);
-    target.memory_ = std::move(memory);
-    return target;
-  }
-  static ImageTarget InTempFile(std::unique_ptr<TempFile> file) {
-    ImageTarget target;
-    target.file_ = std::move(file);
-    return target;
-  }
-
-  Stream& Get() { return file_ ? static_cast<Stream&>(file_->Stream()) : *memory_; }
-  TempFile* File() { return file_.get(); }
-
-private:
-  ImageTarget() = default;
-  std::unique_ptr<MemoryStream> memory_;
-  std::unique_ptr<TempFile> file_;
-};
-
-// Sets the values that every entry carries beside its central header. FastSave keeps the given
-// time; a rebuilt entry shows the time that was written, as it reads back after a reload.
-void DeriveNewEntryValues(TPellumEntriesEntry& entry, std::optional<TDateTime> exactTime) {
-  DeriveEntryValues(entry, entry.CentralHeader);
-  if (exactTime)
-    entry.Timestamp = *exactTime;
-}
-
-// While set, an entry of the same name is removed without a change notification; the flag
-// gets its former value back however the removal ends.
-class SuppressChanges {
-public:
-  explicit SuppressChanges(TPellum& zip) : zip_(zip), former_(zip.GetSuppressChangeEvents()) {
-    zip_.SetSuppressChangeEvents(true);
-  }
-  ~SuppressChanges() { zip_.SetSuppressChangeEvents(former_); }
-  SuppressChanges(const SuppressChanges&) = delete;
-  SuppressChanges& operator=(const SuppressChanges&) = delete;
-
-private:
-  TPellum& zip_;
-  bool former_;
-};
-
-} // namespace
-
 std::uint16_t NewEntryFlags(const std::string& stored, bool markUtf8) {
   return markUtf8 && !IsPlainAscii(stored) && IsValidUtf8(stored) ? Utf8NameFlag : 0;
 }
@@ -304,24 +190,11 @@ TPellumEntriesEntry* TPellumEntries::AddEntry(const std::string& entryName,
                                               std::uint16_t attributes, Stream& data,
                                               TDateTime time) {
   TPellum& zip = Archive();
-  // What cannot be stored is refused before folder entries are written for it.
-  if (zip.ArchiveStream)
-    zip.RefuseUndescribable();
-  StoredEntryName(entryName, zip.StoreRelativePath);
-  CheckDataLength(entryName, DataLength(data));
-  if (zip.StoreFolders && zip.StoreRelativePath)
-    AddParentFolders(entryName);
-  TPellumEntriesEntry* entry = nullptr;
-  switch (zip.SaveMethod) {
-  case TZipSaveMethod::FastSave:
-    entry = AddEntryFast(entryName, attributes, data, time);
-    break;
-  case TZipSaveMethod::RebuildAll:
-    entry = AddEntryRebuild(entryName, attributes, data, time);
-    break;
-  default:
+  if (zip.SaveMethod != TZipSaveMethod::FastSave && zip.SaveMethod != TZipSaveMethod::RebuildAll)
     return nullptr;
-  }
+  TPellumEntriesEntry* entry =
+      AddOne(entryName, attributes, data, time, zip.SaveMethod == TZipSaveMethod::RebuildAll,
+             zip.StoreFolders && zip.StoreRelativePath);
   if (zip.OnAddItem)
     zip.OnAddItem(zip, entryName);
   return entry;
@@ -330,148 +203,72 @@ TPellumEntriesEntry* TPellumEntries::AddEntry(const std::string& entryName,
 TPellumEntriesEntry* TPellumEntries::AddEntryFast(const std::string& entryName,
                                                   std::uint16_t attributes, Stream& data,
                                                   TDateTime time) {
-  TPellum& zip = Archive();
-  const AddPlan plan =
-      PlanAdd(*this, zip.ArchiveStream.get(), zip.StoreRelativePath, entryName, data);
-  Stream& archive = plan.Archive;
-  const std::string& stored = plan.Stored;
-  const std::int64_t length = plan.Length;
-  if (plan.Replaced >= 0) {
-    SuppressChanges quiet(zip);
-    RemoveEntry(plan.Replaced);
-  }
-
-  // The stored comment bytes go back exactly as they were, so that its length field stays true.
-  const std::string comment = zip.RawComment();
-  // The new record goes where the directory began, but never over a local record that reaches
-  // further (an archive whose directory offset lies).
-  std::int64_t localOffset = zip.EndRecord.OffsetOfStartOfCentralDirectory;
-  for (const auto& item : items_)
-    localOffset =
-        std::max(localOffset,
-                 std::int64_t{item->CentralHeader.RelativeOffsetOfLocalHeader} + item->LocalSpan());
-  // Records that claim to reach past the end would have the new one written far behind it.
-  if (localOffset > archive.Size())
-    throw EPellumRefused("The archive's records reach past its end; " + Quoted(entryName) +
-                         " cannot be added");
-
-  NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
-  SetEntryFlags(records, NewEntryFlags(stored, zip.MarkUtf8Names));
-  records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
-  zip.CurrentDataSize = static_cast<std::int32_t>(length);
-  const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };
-
-  TailBackup backup(archive, localOffset);
-  TEndOfDirectory end = zip.EndRecord;
-  std::int64_t endPosition = 0;
-  std::int64_t commentPosition = 0;
-  TPellumEntriesEntry* entry = nullptr;
-  try {
-    archive.SetPosition(localOffset);
-    WriteNewLocalRecord(archive, records, data, length, EntryCompressor(zip), progress, entryName);
-    const std::int64_t directory = archive.Position();
-    std::string central;
-    for (const auto& item : items_)
-      AppendCentralRecord(central, item->CentralHeader);
-    AppendCentralRecord(central, records.Central);
-    archive.WriteString(central);
-    endPosition = archive.Position();
-    end.OffsetOfStartOfCentralDirectory = static_cast<std::uint32_t>(directory);
-    end.SizeOfTheCentralDirectory = static_cast<std::uint32_t>(endPosition - directory);
-    ++end.TotalEntriesOnThisDisk;
-    ++end.TotalEntries;
-    WriteEndRecord(archive, end);
-    commentPosition = archive.Position();
-    archive.WriteString(comment);
-    archive.SetSize(archive.Position());
-    entry = &Add();
-  } catch (...) {
-    backup.Restore();
-    throw;
-  }
-  entry->LocalHeader = records.Local;
-  entry->CentralHeader = records.Central;
-  zip.EndRecord = end;
-  zip.EndRecordPosition = endPosition;
-  zip.CommentPosition = commentPosition;
-
-  DeriveNewEntryValues(*entry, time);
-  zip.NamesDirty = true;
-  if (!zip.SuppressChangeEvents)
-    zip.NotifyChange(zip_change::EntryAdded);
-  return entry;
+  return AddOne(entryName, attributes, data, time, false, false);
 }
 
 TPellumEntriesEntry* TPellumEntries::AddEntryRebuild(const std::string& entryName,
                                                      std::uint16_t attributes, Stream& data,
                                                      TDateTime time) {
-  TPellum& zip = Archive();
-  const AddPlan plan =
-      PlanAdd(*this, zip.ArchiveStream.get(), zip.StoreRelativePath, entryName, data);
-  Stream& archive = plan.Archive;
-  const std::string& stored = plan.Stored;
-  const std::int64_t length = plan.Length;
+  return AddOne(entryName, attributes, data, time, true, false);
+}
 
-  std::optional<ImageTarget> image;
-  if (zip.UseTempFiles) {
-    image = ImageTarget::InTempFile(zip.NewTempFile());
-  } else {
-    std::int64_t room = 22 + std::int64_t{zip.EndRecord.ZipFileCommentLength};
-    for (std::int32_t i = 0; i < Count(); ++i) {
-      room += (*this)[i].LocalSpan() + (*this)[i].CentralSpan();
-      if (zip.OnRemoveItems)
-        zip.OnRemoveItems(zip, i, Count() - 1);
-    }
-    // The sizes come from the archive and may lie; the room is held to what the archive holds.
-    image = ImageTarget::InMemory(static_cast<std::size_t>(std::min(room, archive.Size() + 65536)));
-  }
-  Stream& target = image->Get();
+std::vector<std::string> FolderLevels(const std::string& entryName) {
+  std::string path = TPellumEntries::ToDiskName(SafeZipName(entryName, entryName));
+  const std::size_t last = path.rfind('\\');
+  std::vector<std::string> levels;
+  for (std::size_t cut = path.find('\\'); last != std::string::npos && cut <= last;
+       cut = path.find('\\', cut + 1))
+    levels.push_back(path.substr(0, cut + 1));
+  return levels;
+}
 
-  if (plan.Replaced >= 0) {
-    SuppressChanges quiet(zip);
-    RemoveEntry(plan.Replaced);
-  }
-  zip.WriteLocalImage(target);
+namespace {
 
-  const std::int64_t localOffset = target.Position();
-  if (localOffset > MaxArchiveSize)
-    throw EPellumError("Adding " + Quoted(entryName) + " would make the archive 2 GiB or larger");
-  NewEntryRecords records = DescribeNewEntry(stored, attributes, time);
-  SetEntryFlags(records, NewEntryFlags(stored, zip.MarkUtf8Names));
-  records.Central.RelativeOffsetOfLocalHeader = static_cast<std::uint32_t>(localOffset);
-  zip.CurrentDataSize = static_cast<std::int32_t>(length);
-  const auto progress = [&zip](CompressStream& sender) { zip.CompressProgress(sender.Position()); };
-  WriteNewLocalRecord(target, records, data, length, EntryCompressor(zip), progress, entryName);
-
-  TPellumEntriesEntry& entry = Add();
-  entry.LocalHeader = records.Local;
-  entry.CentralHeader = records.Central;
-  const auto index = static_cast<std::size_t>(Count() - 1);
-  try {
-    if (zip.RebuildOffsets.size() <= index)
-      zip.RebuildOffsets.resize(index + 1);
-    zip.RebuildOffsets[index] = records.Central.RelativeOffsetOfLocalHeader;
-    zip.WriteCentralImage(target);
-    zip.WriteEndImage(target);
-    zip.CopyImageOver(target, image->File());
-  } catch (...) {
-    Delete(Count() - 1);
-    throw;
-  }
-  zip.EndRecord = zip.RebuiltEndRecord;
-  zip.EndRecordPosition = zip.RebuiltEndRecordPosition;
-  zip.CommentPosition = zip.RebuiltCommentPosition;
-  // The image laid the local records out anew; the entries follow it, so that a later in-place
-  // add or removal does not work from offsets of the archive as it was.
-  for (std::size_t i = 0; i < items_.size(); ++i)
-    items_[i]->CentralHeader.RelativeOffsetOfLocalHeader = zip.RebuildOffsets[i];
-  image.reset();
-
-  DeriveNewEntryValues(entry, std::nullopt);
-  zip.NamesDirty = true;
-  if (!zip.SuppressChangeEvents)
+void NotifyAdded(TPellum& zip, std::size_t count) {
+  for (std::size_t i = 0; i < count && !zip.GetSuppressChangeEvents(); ++i)
     zip.NotifyChange(zip_change::EntryAdded);
-  return &entry;
+}
+
+} // namespace
+
+TPellumEntriesEntry* TPellumEntries::AddOne(const std::string& entryName, std::uint16_t attributes,
+                                            Stream& data, TDateTime time, bool rebuild,
+                                            bool folders) {
+  TPellum& zip = Archive();
+  OpenArchiveStream(zip.ArchiveStream.get());
+  zip.RefuseUndescribable();
+  ArchiveChange change;
+  change.Rebuild = rebuild;
+  PendingEntry entry{entryName,
+                     StoredEntryName(entryName, zip.StoreRelativePath),
+                     attributes,
+                     time,
+                     "",
+                     &data,
+                     DataLength(data)};
+  CheckDataLength(entryName, entry.Length);
+  if (folders) {
+    const TDateTime now = Now();
+    NameIndex planned;
+    for (const std::string& level : FolderLevels(entryName)) {
+      if (IndexOfName(level) == -1) {
+        planned.Add(StoredEntryName(level, true), static_cast<std::int32_t>(change.Added.size()));
+        change.Added.push_back(
+            EmptyEntry(level, StoredEntryName(level, true), FolderAttributes, now));
+      }
+    }
+    // A name that ends in a separator is its own last folder level: the entry replaces it.
+    if (const std::int32_t same = planned.Find(entry.Stored); same >= 0)
+      change.Added.erase(change.Added.begin() + same);
+  }
+  // A same-named entry is replaced: it stays in the archive, readable, until the new one is.
+  const std::int32_t replaced = IndexOfName(entry.Stored);
+  if (replaced >= 0)
+    change.Dropped.push_back(replaced);
+  change.Added.push_back(entry);
+  const std::vector<TPellumEntriesEntry*> added = CommitChange(zip, change);
+  NotifyAdded(zip, added.size());
+  return added.back();
 }
 
 bool TPellumEntries::AddParentFolders(const std::string& entryName) {
@@ -481,25 +278,15 @@ bool TPellumEntries::AddParentFolders(const std::string& entryName) {
 bool TPellumEntries::AddFolderPath(const std::string& entryName, std::uint16_t attributes,
                                    TDateTime time) {
   TPellum& zip = Archive();
-  // The whole path is checked first, so that no folder of a refused name is written.
-  std::string path = ToDiskName(SafeZipName(entryName, entryName));
-  const std::size_t last = path.rfind('\\');
-  if (last == std::string::npos)
-    return true;
-  path.resize(last + 1);
-  std::string accumulated;
-  MemoryStream empty;
-  for (std::size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\')) {
-    accumulated += path.substr(0, cut + 1);
-    path.erase(0, cut + 1);
-    empty.Clear();
-    if (IndexOfName(accumulated) != -1)
-      continue;
-    if (zip.SaveMethod == TZipSaveMethod::FastSave)
-      AddEntryFast(accumulated, attributes, empty, time);
-    else if (zip.SaveMethod == TZipSaveMethod::RebuildAll)
-      AddEntryRebuild(accumulated, attributes, empty, time);
+  ArchiveChange change;
+  change.Rebuild = zip.SaveMethod == TZipSaveMethod::RebuildAll;
+  for (const std::string& level : FolderLevels(entryName)) {
+    if (IndexOfName(level) == -1)
+      change.Added.push_back(
+          EmptyEntry(level, StoredEntryName(level, zip.StoreRelativePath), attributes, time));
   }
+  if (!change.Added.empty())
+    NotifyAdded(zip, CommitChange(zip, change).size());
   return true;
 }
 

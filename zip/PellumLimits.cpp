@@ -5,6 +5,8 @@
 
 #include "zip/Pellum.h"
 
+#include <algorithm>
+
 namespace vornel {
 
 namespace {
@@ -14,7 +16,11 @@ constexpr std::uint16_t Zip64ExtraTag = 0x0001;
 constexpr std::uint32_t AllOnes32 = 0xFFFFFFFF;
 constexpr std::int64_t Zip64LocatorSize = 20;
 
-const char* const Zip64Reason = "zip64 archive";
+const char* const Zip64Reason =
+    "zip64 archive (its sizes, offsets or entry count need the 64-bit extensions; this "
+    "component writes the 32-bit format only, with at most 65,535 entries below 2 GiB)";
+const char* const SplitReason = "split archive (its directory names other disks of a set; this "
+                                "component reads and writes single-file archives only)";
 
 // True when the extra field holds a block with the tag; a malformed field is read as far as
 // its blocks are whole.
@@ -65,9 +71,19 @@ void TPellumEntries::CheckDescribable(Stream& stream) {
     reason = Zip64Reason;
     return;
   }
+  if (end.NumberOfThisDisk != 0 || end.NumberOfTheDiskWithStartOfCentralDirectory != 0) {
+    reason = SplitReason;
+    return;
+  }
   for (const auto& item : items_) {
     if (NeedsZip64(*item)) {
       reason = Zip64Reason;
+      return;
+    }
+    if (item->Encrypted) {
+      reason = "encrypted entry \"" + item->CentralHeader.FileName +
+               "\" (this component neither decrypts nor encrypts: it leaves such archives as they "
+               "are)";
       return;
     }
   }
@@ -79,6 +95,26 @@ void TPellumEntries::CheckDescribable(Stream& stream) {
     reason = "the directory holds more than the entries its end record counts";
   else if (directoryEnd_ > directoryEnd)
     reason = "the directory's records run into its end record";
+}
+
+std::string UnopenableReason(Stream& stream) {
+  const std::int64_t size = stream.Size();
+  const std::int64_t from = std::max<std::int64_t>(size - 65557, 0);
+  stream.SetPosition(from);
+  const std::string tail = stream.ReadString(static_cast<std::size_t>(size - from));
+  const std::size_t at = tail.rfind(std::string("PK\x05\x06", 4));
+  if (at == std::string::npos || tail.size() - at < TEndOfDirectory::FixedSize)
+    return {};
+  TEndOfDirectory end;
+  end.DecodeFixed(reinterpret_cast<const unsigned char*>(tail.data() + at));
+  if (end.NumberOfThisDisk != 0 || end.NumberOfTheDiskWithStartOfCentralDirectory != 0)
+    return SplitReason;
+  if (end.TotalEntries == 0xFFFF || end.TotalEntriesOnThisDisk == 0xFFFF ||
+      end.SizeOfTheCentralDirectory == AllOnes32 ||
+      end.OffsetOfStartOfCentralDirectory == AllOnes32 ||
+      HasZip64Locator(stream, from + static_cast<std::int64_t>(at)))
+    return Zip64Reason;
+  return {};
 }
 
 void TPellum::RefuseUndescribable() const {

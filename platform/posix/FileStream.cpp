@@ -169,4 +169,24 @@ void FileStream::SetSize(std::int64_t newSize) {
     RaiseIoErrorFromErrno(errno, path_, IoOperation::Resize);
 }
 
+void FileStream::Flush() {
+  if (!writable_)
+    return;
+  int result;
+  do {
+    result = ::fsync(Fd());
+  } while (result != 0 && errno == EINTR);
+  // Files on systems that cannot sync (pipes are refused earlier) have nothing to make durable.
+  if (result != 0 && errno != EINVAL && errno != EROFS)
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
+}
+
+void FileStream::CopyPermissionsFrom(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    RaiseIoErrorFromErrno(errno, path, IoOperation::Inspect);
+  if (::fchmod(Fd(), info.st_mode & 07777) != 0)
+    RaiseIoErrorFromErrno(errno, path_, IoOperation::Write);
+}
+
 } // namespace vornel

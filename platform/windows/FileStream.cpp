@@ -115,4 +115,13 @@ void FileStream::SetSize(std::int64_t newSize) {
     win::RaiseWin32Error(error, path_, IoOperation::Resize);
 }
 
+void FileStream::Flush() {
+  if (!writable_)
+    return;
+  if (::FlushFileBuffers(win::AsHandle(handle_)) == 0)
+    win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Write);
+}
+
+void FileStream::CopyPermissionsFrom(const std::string&) {}
+
 } // namespace vornel

@@ -32,6 +32,13 @@ with open(sys.argv[1], "wb") as f:
                 e.write(name.encode() * 1000)
 )";
 
+const char* const kForceZip64 = R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    with z.open("a", "w", force_zip64=True) as e:
+        e.write(b"a" * 1000)
+)";
+
 const char* const kCommentEndRecord = R"(
 import random, sys, zipfile
 rng = random.Random(5)
@@ -82,47 +89,60 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 
 struct Refused {
   const char* label;
-  const char* script; // Python that writes the archive, or
-  bool piped;         // or zip's output of numbers from a pipe (needs zip)
+  const char* script; // Python that writes the archive a.zip, or
+  const char* zip;    // zip's command that does (its input, and numbers.txt: many numbers)
   const char* entry;  // an entry to remove
   const char* reason; // what list and every refusal say
+  bool listed = true; // list shows the entries (the reason a warning) instead of refusing
 };
 
 TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
   SKIP_WITHOUT_PROGRAMS("python3") << ": it writes the archives";
   const std::vector<Refused> cases = {
-      {"more than 65,535 entries", kOverCount, false, "00001", "zip64 archive"},
-      {"zip64 descriptors from a pipe", nullptr, true, "-", "zip64 archive"},
-      {"zip64 streamed by Python", kForceZip64Stream, false, "b", "zip64 archive"},
-      {"an end record in the comment", kCommentEndRecord, false, "f1",
+      {"more than 65,535 entries", kOverCount, nullptr, "00001", "zip64 archive"},
+      {"zip64 descriptors from a pipe", nullptr, "zip -q - -", "-", "zip64 archive"},
+      {"zip64 streamed by Python", kForceZip64Stream, nullptr, "b", "zip64 archive"},
+      {"zip64 forced by Python", kForceZip64, nullptr, "a", "zip64 archive"},
+      {"zip64 forced by zip", nullptr, "zip -q -fz a.zip numbers.txt", "numbers.txt",
+       "zip64 archive", false},
+      {"split into parts", nullptr, "zip -q -s 64k a.zip random.bin", "random.bin",
+       "split archive"},
+      {"encrypted", nullptr, "zip -q -P secret a.zip numbers.txt", "numbers.txt",
+       "encrypted entry \"numbers.txt\""},
+      {"an end record in the comment", kCommentEndRecord, nullptr, "f1",
        "the directory does not end where its end record begins"},
-      {"more records than counted", kUncounted, false, "a",
+      {"more records than counted", kUncounted, nullptr, "a",
        "the directory holds more than the entries its end record counts"},
   };
   const std::vector<std::string> changes = {"comment --set hi a.zip", "remove a.zip ENTRY",
                                             "remove --rebuild a.zip ENTRY", "add a.zip new.txt",
                                             "add --rebuild --temp-files a.zip new.txt"};
+  std::string numbers;
+  for (int i = 1; i <= 100000; ++i)
+    numbers += std::to_string(i) + "\n";
   for (const Refused& c : cases) {
     SCOPED_TRACE(c.label);
     TempDir dir;
     WriteFile(dir / "new.txt", "new\n");
-    if (c.piped) {
+    WriteFile(dir / "numbers.txt", numbers);
+    WriteFile(dir / "random.bin", RandomBytes(200000, 3));
+    if (c.zip) {
       if (!HaveProgram("zip"))
         continue;
-      std::string numbers;
-      for (int i = 1; i <= 100000; ++i)
-        numbers += std::to_string(i) + "\n";
       // Written to a pipe, zip cannot seek back: sizes follow in zip64 data descriptors.
-      const RunResult zipped = RunProcess({"zip", "-q", "-", "-"}, {.Input = numbers});
+      const bool piped = std::string(c.zip).ends_with(" -");
+      const RunResult zipped =
+          RunProcess(Words(c.zip), {.WorkDir = dir.Str(), .Input = piped ? numbers : ""});
       ASSERT_EQ(zipped.Code, 0) << zipped.Err;
-      WriteFile(dir / "a.zip", zipped.Out);
+      if (piped)
+        WriteFile(dir / "a.zip", zipped.Out);
     } else {
       const RunResult made = RunPython(dir, c.script, {"a.zip"});
       ASSERT_EQ(made.Code, 0) << made.Err;
     }
     const std::string before = ReadFile(dir / "a.zip");
     RunResult result = RunVornel(dir, Words("list a.zip"));
-    EXPECT_EQ(result.Code, 0) << result.Err;
+    EXPECT_EQ(result.Code, c.listed ? 0 : 1) << result.Err;
     EXPECT_NE(result.Err.find(c.reason), std::string::npos) << result.Err;
     for (std::string change : changes) {
       std::vector<std::string> args = Words(change);
@@ -131,8 +151,8 @@ TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
           arg = c.entry;
       result = RunVornel(dir, args);
       EXPECT_EQ(result.Code, 1) << change << ": " << result.Err;
-      EXPECT_NE(result.Err.find(std::string(c.reason) + ": changes are not supported"),
-                std::string::npos)
+      EXPECT_NE(result.Err.find(c.reason), std::string::npos) << change << ": " << result.Err;
+      EXPECT_NE(result.Err.find("not supported"), std::string::npos)
           << change << ": " << result.Err;
       EXPECT_EQ(ReadFile(dir / "a.zip"), before) << change;
     }

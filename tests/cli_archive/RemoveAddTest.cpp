@@ -73,20 +73,35 @@ TEST_P(RemoveModeTest, RemovesByNameAndKeepsTheRestIntact) {
       RunPython(dir, kMakeArchive, {"p.zip", "a.txt", "data/b.bin", "data/sub/c.txt", "empty.txt"})
           .Code,
       0);
-  // Letter case and separators do not matter; a name given twice removes its entry once.
+  // Letter case and separators do not matter; a name given twice removes its entry once. Through
+  // a link, the archive it points to is changed and the link stays.
+  const bool link = CanMakeSymlinks();
+  if (link)
+    std::filesystem::create_symlink("p.zip", dir / "l.zip");
   RunResult result =
-      RunVornel(dir, Command("remove " + GetParam(), {"p.zip", "DATA\\B.BIN", "a.txt", "A.TXT"}));
+      RunVornel(dir, Command("remove " + GetParam(),
+                             {link ? "l.zip" : "p.zip", "DATA\\B.BIN", "a.txt", "A.TXT"}));
   ASSERT_EQ(result.Code, 0) << result.Err;
+  EXPECT_EQ(link, std::filesystem::is_symlink(dir / "l.zip"));
   EXPECT_TRUE(UnzipTestPasses(dir / "p.zip"));
   EXPECT_EQ(Contents(dir / "p.zip"), Sha1Line(dir, "data/sub/c.txt", dir / "data/sub/c.txt") +
                                          Sha1Line(dir, "empty.txt", dir / "empty.txt") +
                                          "comment=b'kept comment'\n");
 
+  // The archive written anew keeps who may read it.
+  if (!OnWindows()) {
+    namespace fs = std::filesystem;
+    fs::permissions(dir / "p.zip", fs::perms::owner_read | fs::perms::owner_write);
+  }
   // Removing the last entries leaves a valid empty archive with its comment.
   result =
       RunVornel(dir, Command("remove " + GetParam(), {"p.zip", "empty.txt", "data/sub/c.txt"}));
   ASSERT_EQ(result.Code, 0) << result.Err;
   EXPECT_EQ(Contents(dir / "p.zip"), "comment=b'kept comment'\n");
+  if (!OnWindows()) {
+    EXPECT_EQ(std::filesystem::status(dir / "p.zip").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
   ExpectNoTempLeft();
 }
 

@@ -134,6 +134,20 @@ TEST_F(BatchAdd, CutShortAnywhereReadsAsBeforeOrAsAfter) {
   ExpectPeersAccept(dir / "after.zip", true);
 }
 
+// Rebuilding, the whole batch (new files and a replaced one) is one new image of the archive.
+TEST_F(BatchAdd, RebuildingWritesTheArchiveOnce) {
+  TPellum zip;
+  zip.OpenFromStream(std::make_unique<MemoryStream>(Start()));
+  zip.SetSaveMethod(TZipSaveMethod::RebuildAll);
+  int images = 0;
+  zip.OnRebuildZip = [&](TPellum&, std::int32_t current, std::int32_t) {
+    images += current == 100;
+  };
+  zip.Entries().AddFiles(Files({"sub/b.bin", "big.bin", "empty", "a.txt"}));
+  EXPECT_EQ(images, 1);
+  EXPECT_EQ(Names(zip), NamesOf(ArchiveBytesOf(zip)));
+}
+
 TEST_F(BatchAdd, AFailingWriteLeavesTheArchiveAsItWas) {
   const std::string before = Start();
   const auto files = Files({"sub/b.bin", "big.bin", "empty"});
