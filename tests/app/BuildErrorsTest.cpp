@@ -33,7 +33,6 @@ protected:
     } catch (const E& e) {
       EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
     }
-    EXPECT_EQ(view_.Calls.back(), "tree:1");
     EXPECT_EQ(packer_.FileNumber, 1);
     EXPECT_EQ(packer_.FileCount, 0);
   }

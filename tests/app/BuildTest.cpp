@@ -23,8 +23,8 @@ TEST_F(Build, TreeWithOnlyTheSelfFile) {
   EXPECT_EQ(manifest.substr(0, 20), "[self]\r\nIAM=Teskor.e");
   EXPECT_EQ(manifest.substr(manifest.find("\r\n[misc]")),
             "\r\n[misc]\r\nServer=127.0.0.1\r\nModifyHost=0\r\n[files]\r\nfcount=0\r\n");
-  EXPECT_EQ(view_.Calls, (Calls{"tree:0", "step:Teskor.exe", "max:1", "reset",
-                                "message:Done.1 files packed.", "tree:1"}));
+  EXPECT_EQ(view_.Calls,
+            (Calls{"step:Teskor.exe", "max:1", "reset", "message:Done.1 files packed."}));
   EXPECT_PEERS_ACCEPT_UPLOAD();
 }
 
@@ -52,9 +52,9 @@ TEST_F(Build, NestedTreeIsMirroredPackedAndListed) {
   EXPECT_EQ(names, (Calls{"F1=.hidden", "F2=data\\config.ini", "F3=data\\locked.bin",
                           "F4=data\\maps\\start.map", "F5=readme.txt", "F6=system\\engine.dll"}));
   EXPECT_EQ(view_.Calls,
-            (Calls{"tree:0", "step:Teskor.exe", "max:7", "step:.hidden", "step:data/config.ini",
+            (Calls{"step:Teskor.exe", "max:7", "step:.hidden", "step:data/config.ini",
                    "step:data/locked.bin", "step:data/maps/start.map", "step:readme.txt",
-                   "step:system/engine.dll", "reset", "message:Done.7 files packed.", "tree:1"}));
+                   "step:system/engine.dll", "reset", "message:Done.7 files packed."}));
   // Empty folders are mirrored as empty folders; archives keep the whole name plus ".zip".
   EXPECT_TRUE(fs::is_directory(Upload("logs")));
   EXPECT_TRUE(fs::is_empty(Upload("data/empty/deeper")));
@@ -113,8 +113,7 @@ TEST_F(Build, RefusalWithoutSelfFileKeepsTheEarlierManifest) {
   fs::remove(Clean("Teskor.exe"));
   view_.Calls.clear();
   EXPECT_EQ(BuildFixture::Build(), BuildOutcome::Refused);
-  EXPECT_EQ(view_.Calls,
-            (Calls{"tree:0", "message:Teskor.exe not found in \"clean\" directory", "tree:1"}));
+  EXPECT_EQ(view_.Calls, (Calls{"message:Teskor.exe not found in \"clean\" directory"}));
   EXPECT_EQ(Manifest(), earlier);
 }
 
@@ -137,7 +136,7 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
   for (const Case& c : cases) {
     view_.Calls.clear();
     EXPECT_EQ(packer_.Build(c.Folder, Work(), view_), BuildOutcome::Refused);
-    EXPECT_EQ(view_.Calls, (Calls{"tree:0", c.Message, "tree:1"}));
+    EXPECT_EQ(view_.Calls, (Calls{c.Message}));
   }
   EXPECT_TRUE(fs::is_empty(Work()));
 }
@@ -187,8 +186,7 @@ TEST_F(Build, ProgressStepsAndStopAfterTheFileInFlight) {
   BuildOptions options;
   options.StopRequested = &stop;
   EXPECT_EQ(packer_.Build(Clean(), Work(), view, options), BuildOutcome::Stopped);
-  EXPECT_EQ(view.Calls,
-            (Calls{"tree:0", "step:Teskor.exe", "max:5", "step:a", "step:b", "reset", "tree:1"}));
+  EXPECT_EQ(view.Calls, (Calls{"step:Teskor.exe", "max:5", "step:a", "step:b", "reset"}));
   // Nothing is published; what was finished is kept aside for --reuse.
   EXPECT_FALSE(fs::exists(Upload()));
   EXPECT_TRUE(fs::exists(Staging("b.zip")));
