@@ -85,7 +85,7 @@ TEST_F(Build, SelfNamedFileInSubfolderIsCountedButNotListed) {
   EXPECT_EQ(manifest.find("F2="), std::string::npos);
   EXPECT_NE(view_.Calls.end(),
             std::find(view_.Calls.begin(), view_.Calls.end(), "message:Done.3 files packed."));
-  EXPECT_EQ(view_.Calls[1], "warning:files named Teskor.exe also lie in bin\\; they are counted "
+  EXPECT_EQ(view_.Calls[0], "warning:files named Teskor.exe also lie in bin\\; they are counted "
                             "in fcount= but not packed");
   EXPECT_FALSE(fs::exists(Upload("bin/Teskor.exe.zip")));
   EXPECT_PEERS_ACCEPT_UPLOAD();
@@ -160,8 +160,8 @@ TEST_F(Build, CleanTreeInsideTheOutputFolderIsRefused) {
   for (const std::string& folder : {Upload(), Upload("old/clean")}) {
     view_.Calls.clear();
     EXPECT_EQ(packer_.Build(folder, Work(), view_), BuildOutcome::Refused);
-    ASSERT_EQ(view_.Calls.size(), 3u);
-    EXPECT_NE(view_.Calls[1].find("lies inside the output folder"), std::string::npos);
+    ASSERT_EQ(view_.Calls.size(), 1u);
+    EXPECT_NE(view_.Calls[0].find("lies inside the output folder"), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(Upload("updates.lst")));
   EXPECT_FALSE(fs::exists(Upload("old/clean/Teskor.exe.zip")));
