@@ -305,15 +305,18 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"Done.", 0), std::wstring::npos);
   EXPECT_FALSE(std::filesystem::exists(work.Path() / "Upload" / "updates.lst"));
 
-  // A file where the output folder belongs: the error box with the stop icon and a full stop.
+  // A file where the output folder belongs: the build is refused before it writes, in a plain
+  // box that says what to do.
   WriteFile(clean.Path() / "Teskor.exe", "updater");
   std::filesystem::remove_all(work.Path() / "Upload");
   WriteFile(work.Path() / "Upload", "in the way");
   Build(form, clean.Str());
   ASSERT_EQ(catcher.Boxes.size(), 3u);
   EXPECT_EQ(catcher.Boxes[2].Caption, Widen(window::ApplicationName));
-  EXPECT_TRUE(catcher.Boxes[2].HasIcon);
-  EXPECT_EQ(catcher.Boxes[2].Text.back(), L'.');
+  EXPECT_FALSE(catcher.Boxes[2].HasIcon);
+  EXPECT_NE(catcher.Boxes[2].Text.find(L"Upload\" is not a folder; move it away"),
+            std::wstring::npos)
+      << catcher.Boxes[2].Text;
 
   std::filesystem::remove(work.Path() / "Upload");
   Build(form, clean.Str());
