@@ -136,10 +136,9 @@ TEST_F(InjectedFault, EachFailedCallNamesItsFileAndLeavesUploadAsItWas) {
               message.find(SystemErrorText(faults::SystemCodeOf(error))) != std::string::npos;
           EXPECT_TRUE(reasonGiven) << message;
           EXPECT_NE(message.find(scratch), std::string::npos) << message;
-          // Where folders cannot be exchanged (Windows), archives are
-          // renamed into Upload/ one by one and updates.lst last: a failure on the way leaves
-          // the old updates.lst over old and new archives. Anything else leaves Upload/ as it
-          // was.
+          // Where folders cannot be exchanged (Windows), archives are renamed into Upload/ one
+          // by one and updates.lst last: a failure on the way leaves the old updates.lst over
+          // old and new archives. Anything else leaves Upload/ as it was.
           const bool renamingIn = message.find("/Upload/") != std::string::npos;
           EXPECT_TRUE(upload == live_ || (renamingIn && OldManifestOverKnownArchives()))
               << message << "\n"
