@@ -668,17 +668,14 @@ void Packer::ResetBuildValues() {
 
 BuildOutcome Packer::Build(const std::string& cleanRoot, const std::string& workDir,
                            BuildView& view, const BuildOptions& options) {
-  view.SetTreeEnabled(false);
   BuildOutcome outcome;
   try {
     outcome = BuildRun(*this, view, options).Run(cleanRoot, workDir);
   } catch (...) {
     ResetBuildValues();
-    view.SetTreeEnabled(true);
     throw;
   }
   ResetBuildValues();
-  view.SetTreeEnabled(true);
   return outcome;
 }
 

@@ -69,7 +69,6 @@ struct DryRunReport {
 class BuildView {
 public:
   virtual ~BuildView() = default;
-  virtual void SetTreeEnabled(bool enabled) = 0;
   virtual void SetProgressMax(std::int32_t maximum) = 0;
   // One archive written; relativePath is the file just packed.
   virtual void StepProgress(const std::string& relativePath) = 0;
@@ -153,8 +152,8 @@ public:
   static std::string ReadCustomName(const std::string& settingsPath);
 
   // Runs one build of cleanRoot into workDir + "/Upload", reading workDir + "/settings.ini".
-  // Errors propagate as exceptions after the view has been set back (tree enabled) and the
-  // per-build values reset, so the next build starts clean.
+  // Errors propagate as exceptions after the per-build values have been reset, so the next
+  // build starts clean.
   BuildOutcome Build(const std::string& cleanRoot, const std::string& workDir, BuildView& view,
                      const BuildOptions& options = {});
 

@@ -5,6 +5,7 @@
 #include "app/NameRules.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "platform/FolderSwap.h"
 #include "platform/TextCompare.h"
 #include "zip/Pellum.h"
 
@@ -353,7 +354,7 @@ void MirrorFolders(const CleanTree& tree, const std::string& uploadDir) {
     AppendBase(uploadDir, target);
     tree.AppendFolderPath(i, target);
     if (!ForceDirectories(target))
-      throw std::runtime_error("Cannot create the folder \"" + target + "\"");
+      MakeFolder(target); // raises with the path and the system's reason
   }
 }
 

@@ -100,11 +100,10 @@ private:
 };
 
 // The terminal's stand-in for the window: the progress bar on stderr, the message kept for the
-// end (a terminal has no folder tree to disable).
+// end.
 class TerminalBuildView final : public BuildView {
 public:
   TerminalBuildView(ProgressBar& bar, EventStream& events) : bar_(bar), events_(events) {}
-  void SetTreeEnabled(bool) override {}
   void SetProgressMax(std::int32_t maximum) override { bar_.SetMax(maximum); }
   void StepProgress(const std::string& relativePath) override {
     bar_.Step(relativePath, lastBytes_);

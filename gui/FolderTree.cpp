@@ -1,5 +1,7 @@
 #include "gui/FolderTree.h"
 
+#include "app/WindowLayout.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,7 +23,7 @@ FolderTree::FolderTree(QWidget* parent) : QTreeView(parent), model_(new QFileSys
   for (int column = 1; column < model_->columnCount(); ++column)
     hideColumn(column);
   setHeaderHidden(true);
-  setIndentation(19);
+  setIndentation(window::TreeIndent);
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);

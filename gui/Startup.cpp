@@ -1,5 +1,6 @@
 #include "gui/Startup.h"
 
+#include "app/WindowLayout.h"
 #include "crc/Crc32.h"
 
 #include <QApplication>
@@ -8,7 +9,7 @@
 namespace vornel {
 
 void InitialiseApplication() {
-  QApplication::setApplicationName(QStringLiteral("Vornel"));
+  QApplication::setApplicationName(QString::fromUtf8(window::ApplicationName));
   Crc32Table();
 }
 

@@ -1,39 +1,26 @@
 #include "gui/TForm1.h"
 
-#include "app/PackEngine.h"
+#include "app/WindowLayout.h"
 #include "gui/MessageBoxes.h"
-#include "gui/QueuedBuildView.h"
-#include "platform/FileSystem.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
-#include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 
 namespace vornel {
-
-namespace {
-
-const QString kCaption = QStringLiteral("  Vornel v0.801a");
-const QString kAboutText = QStringLiteral("Teskor v0.79a.  Vornel developers, 2026");
-
-// Sizes are laid out for 96 dots per inch and follow the screen's logical resolution.
-constexpr double kDesignDpi = 96.0;
-
-} // namespace
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(kCaption);
+  setWindowTitle(QString::fromUtf8(window::Caption));
   setBackgroundRole(QPalette::Button);
   setAutoFillBackground(true);
-  QFont font(QStringLiteral("Sans Serif"), 8);
+  QFont font(QStringLiteral("Sans Serif"), window::FontPoints);
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
 
@@ -60,36 +47,28 @@ TForm1::TForm1(QWidget* parent)
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
   connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(&watcher_, &QFutureWatcher<BuildResult>::finished, this, &TForm1::BuildEnded);
 
-  FormCreate();
+  session_ = std::make_unique<BuildSession>(static_cast<SessionWindow&>(*this));
 }
 
 TForm1::~TForm1() {
-  // The build uses this window's packer and widgets: it must be over before they go.
-  StopBuildAndWait();
-}
-
-void TForm1::FormCreate() {
-  packer_ = std::make_unique<Packer>(
-      Packer::ReadCustomName(JoinPath(CurrentDirectory(), "settings.ini")));
-  packer_->FileNumber = 1;
+  // The build posts to this window's widgets: it must be over before they go.
+  session_.reset();
 }
 
 void TForm1::PlaceControls() {
   const QScreen* shown = screen();
-  const double factor = shown ? shown->logicalDotsPerInch() / kDesignDpi : 1.0;
-  const auto scaled = [factor](int x, int y, int w, int h) {
-    return QRect(
-        static_cast<int>(std::lround(x * factor)), static_cast<int>(std::lround(y * factor)),
-        static_cast<int>(std::lround(w * factor)), static_cast<int>(std::lround(h * factor)));
+  const double factor = shown ? shown->logicalDotsPerInch() / window::DesignDpi : 1.0;
+  const auto scaled = [factor](const window::Place& place) {
+    const auto s = [factor](int value) { return static_cast<int>(std::lround(value * factor)); };
+    return QRect(s(place.X), s(place.Y), s(place.Width), s(place.Height));
   };
-  setFixedSize(scaled(0, 0, 305, 315).size());
-  ShellTreeView1->setGeometry(scaled(4, 4, 219, 277));
-  Button1->setGeometry(scaled(228, 4, 75, 25));
-  Button2->setGeometry(scaled(228, 32, 75, 25));
-  Button3->setGeometry(scaled(228, 286, 75, 25));
-  ProgressBar1->setGeometry(scaled(4, 286, 219, 25));
+  setFixedSize(scaled(window::ClientArea).size());
+  ShellTreeView1->setGeometry(scaled(window::TreePlace));
+  Button1->setGeometry(scaled(window::BuildButtonPlace));
+  Button2->setGeometry(scaled(window::AboutButtonPlace));
+  Button3->setGeometry(scaled(window::QuitButtonPlace));
+  ProgressBar1->setGeometry(scaled(window::ProgressPlace));
   if (shown) {
     const QRect desk = shown->availableGeometry();
     move(desk.x() + (desk.width() - width()) / 2, desk.y() + (desk.height() - height()) / 2);
@@ -97,66 +76,11 @@ void TForm1::PlaceControls() {
 }
 
 void TForm1::Button1Click() {
-  if (BuildRunning())
-    return;
-  try {
-    const std::string cleanRoot = ShellTreeView1->SelectedPath();
-    const std::string workDir = CurrentDirectory();
-    ShellTreeView1->setEnabled(false);
-    Button1->setEnabled(false);
-    // A failed build leaves the bar where it stopped; the next one counts from the start.
-    ProgressBar1->setValue(0);
-    stopRequested_ = false;
-    view_ = std::make_unique<QueuedBuildView>(ShellTreeView1, ProgressBar1);
-    BuildOptions options;
-    options.Jobs = DefaultJobs();
-    options.StopRequested = &stopRequested_;
-    future_ = QtConcurrent::run([this, cleanRoot, workDir, options, view = view_.get()] {
-      return RunBuildOnWorker(*packer_, cleanRoot, workDir, *view, options);
-    });
-    watcher_.setFuture(future_);
-  } catch (const std::exception& error) {
-    std::string unused;
-    FinishBuild(unused);
-    ShowErrorBox(this, error.what());
-  }
-}
-
-BuildResult TForm1::FinishBuild(std::string& message) {
-  BuildResult result;
-  if (future_.isValid() && future_.isFinished() && future_.resultCount() > 0)
-    result = future_.result();
-  future_ = {};
-  if (view_)
-    message = view_->TakeMessage();
-  view_.reset();
-  ShellTreeView1->setEnabled(true);
-  Button1->setEnabled(true);
-  return result;
-}
-
-void TForm1::BuildEnded() {
-  if (!BuildRunning())
-    return; // already wound up by a close while it ran
-  std::string message;
-  const BuildResult result = FinishBuild(message);
-  if (result.Failed)
-    ShowErrorBox(this, result.Error);
-  else if (!message.empty())
-    ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(),
-                   QString::fromStdString(message));
-  emit buildFinished();
-}
-
-void TForm1::StopBuildAndWait() {
-  if (!BuildRunning())
-    return;
-  stopRequested_ = true;
-  future_.waitForFinished();
+  session_->Start(ShellTreeView1->SelectedPath());
 }
 
 void TForm1::Button2Click() {
-  ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(), kAboutText);
+  ShowPlain(window::AboutText);
 }
 
 void TForm1::Button3Click() {
@@ -164,23 +88,51 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (BuildRunning()) {
-    // No question asked: the file being packed is finished, then the build stops. The window
-    // takes no input meanwhile because this thread waits.
-    StopBuildAndWait();
-    std::string message;
-    const BuildResult result = FinishBuild(message);
-    if (result.Failed)
-      ShowErrorBox(this, result.Error);
-    else if (!message.empty()) // what clients read is as it was: the operator should know
-      ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(),
-                     QString::fromStdString(message));
-    emit buildFinished();
-  }
+  session_->Close();
   event->accept();
   // Qt does not count a tool window as the application's last window, so closing the main form
   // ends the message loop here.
   QCoreApplication::quit();
+}
+
+void TForm1::SetBuilding(bool building) {
+  ShellTreeView1->setEnabled(!building);
+  Button1->setEnabled(!building);
+  if (building)
+    ProgressBar1->setValue(0);
+}
+
+// Never a blocking call: the window may be waiting for the build to stop.
+void TForm1::PostProgressMax(std::int32_t maximum) {
+  QProgressBar* bar = ProgressBar1;
+  QMetaObject::invokeMethod(
+      bar, [bar, maximum] { bar->setMaximum(maximum); }, Qt::QueuedConnection);
+}
+
+void TForm1::PostProgressStep() {
+  QProgressBar* bar = ProgressBar1;
+  QMetaObject::invokeMethod(
+      bar, [bar] { bar->setValue(bar->value() + 1); }, Qt::QueuedConnection);
+}
+
+void TForm1::PostProgressReset() {
+  QProgressBar* bar = ProgressBar1;
+  QMetaObject::invokeMethod(
+      bar, [bar] { bar->setValue(0); }, Qt::QueuedConnection);
+}
+
+void TForm1::PostBuildEnded() {
+  QMetaObject::invokeMethod(
+      this, [this] { session_->Ended(); }, Qt::QueuedConnection);
+}
+
+void TForm1::ShowPlain(const std::string& text) {
+  ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(),
+                 QString::fromStdString(text));
+}
+
+void TForm1::ShowError(const std::string& message) {
+  ShowErrorBox(this, message);
 }
 
 } // namespace vornel

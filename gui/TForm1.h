@@ -1,36 +1,28 @@
 #pragma once
 
-// The main window: the folder tree, Build, About, Quit and the progress bar. The build itself
-// is the core's Packer::Build, run on a worker thread while the window shows its progress.
+// The main window: the folder tree, Build, About, Quit and the progress bar. Its builds run
+// through the core's BuildSession; the window holds the widgets and shows what the session says.
 
-#include "app/BuildProcedure.h"
-#include "app/WorkerBuildView.h"
+#include "app/BuildSession.h"
 #include "gui/FolderTree.h"
 
-#include <QFuture>
-#include <QFutureWatcher>
 #include <QWidget>
-#include <atomic>
 #include <memory>
-#include <string>
 
 class QProgressBar;
 class QPushButton;
 
 namespace vornel {
 
-class QueuedBuildView;
-
-// What a build on the worker thread came back with.
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, private SessionWindow {
   Q_OBJECT
 
 public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
 
-  bool BuildRunning() const { return view_ != nullptr; }
-  const Packer& PackerState() const { return *packer_; }
+  bool BuildRunning() const { return session_->Running(); }
+  const Packer& PackerState() const { return session_->PackerState(); }
 
   FolderTree* ShellTreeView1;
   QPushButton* Button1;
@@ -51,18 +43,18 @@ protected:
   void closeEvent(QCloseEvent* event) override;
 
 private:
-  void FormCreate();
   void PlaceControls();
-  void BuildEnded();
-  // Puts the window back to idle and returns what the build left to show.
-  BuildResult FinishBuild(std::string& message);
-  void StopBuildAndWait();
 
-  std::unique_ptr<Packer> packer_;
-  std::unique_ptr<QueuedBuildView> view_;
-  std::atomic<bool> stopRequested_{false};
-  QFuture<BuildResult> future_;
-  QFutureWatcher<BuildResult> watcher_;
+  void SetBuilding(bool building) override;
+  void PostProgressMax(std::int32_t maximum) override;
+  void PostProgressStep() override;
+  void PostProgressReset() override;
+  void PostBuildEnded() override;
+  void ShowPlain(const std::string& text) override;
+  void ShowError(const std::string& message) override;
+  void BuildFinished() override { emit buildFinished(); }
+
+  std::unique_ptr<BuildSession> session_;
 };
 
 } // namespace vornel

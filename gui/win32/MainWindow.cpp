@@ -1,9 +1,9 @@
 #include "gui/win32/MainWindow.h"
 
-#include "app/PackEngine.h"
+#include "app/WindowLayout.h"
 #include "gui/win32/MessageBoxes.h"
 #include "gui/win32/PrintWindowContents.h"
-#include "platform/FileSystem.h"
+#include "gui/win32/WideText.h"
 
 #include <commctrl.h>
 #include <stdexcept>
@@ -12,25 +12,28 @@ namespace vornel::win32 {
 
 namespace {
 
+// Messages the build's thread posts to the window; posting never blocks, so a window waiting for
+// its build to stop cannot deadlock with it.
+constexpr UINT WM_BUILD_PROGRESS_MAX = WM_APP + 2; // wParam: the maximum
+constexpr UINT WM_BUILD_PROGRESS_STEP = WM_APP + 3;
+constexpr UINT WM_BUILD_PROGRESS_RESET = WM_APP + 4;
+constexpr UINT WM_BUILD_ENDED = WM_APP + 5;
+
 constexpr const wchar_t* kWindowClass = L"VornelTForm1";
-constexpr const wchar_t* kCaption = L"  Vornel v0.801a";
-constexpr const char* kAboutText = "Teskor v0.79a.  Vornel developers, 2026";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT;
 
-// Sizes are laid out for 96 dots per inch and follow the screen's resolution.
-constexpr int kDesignDpi = 96;
-
 int ScreenDpi() {
   HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kDesignDpi;
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : window::DesignDpi;
   if (screen)
     ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kDesignDpi;
+  return dpi > 0 ? dpi : window::DesignDpi;
 }
 
+// Sizes are laid out for 96 dots per inch and follow the screen's resolution.
 int Scale(int value, int dpi) {
-  return MulDiv(value, dpi, kDesignDpi);
+  return MulDiv(value, dpi, window::DesignDpi);
 }
 
 void RegisterWindowClass(WNDPROC procedure) {
@@ -58,14 +61,15 @@ HWND CreateControl(HWND parent, const wchar_t* type, const wchar_t* text, DWORD 
 
 TForm1::TForm1() {
   RegisterWindowClass(&TForm1::WindowProc);
-  window_ = CreateWindowExW(kExStyle, kWindowClass, kCaption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                            0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  window_ =
+      CreateWindowExW(kExStyle, kWindowClass, Widen(window::Caption).c_str(), kStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (window_ == nullptr)
     throw std::runtime_error("The main window could not be created");
   try {
     CreateControls();
     PlaceControls();
-    FormCreate();
+    session_ = std::make_unique<BuildSession>(static_cast<SessionWindow&>(*this));
   } catch (...) {
     quitOnDestroy_ = false;
     DestroyWindow(window_);
@@ -74,8 +78,8 @@ TForm1::TForm1() {
 }
 
 TForm1::~TForm1() {
-  // The build uses this window's packer and view: it must be over before they go.
-  StopBuildAndWait();
+  // The build posts to this window: it must be over before the window goes.
+  session_.reset();
   quitOnDestroy_ = false;
   if (IsWindow(window_))
     DestroyWindow(window_);
@@ -98,25 +102,25 @@ void TForm1::CreateControls() {
 
 void TForm1::PlaceControls() {
   const int dpi = ScreenDpi();
-  const auto place = [dpi](HWND control, int x, int y, int w, int h) {
-    SetWindowPos(control, nullptr, Scale(x, dpi), Scale(y, dpi), Scale(w, dpi), Scale(h, dpi),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  const auto place = [dpi](HWND control, const window::Place& at) {
+    SetWindowPos(control, nullptr, Scale(at.X, dpi), Scale(at.Y, dpi), Scale(at.Width, dpi),
+                 Scale(at.Height, dpi), SWP_NOZORDER | SWP_NOACTIVATE);
   };
-  place(ShellTreeView1->Handle(), 4, 4, 219, 277);
-  place(Button1, 228, 4, 75, 25);
-  place(Button2, 228, 32, 75, 25);
-  place(Button3, 228, 286, 75, 25);
-  place(ProgressBar1, 4, 286, 219, 25);
-  SendMessageW(ShellTreeView1->Handle(), TVM_SETINDENT, Scale(19, dpi), 0);
+  place(ShellTreeView1->Handle(), window::TreePlace);
+  place(Button1, window::BuildButtonPlace);
+  place(Button2, window::AboutButtonPlace);
+  place(Button3, window::QuitButtonPlace);
+  place(ProgressBar1, window::ProgressPlace);
+  SendMessageW(ShellTreeView1->Handle(), TVM_SETINDENT, Scale(window::TreeIndent, dpi), 0);
 
   // "MS Sans Serif", 8 point: height -11 at 96 dpi.
-  font_ = CreateFontW(-MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+  font_ = CreateFontW(-MulDiv(window::FontPoints, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
   for (HWND control : {ShellTreeView1->Handle(), Button1, Button2, Button3, ProgressBar1})
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
 
-  RECT frame{0, 0, Scale(305, dpi), Scale(315, dpi)};
+  RECT frame{0, 0, Scale(window::ClientArea.Width, dpi), Scale(window::ClientArea.Height, dpi)};
   AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -127,78 +131,16 @@ void TForm1::PlaceControls() {
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TForm1::FormCreate() {
-  packer_ = std::make_unique<Packer>(
-      Packer::ReadCustomName(JoinPath(CurrentDirectory(), "settings.ini")));
-  packer_->FileNumber = 1;
-}
-
 bool TForm1::TranslateDialogKeys(MSG& msg) {
   return IsWindow(window_) && IsDialogMessageW(window_, &msg);
 }
 
 void TForm1::Button1Click() {
-  if (BuildRunning())
-    return;
-  try {
-    const std::string cleanRoot = ShellTreeView1->SelectedPath();
-    const std::string workDir = CurrentDirectory();
-    EnableWindow(ShellTreeView1->Handle(), FALSE);
-    EnableWindow(Button1, FALSE);
-    // A failed build leaves the bar where it stopped; the next one counts from the start.
-    SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
-    stopRequested_ = false;
-    result_ = {};
-    view_ = std::make_unique<PostedBuildView>(window_);
-    BuildOptions options;
-    options.Jobs = DefaultJobs();
-    options.StopRequested = &stopRequested_;
-    worker_ = std::thread([this, cleanRoot, workDir, options, view = view_.get()] {
-      result_ = RunBuildOnWorker(*packer_, cleanRoot, workDir, *view, options);
-      PostMessageW(window_, WM_BUILD_ENDED, 0, 0);
-    });
-  } catch (const std::exception& error) {
-    std::string unused;
-    FinishBuild(unused);
-    ShowErrorBox(window_, error.what());
-  }
-}
-
-BuildResult TForm1::FinishBuild(std::string& message) {
-  if (worker_.joinable())
-    worker_.join();
-  BuildResult result = std::exchange(result_, {});
-  if (view_)
-    message = view_->TakeMessage();
-  view_.reset();
-  EnableWindow(ShellTreeView1->Handle(), TRUE);
-  EnableWindow(Button1, TRUE);
-  return result;
-}
-
-void TForm1::BuildEnded() {
-  if (!BuildRunning())
-    return; // already wound up by a close while it ran
-  std::string message;
-  const BuildResult result = FinishBuild(message);
-  if (result.Failed)
-    ShowErrorBox(window_, result.Error);
-  else if (!message.empty())
-    ShowPlainBox(window_, message);
-  if (OnBuildFinished)
-    OnBuildFinished();
-}
-
-void TForm1::StopBuildAndWait() {
-  if (!BuildRunning())
-    return;
-  stopRequested_ = true;
-  if (worker_.joinable())
-    worker_.join();
+  session_->Start(ShellTreeView1->SelectedPath());
 }
 
 void TForm1::Button2Click() {
-  ShowPlainBox(window_, kAboutText);
+  ShowPlain(window::AboutText);
 }
 
 void TForm1::Button3Click() {
@@ -206,20 +148,44 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::OnClose() {
-  if (BuildRunning()) {
-    // No question asked: the files being packed are finished, then the build stops. The window
-    // takes no input meanwhile because this thread waits.
-    StopBuildAndWait();
-    std::string message;
-    const BuildResult result = FinishBuild(message);
-    if (result.Failed)
-      ShowErrorBox(window_, result.Error);
-    else if (!message.empty()) // what clients read is as it was: the operator should know
-      ShowPlainBox(window_, message);
-    if (OnBuildFinished)
-      OnBuildFinished();
-  }
+  session_->Close();
   DestroyWindow(window_);
+}
+
+void TForm1::SetBuilding(bool building) {
+  EnableWindow(ShellTreeView1->Handle(), building ? FALSE : TRUE);
+  EnableWindow(Button1, building ? FALSE : TRUE);
+  if (building)
+    SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
+}
+
+void TForm1::PostProgressMax(std::int32_t maximum) {
+  PostMessageW(window_, WM_BUILD_PROGRESS_MAX, static_cast<WPARAM>(maximum), 0);
+}
+
+void TForm1::PostProgressStep() {
+  PostMessageW(window_, WM_BUILD_PROGRESS_STEP, 0, 0);
+}
+
+void TForm1::PostProgressReset() {
+  PostMessageW(window_, WM_BUILD_PROGRESS_RESET, 0, 0);
+}
+
+void TForm1::PostBuildEnded() {
+  PostMessageW(window_, WM_BUILD_ENDED, 0, 0);
+}
+
+void TForm1::ShowPlain(const std::string& text) {
+  ShowPlainBox(window_, text);
+}
+
+void TForm1::ShowError(const std::string& message) {
+  ShowErrorBox(window_, message);
+}
+
+void TForm1::BuildFinished() {
+  if (OnBuildFinished)
+    OnBuildFinished();
 }
 
 LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -260,10 +226,6 @@ LRESULT TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return ShellTreeView1->OnNotify(*header);
     break;
   }
-  case WM_BUILD_TREE_ENABLED:
-    if (ShellTreeView1)
-      EnableWindow(ShellTreeView1->Handle(), wParam != 0);
-    return 0;
   case WM_BUILD_PROGRESS_MAX:
     SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, static_cast<LPARAM>(wParam));
     return 0;
@@ -274,7 +236,7 @@ LRESULT TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
     return 0;
   case WM_BUILD_ENDED:
-    BuildEnded();
+    session_->Ended();
     return 0;
   case WM_PRINT:
     PrintWindowContents(window_, reinterpret_cast<HDC>(wParam), lParam);

@@ -1,19 +1,16 @@
 #pragma once
 
 // The main window made of the platform's own controls: the shell folder tree, Build, About,
-// Quit and the progress bar. The build itself is the core's Packer::Build, run on a worker
-// thread that reports to the window by posted messages.
+// Quit and the progress bar. Its builds run through the core's BuildSession, whose thread
+// reports to the window by posted messages; the window holds the controls and shows what the
+// session says.
 
-#include "app/BuildProcedure.h"
-#include "app/WorkerBuildView.h"
-#include "gui/win32/PostedBuildView.h"
+#include "app/BuildSession.h"
 #include "gui/win32/ShellFolderTree.h"
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <windows.h>
 
@@ -28,19 +25,18 @@ enum ControlId : int {
   ProgressBar1Id,
 };
 
-// What a build on the worker thread came back with.
-class TForm1 {
+class TForm1 : private SessionWindow {
 public:
   // Creates the window hidden, centred on the desktop's work area.
   TForm1();
   // Stops a running build and destroys the window without ending the message loop.
-  ~TForm1();
+  ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
   HWND Handle() const { return window_; }
-  bool BuildRunning() const { return view_ != nullptr; }
-  const Packer& PackerState() const { return *packer_; }
+  bool BuildRunning() const { return session_->Running(); }
+  const Packer& PackerState() const { return session_->PackerState(); }
   ShellFolderTree& Tree() { return *ShellTreeView1; }
 
   // Lets the window take Tab and arrow keys between its controls; true when msg was used.
@@ -64,21 +60,21 @@ private:
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void CreateControls();
   void PlaceControls();
-  void FormCreate();
   void OnClose();
-  void BuildEnded();
-  // Puts the window back to idle and returns what the build left to show.
-  BuildResult FinishBuild(std::string& message);
-  void StopBuildAndWait();
+
+  void SetBuilding(bool building) override;
+  void PostProgressMax(std::int32_t maximum) override;
+  void PostProgressStep() override;
+  void PostProgressReset() override;
+  void PostBuildEnded() override;
+  void ShowPlain(const std::string& text) override;
+  void ShowError(const std::string& message) override;
+  void BuildFinished() override;
 
   HWND window_ = nullptr;
   HFONT font_ = nullptr;
   bool quitOnDestroy_ = true;
-  std::unique_ptr<Packer> packer_;
-  std::unique_ptr<PostedBuildView> view_;
-  std::atomic<bool> stopRequested_{false};
-  std::thread worker_;
-  BuildResult result_; // written by the worker, read after it has been joined
+  std::unique_ptr<BuildSession> session_;
 };
 
 } // namespace vornel::win32

@@ -9,8 +9,6 @@
 
 namespace vornel::win32 {
 
-inline constexpr const wchar_t* ApplicationTitle = L"Vornel";
-
 void ShowPlainBox(HWND owner, const std::string& text);
 // The error's message with the full stop rule of ErrorBoxText applied.
 void ShowErrorBox(HWND owner, const std::string& message);

@@ -1,6 +1,7 @@
 #include "platform/Stream.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,7 +45,9 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
   // writer would otherwise wait for ever, before the check below could refuse it.
   const bool fresh = mode == Mode::CreateNew;
   do {
-    handle_ = ::open(path.c_str(), fresh ? flags : flags | O_NONBLOCK, 0666);
+    handle_ = faults::UnlessFaulted(faults::FaultCall::Open, -1, [&] {
+      return ::open(path.c_str(), fresh ? flags : flags | O_NONBLOCK, 0666);
+    });
   } while (Fd() < 0 && errno == EINTR);
   if (Fd() < 0) {
     const int err = errno;
@@ -105,7 +108,9 @@ void FileStream::Write(const void* buffer, std::size_t count) {
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t put = ::write(Fd(), bytes + done, std::min(count - done, MaxTransfer));
+    const ssize_t put = faults::UnlessFaulted(faults::FaultCall::Write, ssize_t{-1}, [&] {
+      return ::write(Fd(), bytes + done, std::min(count - done, MaxTransfer));
+    });
     if (put < 0) {
       if (errno == EINTR)
         continue;

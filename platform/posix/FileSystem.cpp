@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,11 +26,12 @@ std::string CurrentDirectory() {
 }
 
 bool CreateDir(const std::string& path) {
-  return !path.empty() && ::mkdir(path.c_str(), 0777) == 0;
+  return !path.empty() && faults::UnlessFaulted(faults::FaultCall::CreateFolder, -1,
+                                                [&] { return ::mkdir(path.c_str(), 0777); }) == 0;
 }
 
 bool ForceDirectories(const std::string& path) {
-  if (path.empty())
+  if (path.empty() || faults::InjectedFault(faults::FaultCall::CreateFolder) != 0)
     return false;
   std::string clean = path;
   while (clean.size() > 1 && clean.back() == '/')
@@ -49,7 +51,8 @@ bool DeleteFileAt(const std::string& path) {
 }
 
 void RenameFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0)
+  if (faults::UnlessFaulted(faults::FaultCall::Rename, -1,
+                            [&] { return ::rename(from.c_str(), to.c_str()); }) != 0)
     RaiseIoErrorFromErrno(errno, to, IoOperation::Rename);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/FolderSwap.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -90,7 +91,9 @@ private:
 
 bool ExchangeFolders(const std::string& a, const std::string& b) {
 #ifdef SYS_renameat2
-  if (::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+  if (faults::UnlessFaulted(faults::FaultCall::Rename, -1L, [&] {
+        return ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+      }) == 0)
     return true;
   const int err = errno;
   if (err == EINVAL || err == ENOSYS || err == EXDEV || err == ENOTSUP || err == EOPNOTSUPP ||
@@ -129,7 +132,8 @@ void RemoveTree(const std::string& path) {
 }
 
 void MakeFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) == 0)
+  if (faults::UnlessFaulted(faults::FaultCall::CreateFolder, -1,
+                            [&] { return ::mkdir(path.c_str(), 0777); }) == 0)
     return;
   const int err = errno;
   struct stat info {};

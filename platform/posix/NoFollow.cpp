@@ -2,6 +2,7 @@
 
 #include "platform/DateTime.h"
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <algorithm>
 #include <atomic>
@@ -137,6 +138,8 @@ std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, Refusal& w
     throw std::invalid_argument("a source is opened by its absolute path: \"" + path + "\"");
   if (path.find_first_not_of('/') == std::string::npos)
     throw std::invalid_argument("a source is a file, not the root folder");
+  if (const int code = faults::InjectedFault(faults::FaultCall::Open))
+    RaiseIoErrorFromErrno(code, path, IoOperation::Open);
   Handle file(OpenWithoutLinks(path));
   std::string name = path.substr(path.rfind('/') + 1);
   if (file.Get() < 0) {

@@ -1,6 +1,7 @@
 #include "platform/RawFile.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -35,7 +36,9 @@ int OpenFlags(RawFile::Mode mode) {
 RawFile::RawFile(const std::string& path, Mode mode) : path_(path) {
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    fd = faults::UnlessFaulted(faults::FaultCall::Open, -1, [&] {
+      return ::open(path.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    });
   } while (fd < 0 && errno == EINTR);
   if (fd < 0)
     RaiseIoErrorFromErrno(errno, path_, IoOperation::Open);
@@ -79,7 +82,9 @@ void RawFile::Write(const void* buffer, std::size_t count) {
   const auto* bytes = static_cast<const char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t wrote = ::write(Fd(handle_), bytes + done, count - done);
+    const ssize_t wrote = faults::UnlessFaulted(faults::FaultCall::Write, ssize_t{-1}, [&] {
+      return ::write(Fd(handle_), bytes + done, count - done);
+    });
     if (wrote < 0 && errno == EINTR)
       continue;
     if (wrote < 0)

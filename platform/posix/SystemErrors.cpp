@@ -1,4 +1,5 @@
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include <cerrno>
 #include <cstring>
@@ -40,3 +41,23 @@ bool EFCreateError::AlreadyExists() const noexcept {
 }
 
 } // namespace vornel
+
+namespace vornel::faults {
+
+int SystemCodeOf(FaultError error) {
+  switch (error) {
+  case FaultError::DiskFull:
+    return ENOSPC;
+  case FaultError::DeviceError:
+    return EIO;
+  case FaultError::AccessDenied:
+    break;
+  }
+  return EACCES;
+}
+
+void SetSystemError(int code) {
+  errno = code;
+}
+
+} // namespace vornel::faults

@@ -1,6 +1,7 @@
 #include "platform/Stream.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 #include "platform/windows/WinSupport.h"
 
 #include <algorithm>
@@ -16,9 +17,11 @@ FileStream::FileStream(const std::string& path, Mode mode) : path_(path) {
     disposition = CREATE_ALWAYS;
   else if (mode == Mode::CreateNew)
     disposition = CREATE_NEW;
-  win::HandleGuard handle(::CreateFileW(win::WidePath(path).c_str(), access,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::HandleGuard handle(faults::UnlessFaulted(faults::FaultCall::Open, INVALID_HANDLE_VALUE, [&] {
+    return ::CreateFileW(win::WidePath(path).c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }));
   if (handle.Get() == INVALID_HANDLE_VALUE) {
     const auto error = static_cast<int>(::GetLastError());
     if (creating)
@@ -68,7 +71,9 @@ void FileStream::Write(const void* buffer, std::size_t count) {
   while (done < count) {
     DWORD put = 0;
     const auto step = static_cast<DWORD>(std::min(count - done, win::MaxTransfer));
-    if (!::WriteFile(win::AsHandle(handle_), bytes + done, step, &put, nullptr))
+    if (!faults::UnlessFaulted(faults::FaultCall::Write, FALSE, [&] {
+          return ::WriteFile(win::AsHandle(handle_), bytes + done, step, &put, nullptr);
+        }))
       win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Write);
     if (put == 0)
       RaiseIoError(io_error::DiskFull, path_, IoOperation::Write);

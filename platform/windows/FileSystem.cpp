@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 #include "platform/windows/WinSupport.h"
 
 #include <vector>
@@ -63,11 +64,13 @@ std::string CurrentDirectory() {
 }
 
 bool CreateDir(const std::string& path) {
-  return !path.empty() && ::CreateDirectoryW(win::WidePath(path).c_str(), nullptr) != 0;
+  return !path.empty() && faults::UnlessFaulted(faults::FaultCall::CreateFolder, FALSE, [&] {
+                            return ::CreateDirectoryW(win::WidePath(path).c_str(), nullptr);
+                          }) != 0;
 }
 
 bool ForceDirectories(const std::string& path) {
-  if (path.empty())
+  if (path.empty() || faults::InjectedFault(faults::FaultCall::CreateFolder) != 0)
     return false;
   const std::string clean = WithoutTrailingSeparators(path);
   // Make each ancestor in turn; failures on the way are judged by the final check.
@@ -117,8 +120,10 @@ void RenameFile(const std::string& from, const std::string& to) {
   const DWORD attributes = Attributes(from);
   const bool folder =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (!::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
-                     folder ? 0 : MOVEFILE_REPLACE_EXISTING))
+  if (!faults::UnlessFaulted(faults::FaultCall::Rename, FALSE, [&] {
+        return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
+                             folder ? 0 : MOVEFILE_REPLACE_EXISTING);
+      }))
     win::RaiseWin32Error(::GetLastError(), to, IoOperation::Rename);
 }
 

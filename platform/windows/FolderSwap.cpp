@@ -1,6 +1,7 @@
 #include "platform/FolderSwap.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 #include "platform/windows/WinSupport.h"
 
 namespace vornel {
@@ -82,7 +83,8 @@ void RemoveTree(const std::string& path) {
 
 void MakeFolder(const std::string& path) {
   const std::wstring wide = win::WidePath(path);
-  if (::CreateDirectoryW(wide.c_str(), nullptr) != 0)
+  if (faults::UnlessFaulted(faults::FaultCall::CreateFolder, FALSE,
+                            [&] { return ::CreateDirectoryW(wide.c_str(), nullptr); }) != 0)
     return;
   const DWORD error = ::GetLastError();
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());

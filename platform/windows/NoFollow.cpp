@@ -1,6 +1,7 @@
 #include "platform/NoFollow.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 #include "platform/FileSystem.h"
 #include "platform/windows/WinSupport.h"
 
@@ -50,6 +51,8 @@ PathKind KindOfPath(const std::string& path) {
 
 std::unique_ptr<SourceFile> SourceFile::Open(const std::string& path, Refusal& why) {
   why = Refusal::None;
+  if (const int code = faults::InjectedFault(faults::FaultCall::Open))
+    win::RaiseWin32Error(static_cast<DWORD>(code), path, IoOperation::Open);
   // Every folder on the way must be a real folder: a reparse point (link or junction) swapped
   // in after the tree was checked would lead elsewhere.
   const std::size_t root = PathRootLength(path);

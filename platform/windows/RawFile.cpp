@@ -1,6 +1,7 @@
 #include "platform/RawFile.h"
 
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 #include "platform/windows/WinSupport.h"
 
 #include <algorithm>
@@ -10,9 +11,11 @@ namespace vornel {
 RawFile::RawFile(const std::string& path, Mode mode) : path_(path) {
   const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_WRITE;
   const DWORD disposition = mode == Mode::Rewrite ? CREATE_ALWAYS : OPEN_EXISTING;
-  win::HandleGuard handle(::CreateFileW(win::WidePath(path).c_str(), access,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::HandleGuard handle(faults::UnlessFaulted(faults::FaultCall::Open, INVALID_HANDLE_VALUE, [&] {
+    return ::CreateFileW(win::WidePath(path).c_str(), access,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }));
   if (handle.Get() == INVALID_HANDLE_VALUE)
     win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Open);
   // A pipe or device has no fixed content, and its reads may never end.
@@ -46,8 +49,11 @@ void RawFile::Write(const void* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
     DWORD put = 0;
-    if (!::WriteFile(win::AsHandle(handle_), bytes + done,
-                     static_cast<DWORD>(std::min(count - done, win::MaxTransfer)), &put, nullptr))
+    if (!faults::UnlessFaulted(faults::FaultCall::Write, FALSE, [&] {
+          return ::WriteFile(win::AsHandle(handle_), bytes + done,
+                             static_cast<DWORD>(std::min(count - done, win::MaxTransfer)), &put,
+                             nullptr);
+        }))
       win::RaiseWin32Error(::GetLastError(), path_, IoOperation::Write);
     if (put == 0)
       RaiseIoError(io_error::DiskFull, path_, IoOperation::Write);

@@ -1,4 +1,5 @@
 #include "platform/Errors.h"
+#include "platform/FaultPoint.h"
 
 #include "platform/windows/WinSupport.h"
 
@@ -22,3 +23,23 @@ std::string SystemErrorText(int code) {
 }
 
 } // namespace vornel
+
+namespace vornel::faults {
+
+int SystemCodeOf(FaultError error) {
+  switch (error) {
+  case FaultError::DiskFull:
+    return ERROR_DISK_FULL;
+  case FaultError::DeviceError:
+    return ERROR_IO_DEVICE;
+  case FaultError::AccessDenied:
+    break;
+  }
+  return ERROR_ACCESS_DENIED;
+}
+
+void SetSystemError(int code) {
+  ::SetLastError(static_cast<DWORD>(code));
+}
+
+} // namespace vornel::faults

@@ -14,10 +14,9 @@
 
 namespace vornel::test {
 
-// Every call, as text: "tree:0", "step:data/a.txt", "max:3", "reset", "message:Done.3 ...".
+// Every call, as text: "step:data/a.txt", "max:3", "reset", "message:Done.3 ...".
 class RecordingView : public BuildView {
 public:
-  void SetTreeEnabled(bool enabled) override { Calls.push_back(enabled ? "tree:1" : "tree:0"); }
   void SetProgressMax(std::int32_t maximum) override {
     Calls.push_back("max:" + std::to_string(maximum));
   }

@@ -58,7 +58,7 @@ TEST(CodePage, ManifestAndEntriesCarryTheClientsBytes) {
     BuildOptions options;
     options.CodePage = c.Page;
     ASSERT_EQ(packer.Build(dir / "clean", dir / "work", view, options), BuildOutcome::Done)
-        << view.Calls[1];
+        << view.Calls[0];
     EXPECT_EQ(RunProcess(check).Out, "");
     VerifyOptions verify;
     verify.Names = *ParseCodePage(c.Page);
@@ -84,7 +84,7 @@ TEST(CodePage, SettingsKeyIsReadAtEveryBuild) {
   WriteFile(dir / "work/settings.ini", "[main]\nCodePage=latin\n");
   view.Calls.clear();
   EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view), BuildOutcome::Refused);
-  EXPECT_EQ(view.Calls[1], "message:Unknown code page \"latin\": give a Windows code page number "
+  EXPECT_EQ(view.Calls[0], "message:Unknown code page \"latin\": give a Windows code page number "
                            "such as 1252, or utf-8");
 }
 

@@ -151,9 +151,7 @@ public:
   std::function<void(const std::string& relativePath)> OnStep;
   std::vector<std::string> Steps;
   std::vector<std::string> Messages;
-  bool TreeEnabled = true;
 
-  void SetTreeEnabled(bool enabled) override { TreeEnabled = enabled; }
   void SetProgressMax(std::int32_t) override {}
   void StepProgress(const std::string& relativePath) override {
     Steps.push_back(relativePath);

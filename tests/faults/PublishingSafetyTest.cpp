@@ -63,7 +63,6 @@ std::string SameCrcOtherContent(const std::string& original, std::size_t at) {
 
 class CountingView : public BuildView {
 public:
-  void SetTreeEnabled(bool) override {}
   void SetProgressMax(std::int32_t) override {}
   void StepProgress(const std::string&) override {}
   void ResetProgress() override {}

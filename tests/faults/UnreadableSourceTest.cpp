@@ -46,7 +46,6 @@ protected:
     try {
       packer_.Build(Clean(), Work(), view, options_);
     } catch (const std::exception& error) {
-      EXPECT_TRUE(view.TreeEnabled);
       EXPECT_EQ(packer_.FileCount, 0);
       EXPECT_EQ(packer_.FileNumber, 1);
       return error.what();

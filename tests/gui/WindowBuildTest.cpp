@@ -2,6 +2,8 @@
 // read from the message box hook and the files on disk.
 
 #include "GuiTestSupport.h"
+#include "app/Settings.h"
+#include "app/WindowLayout.h"
 #include "gui/Startup.h"
 #include "gui/TForm1.h"
 #include "platform/Errors.h"
@@ -85,7 +87,7 @@ private slots:
 
     QCOMPARE(recorder.Messages.size(), size_t(1));
     QCOMPARE(recorder.Messages.front().Kind, MessageKind::Plain);
-    QCOMPARE(recorder.Messages.front().Caption, QStringLiteral("Vornel"));
+    QCOMPARE(recorder.Messages.front().Caption, QString::fromUtf8(window::ApplicationName));
     QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.3 files packed."));
 
     const QStringList manifest = ReadLines(work / QStringLiteral("Upload/updates.lst"));
@@ -185,7 +187,7 @@ private slots:
     recorder.Messages.clear();
     BuildFolder(form, clean.path());
     QVERIFY(recorder.Messages.front().Text.contains(QStringLiteral("no code page is chosen")));
-    WriteFile(work / QStringLiteral("settings.ini"), "[main]\r\nCodePage=1252\r\n");
+    WriteFile(work / QString::fromUtf8(SettingsFileName), "[main]\r\nCodePage=1252\r\n");
     recorder.Messages.clear();
     BuildFolder(form, clean.path());
     QCOMPARE(recorder.Messages.front().Text, QStringLiteral("Done.2 files packed."));
@@ -195,7 +197,7 @@ private slots:
   void failingBuildShowsTheErrorBoxAndTheWindowCarriesOn() {
     WorkingDirectory work;
     // A /proc file says size 0 but reads as text: packing finds it changed and the build fails.
-    WriteFile(work / QStringLiteral("settings.ini"), "[main]\r\nFollowLinks=1\r\n");
+    WriteFile(work / QString::fromUtf8(SettingsFileName), "[main]\r\nFollowLinks=1\r\n");
     QTemporaryDir clean;
     WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
     WriteFile(clean.filePath(QStringLiteral("engine.dll")), "e");
@@ -208,7 +210,7 @@ private slots:
     QCOMPARE(recorder.Messages.size(), size_t(1));
     const auto& shown = recorder.Messages.front();
     QCOMPARE(shown.Kind, MessageKind::Critical);
-    QCOMPARE(shown.Caption, QStringLiteral("Vornel"));
+    QCOMPARE(shown.Caption, QString::fromUtf8(window::ApplicationName));
     QVERIFY2(shown.Text.contains(QStringLiteral("changed while it was packed")),
              qPrintable(shown.Text));
     QVERIFY(!QDir(work / QStringLiteral("Upload")).exists());
@@ -223,7 +225,7 @@ private slots:
 
   void selfNameIsReadOnceServerAndModHostAtEveryBuild() {
     WorkingDirectory work;
-    WriteFile(work / QStringLiteral("settings.ini"),
+    WriteFile(work / QString::fromUtf8(SettingsFileName),
               "[main]\r\nCustomName=Self.bin\r\nServer=first.example\r\nModHost=1\r\n");
     QTemporaryDir clean;
     WriteFile(clean.filePath(QStringLiteral("Self.bin")), "updater");
@@ -238,7 +240,7 @@ private slots:
     QVERIFY(manifest.contains(QStringLiteral("Server=first.example")));
     QVERIFY(manifest.contains(QStringLiteral("ModifyHost=1")));
 
-    WriteFile(work / QStringLiteral("settings.ini"),
+    WriteFile(work / QString::fromUtf8(SettingsFileName),
               "[main]\r\nCustomName=Other.bin\r\nServer=second.example\r\nModHost=2\r\n");
     BuildFolder(form, clean.path());
     manifest = ReadLines(work / QStringLiteral("Upload/updates.lst"));

@@ -1,6 +1,7 @@
 // The window as the operator meets it: size and places of the controls, captions, tab order,
 // the folder tree's behaviour, About and Quit.
 
+#include "app/WindowLayout.h"
 #include "GuiTestSupport.h"
 #include "gui/Startup.h"
 #include "gui/TForm1.h"
@@ -22,10 +23,10 @@ class WindowLayoutTest : public QObject {
   Q_OBJECT
 
 private:
-  static QRect Scaled(const TForm1& form, int x, int y, int w, int h) {
+  static QRect Scaled(const TForm1& form, const window::Place& place) {
     const double f = form.screen()->logicalDotsPerInch() / 96.0;
     const auto s = [f](int v) { return static_cast<int>(std::lround(v * f)); };
-    return {s(x), s(y), s(w), s(h)};
+    return {s(place.X), s(place.Y), s(place.Width), s(place.Height)};
   }
 
 private slots:
@@ -33,13 +34,13 @@ private slots:
 
   void windowAndControlsSitWhereLaidOut() {
     TForm1 form;
-    QCOMPARE(form.size(), Scaled(form, 0, 0, 305, 315).size());
+    QCOMPARE(form.size(), Scaled(form, window::ClientArea).size());
     QCOMPARE(form.minimumSize(), form.maximumSize()); // not resizable
-    QCOMPARE(form.ShellTreeView1->geometry(), Scaled(form, 4, 4, 219, 277));
-    QCOMPARE(form.Button1->geometry(), Scaled(form, 228, 4, 75, 25));
-    QCOMPARE(form.Button2->geometry(), Scaled(form, 228, 32, 75, 25));
-    QCOMPARE(form.Button3->geometry(), Scaled(form, 228, 286, 75, 25));
-    QCOMPARE(form.ProgressBar1->geometry(), Scaled(form, 4, 286, 219, 25));
+    QCOMPARE(form.ShellTreeView1->geometry(), Scaled(form, window::TreePlace));
+    QCOMPARE(form.Button1->geometry(), Scaled(form, window::BuildButtonPlace));
+    QCOMPARE(form.Button2->geometry(), Scaled(form, window::AboutButtonPlace));
+    QCOMPARE(form.Button3->geometry(), Scaled(form, window::QuitButtonPlace));
+    QCOMPARE(form.ProgressBar1->geometry(), Scaled(form, window::ProgressPlace));
 
     const QRect desk = form.screen()->availableGeometry();
     QVERIFY(std::abs(form.geometry().center().x() - desk.center().x()) <= 1);
@@ -48,14 +49,14 @@ private slots:
 
   void captionsNamesAndWindowKind() {
     TForm1 form;
-    QCOMPARE(form.windowTitle(), QStringLiteral("  Vornel v0.801a"));
+    QCOMPARE(form.windowTitle(), QString::fromUtf8(window::Caption));
     QCOMPARE(form.Button1->text(), QStringLiteral("Build"));
     QCOMPARE(form.Button2->text(), QStringLiteral("About"));
     QCOMPARE(form.Button3->text(), QStringLiteral("Quit"));
     QCOMPARE(form.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(!form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(form.font().pointSize(), 8);
+    QCOMPARE(form.font().pointSize(), window::FontPoints);
     QCOMPARE(form.ProgressBar1->minimum(), 0);
     QCOMPARE(form.ProgressBar1->maximum(), 100);
     QCOMPARE(form.ProgressBar1->value(), 0);
@@ -84,7 +85,7 @@ private slots:
     FolderTree* tree = form.ShellTreeView1;
     QCOMPARE(tree->SelectedPath(), std::string());
     QVERIFY(tree->isHeaderHidden());
-    QCOMPARE(tree->indentation(), 19);
+    QCOMPARE(tree->indentation(), window::TreeIndent);
     QVERIFY(!tree->rootIsDecorated());
     for (int column = 1; column < tree->model()->columnCount(); ++column)
       QVERIFY(tree->isColumnHidden(column));
@@ -125,9 +126,8 @@ private slots:
     QCOMPARE(recorder.Messages.size(), size_t(1));
     const auto& shown = recorder.Messages.front();
     QCOMPARE(shown.Kind, MessageKind::Plain);
-    QCOMPARE(shown.Caption, QStringLiteral("Vornel"));
-    QVERIFY(shown.Text.startsWith(QStringLiteral("Teskor v0.79a.  ")));
-    QVERIFY(shown.Text.size() > 16);
+    QCOMPARE(shown.Caption, QString::fromUtf8(window::ApplicationName));
+    QCOMPARE(shown.Text, QString::fromUtf8(window::AboutText));
   }
 
   void quitClosesTheWindow() {

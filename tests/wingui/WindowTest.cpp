@@ -3,6 +3,7 @@
 // picture of the window.
 
 #include "WindowTestSupport.h"
+#include "app/WindowLayout.h"
 #include "gui/win32/MainWindow.h"
 #include "gui/win32/Screenshot.h"
 #include "gui/win32/WideText.h"
@@ -26,10 +27,10 @@ int Dpi() {
   return dpi;
 }
 
-RECT Scaled(int x, int y, int w, int h) {
+RECT Scaled(const window::Place& place) {
   const int dpi = Dpi();
   const auto s = [dpi](int v) { return MulDiv(v, dpi, 96); };
-  return {s(x), s(y), s(x) + s(w), s(y) + s(h)};
+  return {s(place.X), s(place.Y), s(place.X) + s(place.Width), s(place.Y) + s(place.Height)};
 }
 
 // Where a control lies in its parent's client area.
@@ -129,11 +130,11 @@ TEST_F(WindowTest, WindowAndControlsSitWhereLaidOut) {
   const HWND window = form.Handle();
   wchar_t caption[64] = {};
   GetWindowTextW(window, caption, 64);
-  EXPECT_EQ(std::wstring(caption), L"  Vornel v0.801a");
+  EXPECT_EQ(std::wstring(caption), Widen(window::Caption));
 
   RECT client{};
   GetClientRect(window, &client);
-  EXPECT_TRUE(Same(client, Scaled(0, 0, 305, 315)));
+  EXPECT_TRUE(Same(client, Scaled(window::ClientArea)));
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   EXPECT_NE(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
   EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0); // not resizable
@@ -151,11 +152,11 @@ TEST_F(WindowTest, WindowAndControlsSitWhereLaidOut) {
     RECT Place;
     const wchar_t* Text;
   } controls[] = {
-      {form.Tree().Handle(), Scaled(4, 4, 219, 277), L""},
-      {form.Button1, Scaled(228, 4, 75, 25), L"Build"},
-      {form.Button2, Scaled(228, 32, 75, 25), L"About"},
-      {form.Button3, Scaled(228, 286, 75, 25), L"Quit"},
-      {form.ProgressBar1, Scaled(4, 286, 219, 25), L""},
+      {form.Tree().Handle(), Scaled(window::TreePlace), L""},
+      {form.Button1, Scaled(window::BuildButtonPlace), L"Build"},
+      {form.Button2, Scaled(window::AboutButtonPlace), L"About"},
+      {form.Button3, Scaled(window::QuitButtonPlace), L"Quit"},
+      {form.ProgressBar1, Scaled(window::ProgressPlace), L""},
   };
   HWND previous = nullptr;
   for (const auto& expected : controls) {
@@ -173,7 +174,7 @@ TEST_F(WindowTest, WindowAndControlsSitWhereLaidOut) {
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(expected.Control, WM_GETFONT, 0, 0)),
                sizeof font, &font);
     EXPECT_EQ(std::wstring(font.lfFaceName), L"MS Sans Serif");
-    EXPECT_EQ(font.lfHeight, -MulDiv(8, Dpi(), 72));
+    EXPECT_EQ(font.lfHeight, -MulDiv(window::FontPoints, Dpi(), 72));
   }
   EXPECT_EQ(GetNextDlgTabItem(window, form.Tree().Handle(), FALSE), form.Button1);
   EXPECT_EQ(GetNextDlgTabItem(window, form.Button3, FALSE), form.Tree().Handle());
@@ -189,7 +190,7 @@ TEST_F(WindowTest, TreeHoldsTheDesktopsFoldersAndSelectsByPathAndRightClick) {
   TForm1 form;
   const HWND tree = form.Tree().Handle();
   EXPECT_EQ(GetWindowLongPtrW(tree, GWL_STYLE) & TVS_LINESATROOT, 0);
-  EXPECT_EQ(SendMessageW(tree, TVM_GETINDENT, 0, 0), MulDiv(19, Dpi(), 96));
+  EXPECT_EQ(SendMessageW(tree, TVM_GETINDENT, 0, 0), MulDiv(window::TreeIndent, Dpi(), 96));
   const HTREEITEM root = TreeItem(tree, TVGN_ROOT);
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(TreeItem(tree, TVGN_NEXT, root), nullptr); // one root: the desktop
@@ -225,9 +226,8 @@ TEST_F(WindowTest, AboutShowsThePlainBoxAndQuitEndsTheMessageLoop) {
   TForm1 form;
   SendMessageW(form.Button2, BM_CLICK, 0, 0);
   ASSERT_EQ(catcher.Boxes.size(), 1u);
-  EXPECT_EQ(catcher.Boxes[0].Caption, L"Vornel");
-  EXPECT_EQ(catcher.Boxes[0].Text.rfind(L"Teskor v0.79a.  ", 0), 0u);
-  EXPECT_GT(catcher.Boxes[0].Text.size(), 16u);
+  EXPECT_EQ(catcher.Boxes[0].Caption, Widen(window::ApplicationName));
+  EXPECT_EQ(catcher.Boxes[0].Text, Widen(window::AboutText));
   EXPECT_FALSE(catcher.Boxes[0].HasIcon);
 
   SendMessageW(form.Button3, BM_CLICK, 0, 0);
@@ -252,7 +252,7 @@ TEST_F(WindowTest, BuildPacksCountsProgressAndEqualsTheCommandLine) {
     std::vector<int> positions;
     Build(form, clean.Str(), &positions);
     ASSERT_EQ(catcher.Boxes.size(), 1u);
-    EXPECT_EQ(catcher.Boxes[0].Caption, L"Vornel");
+    EXPECT_EQ(catcher.Boxes[0].Caption, Widen(window::ApplicationName));
     EXPECT_EQ(catcher.Boxes[0].Text, L"Done.3 files packed.");
     EXPECT_FALSE(catcher.Boxes[0].HasIcon);
     // One step per archive, the self file's included, then back to 0.
@@ -305,15 +305,18 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"Done.", 0), std::wstring::npos);
   EXPECT_FALSE(std::filesystem::exists(work.Path() / "Upload" / "updates.lst"));
 
-  // A file where the output folder belongs: the error box with the stop icon and a full stop.
+  // A file where the output folder belongs: the build is refused before it writes, in a plain
+  // box that says what to do.
   WriteFile(clean.Path() / "Teskor.exe", "updater");
   std::filesystem::remove_all(work.Path() / "Upload");
   WriteFile(work.Path() / "Upload", "in the way");
   Build(form, clean.Str());
   ASSERT_EQ(catcher.Boxes.size(), 3u);
-  EXPECT_EQ(catcher.Boxes[2].Caption, L"Vornel");
-  EXPECT_TRUE(catcher.Boxes[2].HasIcon);
-  EXPECT_EQ(catcher.Boxes[2].Text.back(), L'.');
+  EXPECT_EQ(catcher.Boxes[2].Caption, Widen(window::ApplicationName));
+  EXPECT_FALSE(catcher.Boxes[2].HasIcon);
+  EXPECT_NE(catcher.Boxes[2].Text.find(L"Upload\" is not a folder; move it away"),
+            std::wstring::npos)
+      << catcher.Boxes[2].Text;
 
   std::filesystem::remove(work.Path() / "Upload");
   Build(form, clean.Str());
