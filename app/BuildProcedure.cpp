@@ -355,14 +355,17 @@ private:
     view_.ShowStale(report);
   }
 
-  // What the players download to go from the live set to the one in newManifest; empty when the
-  // live manifest cannot be read (the build is not the worse for it).
+  // What the players download to go from the live set to the one in newManifest; empty for a
+  // first build, when nothing is to be downloaded, or when the live manifest cannot be read
+  // (the build is not the worse for it).
   std::string UpdateCost(const std::string& newManifest) const {
     try {
       const std::string livePath = JoinPath(live_, ManifestFileName);
-      const ParsedManifest before =
-          FileExists(livePath) ? ParseManifest(ReadManifestText(livePath)) : ParsedManifest{};
-      return BuildDownloadSummary(before, ParseManifest(ReadManifestText(newManifest)));
+      if (!FileExists(livePath))
+        return {};
+      const UpdateDiff diff = CompareManifests(ParseManifest(ReadManifestText(livePath)),
+                                               ParseManifest(ReadManifestText(newManifest)));
+      return diff.Downloads() > 0 ? DownloadSummary(diff) : std::string();
     } catch (const std::exception&) {
       return {};
     }
