@@ -49,7 +49,7 @@ TEndOfDirectory EndOf(const std::string& directory, const std::string& comment) 
 
 class ArchiveWriter {
 public:
-  ArchiveWriter(TPellum& zip, const ArchiveChange& change)
+  ArchiveWriter(TPellum& zip, const ArchiveEdit& change)
       : zip_(zip), entries_(*zip.Entries_), change_(change),
         archive_(OpenArchiveStream(zip.ArchiveStream.get())) {}
 
@@ -375,7 +375,7 @@ private:
 
   TPellum& zip_;
   TPellumEntries& entries_;
-  const ArchiveChange& change_;
+  const ArchiveEdit& change_;
   Stream& archive_;
   std::string comment_;
   std::int64_t size_ = 0;
@@ -384,7 +384,7 @@ private:
   std::int64_t keptLocal_ = 0;
 };
 
-std::vector<TPellumEntriesEntry*> CommitChange(TPellum& zip, const ArchiveChange& change) {
+std::vector<TPellumEntriesEntry*> CommitChange(TPellum& zip, const ArchiveEdit& change) {
   return ArchiveWriter(zip, change).Commit();
 }
 

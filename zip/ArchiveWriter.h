@@ -51,7 +51,7 @@ inline PendingEntry EmptyEntry(std::string given, std::string stored, std::uint1
   return entry;
 }
 
-struct ArchiveChange {
+struct ArchiveEdit {
   std::vector<std::int32_t> Dropped;  // entries taken out, by index, ascending
   std::vector<PendingEntry> Added;    // appended to the collection in this order
   std::optional<std::string> Comment; // the new comment bytes; none keeps the stored ones
@@ -62,6 +62,6 @@ struct ArchiveChange {
 // Returns the entries added. Everything the change is refused for raises EPellumRefused before
 // anything is written; any other failure leaves the archive as it was, and the component
 // describing it.
-std::vector<TPellumEntriesEntry*> CommitChange(TPellum& zip, const ArchiveChange& change);
+std::vector<TPellumEntriesEntry*> CommitChange(TPellum& zip, const ArchiveEdit& change);
 
 } // namespace vornel

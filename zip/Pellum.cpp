@@ -180,7 +180,7 @@ void TPellum::SetComment(const TStringList& value) {
     return;
   if (text.size() > 0xFFFF)
     throw EPellumRefused("The archive comment is too long");
-  ArchiveChange change;
+  ArchiveEdit change;
   change.Comment = text;
   CommitChange(*this, change);
   CommentLines = lines;

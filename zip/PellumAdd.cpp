@@ -237,7 +237,7 @@ TPellumEntriesEntry* TPellumEntries::AddOne(const std::string& entryName, std::u
   TPellum& zip = Archive();
   OpenArchiveStream(zip.ArchiveStream.get());
   zip.RefuseUndescribable();
-  ArchiveChange change;
+  ArchiveEdit change;
   change.Rebuild = rebuild;
   PendingEntry entry{entryName,
                      StoredEntryName(entryName, zip.StoreRelativePath),
@@ -278,7 +278,7 @@ bool TPellumEntries::AddParentFolders(const std::string& entryName) {
 bool TPellumEntries::AddFolderPath(const std::string& entryName, std::uint16_t attributes,
                                    TDateTime time) {
   TPellum& zip = Archive();
-  ArchiveChange change;
+  ArchiveEdit change;
   change.Rebuild = zip.SaveMethod == TZipSaveMethod::RebuildAll;
   for (const std::string& level : FolderLevels(entryName)) {
     if (IndexOfName(level) == -1)

@@ -26,7 +26,7 @@ void TPellumEntries::AddFiles(const std::vector<TBatchFile>& files) {
     names.Add(items_[i]->CentralHeader.FileName, i);
   std::vector<PendingEntry> planned;
   std::vector<bool> superseded;
-  ArchiveChange change;
+  ArchiveEdit change;
   change.Rebuild = zip.SaveMethod == TZipSaveMethod::RebuildAll;
   const auto nameOf = [&](std::int32_t id) -> const std::string& {
     return id < existing ? items_[id]->CentralHeader.FileName : planned[id - existing].Stored;

@@ -19,7 +19,7 @@ void TPellumEntries::RemoveEntries(std::vector<std::int32_t> indices) {
     (void)(*this)[index]; // an index out of range raises before anything is written
   // Taken out of the archive means laid out anew: in place, the records behind them would have
   // to move over bytes the archive as it was still needs.
-  ArchiveChange change;
+  ArchiveEdit change;
   change.Dropped = indices;
   CommitChange(zip, change);
   for (std::size_t i = 0; i < indices.size() && !zip.SuppressChangeEvents; ++i)
