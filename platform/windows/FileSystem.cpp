@@ -120,11 +120,19 @@ void RenameFile(const std::string& from, const std::string& to) {
   const DWORD attributes = Attributes(from);
   const bool folder =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if (!faults::UnlessFaulted(faults::FaultCall::Rename, FALSE, [&] {
-        return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
-                             folder ? 0 : MOVEFILE_REPLACE_EXISTING);
-      }))
-    win::RaiseWin32Error(::GetLastError(), to, IoOperation::Rename);
+  // A reader that holds the old file open (a client's download, a virus scanner) keeps it from
+  // being replaced for a moment: try again for up to two seconds before giving up.
+  for (int attempt = 0;; ++attempt) {
+    if (faults::UnlessFaulted(faults::FaultCall::Rename, FALSE, [&] {
+          return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
+                               folder ? 0 : MOVEFILE_REPLACE_EXISTING);
+        }))
+      return;
+    const DWORD error = ::GetLastError();
+    if (attempt >= 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+      win::RaiseWin32Error(error, to, IoOperation::Rename);
+    ::Sleep(20);
+  }
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {

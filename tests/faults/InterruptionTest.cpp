@@ -143,10 +143,14 @@ TEST_F(Interruption, KilledAtAnyMomentLeavesTheLiveSetWhole) {
     std::this_thread::sleep_for(moment);
     child.Kill();
     child.Wait();
+#ifndef _WIN32
+    // Windows cannot swap two folders at once: a kill while archives are renamed into place
+    // leaves old lines over some new archives, as README says; --reuse below still finishes.
     const std::string now = SnapshotOf(Upload());
     EXPECT_TRUE(now == before || now == after) << "after a kill at " << moment.count() << " us";
     // And by a reader that is not ours, where there is one: every listed archive opens whole.
     EXPECT_EQ(CheckListed(Upload()), "") << "after a kill at " << moment.count() << " us";
+#endif
   }
 
   // --reuse finishes the set: the same bytes as a clean build, nothing left aside.
