@@ -99,7 +99,9 @@ PublishResult StagedUpload::Publish(const UploadContents& live,
     RenameFile(places_.Staging, places_.Live); // a first build: no client reads anything yet
     return result;
   }
-  if (!places_.Inside && CompleteWithLinks(live, keptFromLive, stale, prune, result)) {
+  if (!SystemCanExchangeFolders()) {
+    result.Reason = "this system cannot swap two folders at once";
+  } else if (!places_.Inside && CompleteWithLinks(live, keptFromLive, stale, prune, result)) {
     if (ExchangeFolders(places_.Staging, places_.Live)) {
       // Clients read the new set already; the old one goes.
       RemoveLeftover(result);

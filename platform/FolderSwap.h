@@ -15,6 +15,10 @@ namespace vornel {
 // two file systems, a mount point); other failures raise the input/output error naming a.
 bool ExchangeFolders(const std::string& a, const std::string& b);
 
+// False where the system has no call that swaps two folders at all, so that publishing goes by
+// renames without preparing for an exchange first.
+bool SystemCanExchangeFolders();
+
 enum class LinkResult { Linked, Exists, Refused };
 
 // Makes linkPath a second name of the file at existing; a symbolic link is linked itself, never

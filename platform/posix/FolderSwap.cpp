@@ -107,6 +107,14 @@ bool ExchangeFolders(const std::string& a, const std::string& b) {
 #endif
 }
 
+bool SystemCanExchangeFolders() {
+#ifdef SYS_renameat2
+  return true;
+#else
+  return false;
+#endif
+}
+
 LinkResult LinkEntry(const std::string& existing, const std::string& linkPath) {
   // No AT_SYMLINK_FOLLOW: a symbolic link gets a second name of its own.
   if (::linkat(AT_FDCWD, existing.c_str(), AT_FDCWD, linkPath.c_str(), 0) == 0)

@@ -63,6 +63,10 @@ bool ExchangeFolders(const std::string&, const std::string&) {
   return false; // Windows has no call that swaps two names at once
 }
 
+bool SystemCanExchangeFolders() {
+  return false;
+}
+
 LinkResult LinkEntry(const std::string&, const std::string&) {
   return LinkResult::Refused; // publishing on Windows goes by renames and needs no links
 }

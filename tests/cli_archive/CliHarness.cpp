@@ -21,7 +21,13 @@ RunResult RunPython(const TempDir& dir, const std::string& script,
 }
 
 bool UnzipTestPasses(const std::string& archive) {
-  return RunProcess({"unzip", "-tq", archive}).Code == 0;
+  // unzip judges the same bytes the same way every time; a second try only rules out the
+  // bridge that runs it for a Windows test under wine, which has dropped a request under load.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (RunProcess({"unzip", "-tq", archive}).Code == 0)
+      return true;
+  }
+  return false;
 }
 
 } // namespace vornel::test
