@@ -1,14 +1,11 @@
 #include "app/ReuseCheck.h"
 
-#include "crc/Crc32.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
 #include "zip/EntryReader.h"
 #include "zip/FreshEntry.h"
 #include "zip/Pellum.h"
-
-#include <zlib.h>
 
 #include <cstring>
 #include <limits>
@@ -29,29 +26,23 @@ public:
 
   std::size_t Read(void* buffer, std::size_t count) override {
     const std::size_t got = inner_.Read(buffer, count);
-    crc_ = Crc32Update(crc_, buffer, got);
-    adler_ = adler32(adler_, static_cast<const Bytef*>(buffer), static_cast<uInt>(got));
-    size_ += static_cast<std::int64_t>(got);
+    digester_.Update(buffer, got);
     return got;
   }
   void Write(const void*, std::size_t) override { throw std::logic_error("read-only stream"); }
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
     if (offset != 0 || origin != SeekOrigin::Current)
       throw std::logic_error("a digesting stream only reads forward");
-    return size_;
+    return digester_.Digest().Size;
   }
   std::int64_t Size() override { return inner_.Size(); }
   void SetSize(std::int64_t) override { throw std::logic_error("read-only stream"); }
 
-  ArchiveDigest Digest() const {
-    return ArchiveDigest{size_, ~crc_, static_cast<std::uint32_t>(adler_)};
-  }
+  ArchiveDigest Digest() const { return digester_.Digest(); }
 
 private:
   Stream& inner_;
-  std::uint32_t crc_ = 0xFFFFFFFFu;
-  uLong adler_ = adler32(0L, Z_NULL, 0);
-  std::int64_t size_ = 0;
+  ArchiveDigester digester_;
 };
 
 // True when the entry's data at the archive's position unpack to exactly the source's bytes,

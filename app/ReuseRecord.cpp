@@ -1,12 +1,9 @@
 #include "app/ReuseRecord.h"
 
-#include "crc/Crc32.h"
 #include "platform/Errors.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 #include "platform/TempFile.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <charconv>
@@ -45,36 +42,6 @@ bool ParseLine(const std::string& line, std::string& path, ArchiveDigest& digest
 }
 
 } // namespace
-
-ArchiveDigest DigestOfBytes(std::string_view bytes) {
-  const auto* data = reinterpret_cast<const Bytef*>(bytes.data());
-  return ArchiveDigest{
-      static_cast<std::int64_t>(bytes.size()), ~Crc32Update(0xFFFFFFFFu, data, bytes.size()),
-      static_cast<std::uint32_t>(adler32(1L, data, static_cast<uInt>(bytes.size())))};
-}
-
-std::optional<ArchiveDigest> DigestFile(const std::string& path) {
-  try {
-    FileStream file(path, FileStream::Mode::OpenRead);
-    std::vector<unsigned char> block(IoBlockSize);
-    ArchiveDigest digest;
-    std::uint32_t crc = 0xFFFFFFFFu;
-    uLong adler = adler32(0L, Z_NULL, 0);
-    for (;;) {
-      const std::size_t got = file.Read(block.data(), block.size());
-      if (got == 0)
-        break;
-      crc = Crc32Update(crc, block.data(), got);
-      adler = adler32(adler, block.data(), static_cast<uInt>(got));
-      digest.Size += static_cast<std::int64_t>(got);
-    }
-    digest.Crc32 = ~crc;
-    digest.Adler32 = static_cast<std::uint32_t>(adler);
-    return digest;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
-}
 
 std::string ReuseRecord::Header(const CompressorChoice& compressor) {
   return "vornel-reuse 1 " + DescribeCompressor(compressor);

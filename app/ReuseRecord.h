@@ -9,6 +9,7 @@
 // that is uploaded. It is a cache: a missing, foreign or damaged record only means that every
 // file is packed afresh.
 
+#include "crc/ArchiveDigest.h"
 #include "platform/TempFile.h"
 #include "zip/Compressor.h"
 
@@ -21,21 +22,6 @@
 namespace vornel {
 
 inline constexpr const char* ReuseRecordFileName = "Upload.reuse";
-
-// The identity of an archive's bytes.
-struct ArchiveDigest {
-  std::int64_t Size = 0;
-  std::uint32_t Crc32 = 0;
-  std::uint32_t Adler32 = 0;
-
-  bool operator==(const ArchiveDigest&) const = default;
-};
-
-// The digest of bytes at hand.
-ArchiveDigest DigestOfBytes(std::string_view bytes);
-
-// Reads the whole file in blocks; nothing when it cannot be read.
-std::optional<ArchiveDigest> DigestFile(const std::string& path);
 
 // Every archive's digest, keyed by its path relative to Upload/, "/"-separated
 // ("system/engine.dll.zip"). Kept compactly, as a record lists every file of a tree: the keys in
