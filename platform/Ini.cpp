@@ -6,6 +6,7 @@
 #include "platform/RawFile.h"
 #include "platform/TextCompare.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -17,18 +18,25 @@ namespace {
 // Settings files are a few lines long; anything beyond this is not read.
 constexpr std::size_t MaxIniBytes = 16 * 1024 * 1024;
 
+// Reads at most limit + 1 bytes, so that the caller can tell a file larger than limit.
+std::string ReadUpTo(const std::string& path, std::size_t limit) {
+  RawFile file(path, RawFile::Mode::Read);
+  std::string content;
+  char block[8192];
+  while (content.size() <= limit) {
+    const std::size_t got = file.Read(block, sizeof block);
+    if (got == 0)
+      break;
+    content.append(block, got);
+  }
+  return content;
+}
+
 // A file that cannot be read, or is no regular file, counts as missing.
 std::optional<std::string> ReadSmallFile(const std::string& path) {
   try {
-    RawFile file(path, RawFile::Mode::Read);
-    std::string content;
-    char block[8192];
-    while (content.size() < MaxIniBytes) {
-      const std::size_t got = file.Read(block, sizeof block);
-      if (got == 0)
-        break;
-      content.append(block, got);
-    }
+    std::string content = ReadUpTo(path, MaxIniBytes);
+    content.resize(std::min(content.size(), MaxIniBytes));
     return content;
   } catch (const std::exception&) {
     return std::nullopt;
@@ -63,43 +71,69 @@ std::string CutToBuffer(std::string_view text, std::size_t bufferSize) {
   return std::string(text.substr(0, bufferSize - 1));
 }
 
-// Finds the key in the first section of that name; nothing when absent.
-std::optional<std::string_view> FindValue(std::string_view content, std::string_view section,
-                                          std::string_view key) {
-  if (content.substr(0, 3) == "\xEF\xBB\xBF")
-    content.remove_prefix(3);
-  const std::string_view wantedSection = TrimBlanks(section);
-  const std::string_view wantedKey = TrimBlanks(key);
-  bool inSection = false;
-  bool sectionSeen = false;
-  while (!content.empty()) {
-    const std::size_t lineEnd = content.find('\n');
-    std::string_view line = content.substr(0, lineEnd);
-    content.remove_prefix(lineEnd == std::string_view::npos ? content.size() : lineEnd + 1);
+// A section header (Name only) or a key line, with its number in the file.
+struct IniLine {
+  bool IsSection = false;
+  std::string_view Name;
+  std::string_view Value;
+  int Number = 0;
+};
+
+// Calls visit for every section header and key line in order, until it returns false. Blank
+// lines, comments and lines without "=" are passed over.
+template <typename Visit> void WalkIni(std::string_view text, Visit visit) {
+  if (text.starts_with("\xEF\xBB\xBF"))
+    text.remove_prefix(3);
+  int number = 0;
+  while (!text.empty()) {
+    ++number;
+    const std::size_t lineEnd = text.find('\n');
+    std::string_view line = text.substr(0, lineEnd);
+    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
     if (!line.empty() && line.back() == '\r')
       line.remove_suffix(1);
     line = TrimBlanks(line);
     if (line.empty() || line.front() == ';')
       continue;
+    IniLine parsed;
+    parsed.Number = number;
     if (line.front() == '[') {
-      if (sectionSeen)
-        return std::nullopt; // only the first section of that name counts
       const std::size_t close = line.find(']');
-      const std::string_view name =
-          TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1));
-      inSection = SameAsciiText(name, wantedSection);
-      sectionSeen = inSection;
-      continue;
+      parsed.IsSection = true;
+      parsed.Name = TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1));
+    } else {
+      const std::size_t equals = line.find('=');
+      if (equals == std::string_view::npos)
+        continue;
+      parsed.Name = TrimBlanks(line.substr(0, equals));
+      parsed.Value = StripQuotes(TrimBlanks(line.substr(equals + 1)));
     }
-    if (!inSection)
-      continue;
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos)
-      continue;
-    if (SameAsciiText(TrimBlanks(line.substr(0, equals)), wantedKey))
-      return StripQuotes(TrimBlanks(line.substr(equals + 1)));
+    if (!visit(parsed))
+      return;
   }
-  return std::nullopt;
+}
+
+// Finds the key in the first section of that name; nothing when absent.
+std::optional<std::string_view> FindValue(std::string_view content, std::string_view section,
+                                          std::string_view key) {
+  const std::string_view wantedSection = TrimBlanks(section);
+  const std::string_view wantedKey = TrimBlanks(key);
+  std::optional<std::string_view> found;
+  bool inSection = false;
+  WalkIni(content, [&](const IniLine& line) {
+    if (line.IsSection) {
+      if (inSection)
+        return false; // only the first section of that name counts
+      inSection = SameAsciiText(line.Name, wantedSection);
+      return true;
+    }
+    if (inSection && SameAsciiText(line.Name, wantedKey)) {
+      found = line.Value;
+      return false;
+    }
+    return true;
+  });
+  return found;
 }
 
 } // namespace
@@ -126,14 +160,7 @@ IniText ReadIniText(const std::string& path) {
     return result;
   std::string content;
   try {
-    RawFile file(path, RawFile::Mode::Read);
-    char block[8192];
-    while (content.size() <= MaxIniBytes) {
-      const std::size_t got = file.Read(block, sizeof block);
-      if (got == 0)
-        break;
-      content.append(block, got);
-    }
+    content = ReadUpTo(path, MaxIniBytes);
   } catch (const EIoError& error) {
     result.Kind = IniText::State::Unusable;
     result.Why = error.what();
@@ -177,28 +204,13 @@ std::optional<std::string> FindIniValue(std::string_view text, const std::string
 std::vector<IniEntry> ListIniEntries(std::string_view text) {
   std::vector<IniEntry> entries;
   std::string section;
-  int number = 0;
-  while (!text.empty()) {
-    ++number;
-    const std::size_t lineEnd = text.find('\n');
-    std::string_view line = text.substr(0, lineEnd);
-    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
-    if (!line.empty() && line.back() == '\r')
-      line.remove_suffix(1);
-    line = TrimBlanks(line);
-    if (line.empty() || line.front() == ';')
-      continue;
-    if (line.front() == '[') {
-      const std::size_t close = line.find(']');
-      section = TrimBlanks(line.substr(1, close == line.npos ? line.npos : close - 1));
-      continue;
-    }
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos)
-      continue;
-    entries.push_back({section, std::string(TrimBlanks(line.substr(0, equals))),
-                       std::string(StripQuotes(TrimBlanks(line.substr(equals + 1)))), number});
-  }
+  WalkIni(text, [&](const IniLine& line) {
+    if (line.IsSection)
+      section = line.Name;
+    else
+      entries.push_back({section, std::string(line.Name), std::string(line.Value), line.Number});
+    return true;
+  });
   return entries;
 }
 
