@@ -10,6 +10,7 @@
 #include "app/Url.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
+#include "platform/TextCompare.h"
 
 #include <memory>
 #include <mutex>
@@ -152,9 +153,7 @@ void CompareWithLocal(const ParsedManifest& served, const std::string& servedTex
 }
 
 void WarnAboutHost(const Url& base, const ParsedManifest& served, VerifyResult& result) {
-  std::string server = served.Server;
-  for (char& c : server)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string server = AsciiLower(served.Server);
   const std::string withPort = base.Host + ":" + std::to_string(base.Port);
   if (!server.empty() && server != base.Host && server != withPort)
     result.Warnings.push_back("the URL's host " + base.Host + " is not the manifest's Server=" +

@@ -5,6 +5,7 @@
 #include "app/Exclusions.h"
 #include "platform/FileSystem.h"
 #include "platform/Ini.h"
+#include "platform/TextCompare.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,16 +18,6 @@ std::string SettingsPathIn(const std::string& workDir) {
 }
 
 namespace {
-
-bool SameKey(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string ClosestKnownKey(const std::string& key) {
   return ClosestWord(key, KnownSettingsKeys());
@@ -60,14 +51,14 @@ bool SettingsFile::Flag(const std::string& key, bool defaultValue) const {
   if (!value)
     return defaultValue;
   for (const char* yes : {"1", "yes", "true"})
-    if (SameKey(*value, yes))
+    if (SameAsciiText(*value, yes))
       return true;
   for (const char* no : {"0", "no", "false"})
-    if (SameKey(*value, no))
+    if (SameAsciiText(*value, no))
       return false;
   int line = 0;
   for (const IniEntry& entry : ListIniEntries(text_))
-    if (line == 0 && SameKey(entry.Section, SettingsSection) && SameKey(entry.Key, key))
+    if (line == 0 && SameAsciiText(entry.Section, SettingsSection) && SameAsciiText(entry.Key, key))
       line = entry.Line;
   throw ESettingsError(std::string(SettingsFileName) + " line " + std::to_string(line) + ": " +
                        key + "=" + *value + " is neither yes nor no (1/0, yes/no, true/false)");
@@ -78,20 +69,20 @@ std::vector<std::string> SettingsFile::Warnings() const {
   std::vector<std::string> named;
   const auto once = [&named](const std::string& key) {
     for (const std::string& seen : named)
-      if (SameKey(seen, key))
+      if (SameAsciiText(seen, key))
         return false;
     named.push_back(key);
     return true;
   };
   const auto known = [](const std::string& key) {
     for (const std::string& name : KnownSettingsKeys())
-      if (SameKey(name, key))
+      if (SameAsciiText(name, key))
         return true;
     return false;
   };
   for (const IniEntry& entry : ListIniEntries(text_)) {
     const std::string where = std::string(SettingsFileName) + " line " + std::to_string(entry.Line);
-    if (SameKey(entry.Section, SettingsSection)) {
+    if (SameAsciiText(entry.Section, SettingsSection)) {
       if (!known(entry.Key) && once(entry.Key))
         warnings.push_back(where + ": \"" + entry.Key + "\" is no setting and is ignored; did " +
                            "you mean \"" + ClosestKnownKey(entry.Key) + "\"?");

@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/Process.h"
+#include "platform/TextCompare.h"
 
 #include <atomic>
 #include <cctype>
@@ -15,14 +16,8 @@ constexpr const char* TemporaryTag = ".vornel-";
 constexpr const char* TemporarySuffix = ".part";
 
 bool EndsWithFolded(const std::string& text, const std::string& suffix) {
-  if (text.size() < suffix.size())
-    return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    const auto a = static_cast<unsigned char>(text[text.size() - suffix.size() + i]);
-    if (std::tolower(a) != suffix[i])
-      return false;
-  }
-  return true;
+  return text.size() >= suffix.size() &&
+         SameAsciiText(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
 bool Digits(const std::string& text) {

@@ -1,5 +1,7 @@
 #include "app/Url.h"
 
+#include "platform/TextCompare.h"
+
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -7,12 +9,6 @@
 namespace vornel {
 
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 int DefaultPort(const std::string& scheme) {
   return scheme == "https" ? 443 : 80;
@@ -63,7 +59,7 @@ Url ParseUrl(const std::string& text) {
   if (schemeEnd == std::string::npos || schemeEnd == 0)
     throw EUrlError("\"" + text + "\" has no scheme: give http://... or https://...");
   Url url;
-  url.Scheme = Lower(text.substr(0, schemeEnd));
+  url.Scheme = AsciiLower(text.substr(0, schemeEnd));
   if (url.Scheme != "http" && url.Scheme != "https")
     throw EUrlError("\"" + text + "\": the scheme \"" + url.Scheme +
                     "\" is not supported, only http and https");
@@ -92,7 +88,7 @@ Url ParseUrl(const std::string& text) {
   }
   if (host.empty())
     throw EUrlError("\"" + text + "\" names no host");
-  url.Host = Lower(host);
+  url.Host = AsciiLower(host);
   url.Path = text.substr(pathStart);
   if (url.Path.empty() || url.Path[0] == '?')
     url.Path = "/" + url.Path;
@@ -153,7 +149,7 @@ bool IsInside(const Url& base, const Url& url) {
   if (url.Scheme != base.Scheme || url.Host != base.Host || url.Port != base.Port ||
       url.Path.rfind(base.Path, 0) != 0)
     return false;
-  const std::string lower = Lower(url.Path);
+  const std::string lower = AsciiLower(url.Path);
   for (const char* encoded : {"%2e", "%2f", "%5c", "\\"}) {
     if (lower.find(encoded) != std::string::npos)
       return false;

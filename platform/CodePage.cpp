@@ -1,5 +1,7 @@
 #include "platform/CodePage.h"
 
+#include "platform/TextCompare.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -17,9 +19,7 @@ std::optional<CodePage> ParseCodePage(std::string_view text) {
     text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
     text.remove_suffix(1);
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = AsciiLower(text);
   if (lower == "utf-8" || lower == "utf8")
     return CodePage{CodePage::Utf8Number};
   std::string_view digits = lower;

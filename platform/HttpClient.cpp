@@ -1,17 +1,13 @@
 #include "platform/HttpClient.h"
 
+#include "platform/TextCompare.h"
+
 #include <algorithm>
 #include <cctype>
 
 namespace vornel {
 
 namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 std::string Trim(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -34,7 +30,7 @@ void TakeHttpHeader(const std::string& line, HttpResponse& response) {
   const auto colon = line.find(':');
   if (colon == std::string::npos)
     return;
-  const std::string name = Lower(Trim(line.substr(0, colon)));
+  const std::string name = AsciiLower(Trim(line.substr(0, colon)));
   const std::string value = Trim(line.substr(colon + 1));
   if (name == "content-length")
     response.ContentLength = Decimal(value);

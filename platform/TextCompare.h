@@ -22,4 +22,7 @@ std::optional<std::u32string> LocaleUpperCaseKey(const std::string& name);
 // Equal when the bytes match with the ASCII letters a-z and A-Z taken as the same.
 bool SameAsciiText(std::string_view a, std::string_view b);
 
+// The text with A-Z as a-z; every other byte as it is, whatever the locale.
+std::string AsciiLower(std::string_view text);
+
 } // namespace vornel
