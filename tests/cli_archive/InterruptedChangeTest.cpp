@@ -44,19 +44,6 @@ std::string Hex(const std::string& bytes) {
   return text;
 }
 
-std::string Inflated(const std::string& packed, std::uint32_t size) {
-  std::string out(size, '\0');
-  z_stream z{};
-  inflateInit2(&z, -15);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-  z.avail_in = static_cast<uInt>(packed.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  const int status = inflate(&z, Z_FINISH);
-  inflateEnd(&z);
-  return status == Z_STREAM_END || (size == 0 && status == Z_BUF_ERROR) ? out : "<damaged>";
-}
-
 // The same digest by our own reader.
 std::string OwnDigest(std::unique_ptr<Stream> archive) {
   TPellum zip;
@@ -71,7 +58,7 @@ std::string OwnDigest(std::unique_ptr<Stream> archive) {
     zip.Entries().ReadEntryLocalHeader(stream, entry, local, false);
     const std::uint32_t size = entry.CentralHeader.UncompressedSize;
     const std::string data = entry.CentralHeader.CompressionMethod == 8
-                                 ? Inflated(local.FileData, size)
+                                 ? RawInflate(local.FileData, size).value_or("<damaged>")
                                  : local.FileData.substr(0, size);
     char line[32];
     std::snprintf(
@@ -108,18 +95,6 @@ std::map<std::string, std::string> PythonDigests(const TempDir& dir,
     start = end == std::string::npos ? run.Out.size() : end + 1;
   }
   return digests;
-}
-
-// Text deflate works at, so that a change takes a while; distinct per seed.
-std::string Prose(std::size_t size, unsigned seed) {
-  static const char* const words[] = {"patch ",     "client ", "update ", "server ",  "archive ",
-                                      "folder\r\n", "map ",    "engine ", "texture ", "sound "};
-  std::mt19937 random(seed);
-  std::string text;
-  while (text.size() < size)
-    text += words[random() % 10] + std::to_string(random() % 1000) + " ";
-  text.resize(size);
-  return text;
 }
 
 struct Change {

@@ -9,8 +9,6 @@
 #include "tests/support/FaultyStream.h"
 #include "zip/Pellum.h"
 
-#include <zlib.h>
-
 #include <filesystem>
 
 namespace vornel::test {
@@ -20,20 +18,6 @@ namespace fs = std::filesystem;
 
 using WriteFault = FaultyStream::WriteFault;
 using ReadFault = FaultyStream::ReadFault;
-
-std::string Inflated(const std::string& packed) {
-  std::string out(1 << 20, '\0');
-  z_stream z{};
-  inflateInit2(&z, -15);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-  z.avail_in = static_cast<uInt>(packed.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  const int status = inflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  inflateEnd(&z);
-  return status == Z_STREAM_END ? out : "<damaged>";
-}
 
 // The archive's entries by name and unpacked data, read through a fresh component.
 std::vector<RawEntry> Contents(const std::string& bytes) {
@@ -47,7 +31,9 @@ std::vector<RawEntry> Contents(const std::string& bytes) {
     TLocalFile local;
     zip.Entries().ReadEntryLocalHeader(stream, zip.Entries()[i], local, false);
     entries.push_back(
-        {local.FileName, local.CompressionMethod == 8 ? Inflated(local.FileData) : local.FileData});
+        {local.FileName, local.CompressionMethod == 8
+                             ? RawInflate(local.FileData, 1 << 20).value_or("<damaged>")
+                             : local.FileData});
   }
   return entries;
 }

@@ -32,18 +32,6 @@ std::vector<std::string> Vornel(const std::vector<std::string>& arguments) {
   return words;
 }
 
-// Text deflate works at, so packing takes a while; distinct per seed.
-std::string Prose(std::size_t size, unsigned seed) {
-  static const char* const words[] = {"patch ",     "client ", "update ", "server ",  "archive ",
-                                      "folder\r\n", "map ",    "engine ", "texture ", "sound "};
-  std::mt19937 random(seed);
-  std::string text;
-  while (text.size() < size)
-    text += words[random() % 10] + std::to_string(random() % 1000) + " ";
-  text.resize(size);
-  return text;
-}
-
 void MakeProseTree(const std::string& root, int big, std::size_t bigSize, int small) {
   WriteFile(root + "/Teskor.exe", "self");
   for (int i = 0; i < big; ++i)

@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include <zlib.h>
+
 #include <ctime>
 #include <fstream>
 #include <random>
@@ -86,6 +88,35 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
   for (auto& byte : bytes)
     byte = static_cast<char>(generator() & 0xFF);
   return bytes;
+}
+
+std::string Prose(std::size_t size, unsigned seed) {
+  static const char* const words[] = {"patch ",     "client ", "update ", "server ",  "archive ",
+                                      "folder\r\n", "map ",    "engine ", "texture ", "sound "};
+  std::mt19937 random(seed);
+  std::string text;
+  while (text.size() < size)
+    text += words[random() % 10] + std::to_string(random() % 1000) + " ";
+  text.resize(size);
+  return text;
+}
+
+std::optional<std::string> RawInflate(std::string_view packed, std::size_t limit) {
+  // One byte more than allowed shows output beyond the limit, and gives an empty stream room.
+  std::string out(limit + 1, '\0');
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+    return std::nullopt;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  z.avail_in = static_cast<uInt>(packed.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  const int status = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  if (status != Z_STREAM_END || out.size() > limit)
+    return std::nullopt;
+  return out;
 }
 
 } // namespace vornel::test

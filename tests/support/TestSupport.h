@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vornel::test {
 
@@ -73,5 +75,13 @@ private:
 
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(std::size_t count, unsigned seed);
+
+// Deterministic text of words and numbers that deflate works at (so packing takes a while);
+// distinct per seed.
+std::string Prose(std::size_t size, unsigned seed);
+
+// Raw deflate data unpacked by zlib, which is no part of what is tested; nothing when the data
+// do not end as a whole stream within limit bytes of output.
+std::optional<std::string> RawInflate(std::string_view packed, std::size_t limit);
 
 } // namespace vornel::test
