@@ -55,6 +55,9 @@ public:
       return Refuse(error.what());
     }
     const SettingsFile& settings = *loaded;
+    // A packer made without the self file's name takes it from this reading, and keeps it.
+    if (packer_.CustomName.empty())
+      packer_.CustomName = settings.String("CustomName", DefaultCustomName);
     for (const std::string& warning : settings.Warnings())
       view_.ShowWarning(warning);
     compressor_ = ReadCompressor(settings, options_.Compressor, options_.Level);
@@ -82,8 +85,6 @@ public:
       scope.SkipFile = JoinPath(canonicalWork, ReuseRecordFileName);
     if (!CanListFolder(root))
       return Refuse("The clean folder \"" + root + "\" cannot be read");
-    if (ListDirectory(root).empty())
-      return Refuse("The clean folder \"" + root + "\" is empty");
 
     std::vector<std::string> patterns = ReadExcludePatterns(settings);
     patterns.insert(patterns.end(), options_.Exclude.begin(), options_.Exclude.end());
@@ -106,6 +107,9 @@ public:
                         scope.Target.Name(), DescribeCompressor(compressor_), patterns,
                         scope.FollowLinks});
     const CleanTree tree = CheckCleanTree(scope);
+    // Told from the walk's own listing, so the clean folder is listed once per build.
+    if (tree.RootEmpty)
+      return Refuse("The clean folder \"" + root + "\" is empty");
     std::vector<TreeProblem> problems = tree.Problems;
     AddSelfFileProblems(tree, problems);
     for (TreeProblem& problem : CheckUploadTargets(uploadDir, tree))

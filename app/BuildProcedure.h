@@ -146,6 +146,8 @@ struct BuildOptions {
 // the per-build values.
 class Packer {
 public:
+  // An empty name is taken from the settings that the first build reads (a one-build process
+  // then opens the settings file once), and kept from then on.
   explicit Packer(std::string customName) : CustomName(std::move(customName)) {}
 
   // Reads "CustomName" of section "main" from the settings file (default "Teskor.exe").

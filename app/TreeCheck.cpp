@@ -51,6 +51,8 @@ public:
       Problem(relative, std::string("the folder cannot be listed (") + error.what() + ")");
       return;
     }
+    if (relative.empty() && items.empty())
+      tree_.RootEmpty = true;
     ancestors_.push_back(real);
     // Names already met in this folder, by their letters without regard to case.
     std::map<std::u32string, std::string> seen;

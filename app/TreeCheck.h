@@ -53,6 +53,7 @@ public:
 
   std::int32_t FileCount = 0; // every file, the self file and its namesakes included
   bool SelfFound = false;     // a file named like the self file lies somewhere in the tree
+  bool RootEmpty = false;     // the clean folder itself holds nothing at all
   // The self file's name as the client reads it, when it lies in the root.
   std::string ClientSelfName;
   // Folders below the root holding a file named like the self file ("/"-separated).

@@ -250,7 +250,8 @@ int RunBuild(const BuildArguments& arguments) {
   BuildOutcome outcome;
   try {
     const std::string workDir = CurrentDirectory();
-    Packer packer(Packer::ReadCustomName(SettingsPathIn(workDir)));
+    // No name yet: the build reads settings.ini once, the self file's name with the rest.
+    Packer packer("");
     BuildOptions options;
     options.Jobs = jobs;
     options.Reuse = arguments.Reuse;
