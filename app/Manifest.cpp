@@ -8,6 +8,12 @@
 
 namespace vornel {
 
+namespace {
+
+constexpr std::size_t PendingLimit = 64 * 1024;
+
+} // namespace
+
 std::string FormatSelfLine(const std::string& name, std::uint32_t crc, std::int32_t size) {
   return "IAM=" + name + "|" + std::to_string(crc) + "|" + std::to_string(size);
 }
@@ -23,9 +29,18 @@ std::string FormatFileLine(std::int32_t number, const std::string& manifestPath,
 
 ManifestWriter::ManifestWriter(std::string path) : path_(std::move(path)) {}
 
-ManifestWriter::~ManifestWriter() = default;
+// A build that failed or stopped leaves its lines in the staging folder as far as it came.
+ManifestWriter::~ManifestWriter() {
+  try {
+    if (file_)
+      WritePending();
+  } catch (...) {
+    // What the build failed with is what it reports.
+  }
+}
 
 void ManifestWriter::Start() {
+  pending_.clear();
   file_.reset();
   file_ = std::make_unique<RawFile>(path_, RawFile::Mode::Rewrite);
   size_ = 0;
@@ -50,7 +65,17 @@ void ManifestWriter::AppendMisc(const std::string& server, const std::string& mo
 
 void ManifestWriter::AppendFile(std::int32_t number, const std::string& manifestPath,
                                 std::uint32_t crc, std::int32_t size) {
-  Append(FormatFileLine(number, manifestPath, crc, size) + ManifestLineEnd);
+  pending_ += FormatFileLine(number, manifestPath, crc, size);
+  pending_ += ManifestLineEnd;
+  if (pending_.size() >= PendingLimit)
+    WritePending();
+}
+
+void ManifestWriter::WritePending() {
+  if (pending_.empty())
+    return;
+  Append(pending_);
+  pending_.clear();
 }
 
 void ManifestWriter::Append(const std::string& text) {
@@ -68,6 +93,7 @@ void ManifestWriter::Append(const std::string& text) {
 }
 
 void ManifestWriter::Finish() {
+  WritePending();
   if (!file_)
     return;
   const std::unique_ptr<RawFile> file = std::move(file_);

@@ -1,8 +1,9 @@
 #pragma once
 
 // updates.lst: the list the client updater reads. Lines end in CR LF. The file stays open for the
-// build and every step goes to it with one write as soon as it is due, so that whatever was
-// packed before a failure is recorded.
+// build, which writes it where no client reads it until the build is whole: the sections before
+// the file lines go out at once, the file lines in blocks of 64 KiB (one write per line cost a
+// system call per file), and Finish writes the rest.
 
 #include <cstdint>
 #include <memory>
@@ -45,8 +46,10 @@ public:
 private:
   // Appends the text; a failed write is cut off again, so no partial line stays behind.
   void Append(const std::string& text);
+  void WritePending();
 
   std::string path_;
+  std::string pending_; // file lines not written yet
   std::unique_ptr<RawFile> file_;
   std::int64_t size_ = 0; // bytes in the file
 };

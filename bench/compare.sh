@@ -9,10 +9,12 @@
 #   BIG_FILE_MB  when given, also builds a tree holding one file of this size (e.g. 1024) and
 #                reports the build's peak memory.
 #   SMALL_FILES  number of files of about 1 KB of text, 100 to a folder, in the small-file tree
-#                (default 20001; 0 leaves it out; e.g. 200001). A build of it is compared with
-#                the floor for the same work measured in the same rounds: cp -r of the tree plus
-#                the plain zlib loop divided by the jobs; with strace installed, a --jobs 1 build
-#                is counted for system calls per file.
+#                (default 20001; 0 leaves it out; e.g. 200001). A build of it is compared, in
+#                the same rounds, with a plain program doing the same file work on every core
+#                (each file read, deflated at level 9 by one reused zlib state per worker and
+#                written to its own new file in a mirrored folder), and with the floor of cp -r
+#                plus the plain zlib loop divided by the jobs; with strace installed, a --jobs 1
+#                build is counted for system calls per file.
 #   COMPRESSOR_MB size of the client-like tree on which bench/compressors.sh then compares zlib 9,
 #                libdeflate 9 and 12 and zopfli (default 10; 0 leaves it out, as does a build
 #                without the optional compressors).
@@ -232,12 +234,13 @@ small_files_section() {
   # Creating files soon after many were deleted costs extra kernel time on some file systems, so
   # each round starts with another run, and a round's outputs are deleted only when it ends.
   echo "timing ($rounds rounds) ..." >&2
-  local runs=(cp zlib build) name
+  local runs=(cp zlib build plain) name
   for round in $(seq 1 "$rounds"); do
-    for k in 0 1 2; do
-      name=${runs[$(((k + round - 1) % 3))]}
+    for k in 0 1 2 3; do
+      name=${runs[$(((k + round - 1) % 4))]}
       case $name in
       cp) measure "small.cp.$round" "$small" cp -r "$tree" "$small/out.cp" ;;
+      plain) measure "small.plain.$round" "$small" "$bin/vornel_deflate_all" "$tree" "$small/out.plain" "$jobs" ;;
       zlib) measure "small.zlib.$round" "$small" "$bin/vornel_deflate_all" "$tree" "$small/out.zlib" ;;
       build) measure "small.build.$round" "$small/out.build" "$bin/vornel" build --quiet "$tree" ;;
       esac
@@ -255,13 +258,14 @@ small_files_section() {
   echo "best of $rounds rounds; load average at the end $(cut -d ' ' -f1-3 /proc/loadavg)"
   printf '%-34s %9s %9s %10s\n' run seconds 'CPU s' 'peak MiB'
   for run in "small.build:vornel build (default jobs)" "small.cp:cp -r of the tree" \
-    "small.zlib:plain zlib -9 loop (1 core)"; do
+    "small.zlib:plain zlib -9 loop (1 core)" "small.plain:plain program ($jobs workers)"; do
     printf '%-34s %9.2f %9.2f %10s\n' "${run#*:}" "$(seconds "${run%%:*}")" \
       "$(cpu_seconds "${run%%:*}")" "$(peak_mib "${run%%:*}")"
   done
   per_file=$(awk -v k="$(peak_kib small.build)" -v n="$files" \
     'BEGIN { printf "%.0f", (k * 1024 - 16 * 1048576) / n }')
   echo "ratios (goal in brackets):"
+  echo "  build / plain program ($jobs workers):                $(ratio "$(seconds small.build)" "$(seconds small.plain)")  [<= 1.3]"
   echo "  build / floor (cp -r + zlib loop / $jobs = $floor s):  $(ratio "$(seconds small.build)" "$floor")  [<= 1.25]"
   if [ -n "$calls" ]; then
     echo "  system calls per file, --jobs 1 (strace -c -f):   $(ratio "$calls" "$files")  [<= 15]  ($calls calls)"

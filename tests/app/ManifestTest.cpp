@@ -30,6 +30,7 @@ TEST(ManifestWriter, WritesEachStepWithCrLf) {
   writer.AppendSelf("Teskor.exe", 1, 2);
   writer.AppendMisc("", "0", 0); // an empty value is still written
   writer.AppendFile(1, "a\\b", 3, 4);
+  writer.Finish();
   EXPECT_EQ(test::ReadFile(writer.Path()),
             "[self]\r\nIAM=Teskor.exe|1|2\r\n[misc]\r\nServer=\r\n"
             "ModifyHost=0\r\n[files]\r\nfcount=0\r\nF1=a\\b|3|4|n\r\n");
