@@ -12,14 +12,6 @@ namespace vornel {
 
 namespace {
 
-std::string ParentOf(const std::string& path) {
-  const std::size_t name = path.size() - BareName(path).size();
-  std::string parent = path.substr(0, name);
-  while (parent.size() > PathRootLength(parent) && IsPathSeparator(parent.back()))
-    parent.pop_back();
-  return parent.empty() ? "." : parent;
-}
-
 // Everything below the staging folder moves into the live one, folders first, each file by a
 // rename over what lies at its name; the manifest is left for last.
 void RenameTree(const std::string& from, const std::string& to, const std::string& relative) {
@@ -77,7 +69,7 @@ StagedUpload::StagedUpload(UploadPlaces places) : places_(std::move(places)) {}
 StagedUpload::~StagedUpload() = default;
 
 void StagedUpload::Begin(bool keepEarlierWork) {
-  const std::string parent = ParentOf(places_.Staging);
+  const std::string parent = ParentFolder(places_.Staging);
   if (!DirectoryExists(parent) && !ForceDirectories(parent))
     MakeFolder(parent); // raises with the system's reason
   lock_ = TryLockUploadFolder(parent, BareName(places_.Live));

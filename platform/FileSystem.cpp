@@ -21,4 +21,11 @@ std::string BareName(const std::string& path) {
   return path.substr(start);
 }
 
+std::string ParentFolder(const std::string& path) {
+  std::string parent = path.substr(0, path.size() - BareName(path).size());
+  while (parent.size() > PathRootLength(parent) && IsPathSeparator(parent.back()))
+    parent.pop_back();
+  return parent.empty() ? "." : parent;
+}
+
 } // namespace vornel

@@ -52,5 +52,7 @@ bool SamePath(const std::string& a, const std::string& b);
 std::string JoinPath(const std::string& a, const std::string& b);
 // The part after the last separator.
 std::string BareName(const std::string& path);
+// The folder that holds path, without a trailing separator; "." for a bare name.
+std::string ParentFolder(const std::string& path);
 
 } // namespace vornel

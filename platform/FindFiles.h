@@ -54,6 +54,11 @@ std::optional<FoundFile> FindFile(const std::string& path);
 std::vector<FoundFile> ListDirectory(const std::string& dir,
                                      LinkedFolders linkedFolders = LinkedFolders::Leave);
 
+// The bare names in dir that begin with prefix and end with suffix, byte for byte, without
+// examining the entries (cheap in a large folder); nothing when dir cannot be listed.
+std::vector<std::string> ListNamesLike(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix);
+
 // The order ListDirectory uses; true when a sorts before b.
 bool EnumerationOrderLess(const std::string& a, const std::string& b);
 

@@ -12,9 +12,9 @@ namespace vornel {
 
 class TempFile {
 public:
-  // Creates a new file named after target (its name, a dot, random letters, ".tmp") in
-  // target's folder, with exclusive creation, and keeps it open for reading and writing; it is
-  // never reopened by name. Raises EFCreateError when no such file can be made.
+  // Creates a new file named after target (its name, a dot, random letters, "-", this process's
+  // id, ".tmp") in target's folder, with exclusive creation, and keeps it open for reading and
+  // writing; it is never reopened by name. Raises EFCreateError when no such file can be made.
   explicit TempFile(const std::string& target);
   // Closes the file and removes it, unless it was renamed or kept.
   ~TempFile();
@@ -28,10 +28,17 @@ public:
   // input/output error when the rename fails; the file is then still removed.
   void RenameOver(const std::string& target);
   // Closes the file and leaves it on disk, for instance because it holds the only good copy
-  // of something; returns its path.
+  // of something; returns its path, from which the process id is taken out where it can be,
+  // so that RemoveLeftovers never takes it for a leftover.
   std::string Keep();
 
+  // Removes the temporary files for target that processes no longer running left behind (a
+  // change killed part way). A file of a running process, a kept one or any other file stays.
+  static void RemoveLeftovers(const std::string& target);
+
 private:
+  std::string target_;
+  std::string letters_;
   std::string path_;
   std::unique_ptr<FileStream> stream_;
   bool removed_ = false;

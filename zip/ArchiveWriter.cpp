@@ -55,6 +55,7 @@ public:
 
   std::vector<TPellumEntriesEntry*> Commit() {
     Check();
+    RemoveLeftoversOfKilledChanges();
     const bool anew = change_.Rebuild || !change_.Dropped.empty();
     std::vector<TPellumEntriesEntry*> added = anew ? LayOutAnew() : WriteInPlace();
     zip_.NamesDirty = true;
@@ -62,6 +63,15 @@ public:
   }
 
 private:
+  // A change killed while it laid the archive out anew leaves its temporary file beside it;
+  // the next change takes it away, so that the waste does not last.
+  void RemoveLeftoversOfKilledChanges() const {
+    if (const auto* onDisk = dynamic_cast<const FileStream*>(zip_.ArchiveStream.get())) {
+      const std::string resolved = ResolvedPath(onDisk->Path());
+      TempFile::RemoveLeftovers(resolved.empty() ? onDisk->Path() : resolved);
+    }
+  }
+
   bool Dropped(std::int32_t index) const {
     return std::binary_search(change_.Dropped.begin(), change_.Dropped.end(), index);
   }

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace vornel {
@@ -72,6 +73,21 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   if (::stat(clean.c_str(), &target) != 0)
     return Describe(name, self, nullptr, errno);
   return Describe(name, self, &target);
+}
+
+std::vector<std::string> ListNamesLike(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, DirCloser> handle(::opendir(dir.empty() ? "." : dir.c_str()));
+  if (!handle)
+    return names;
+  while (const dirent* entry = ::readdir(handle.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) &&
+        name.ends_with(suffix))
+      names.emplace_back(name);
+  }
+  return names;
 }
 
 std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linkedFolders) {

@@ -117,6 +117,28 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   return found;
 }
 
+std::vector<std::string> ListNamesLike(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW data{};
+  // The system's pattern narrows the listing (without regard to case); the bytes decide.
+  HANDLE search = ::FindFirstFileW(
+      win::WidePath(JoinPath(dir.empty() ? "." : dir, prefix + "*" + suffix)).c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE)
+    return names;
+  struct Closer {
+    HANDLE search;
+    ~Closer() { ::FindClose(search); }
+  } closer{search};
+  do {
+    const std::string name = win::Narrow(data.cFileName);
+    if (name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) &&
+        name.ends_with(suffix))
+      names.push_back(name);
+  } while (::FindNextFileW(search, &data));
+  return names;
+}
+
 std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linkedFolders) {
   std::vector<FoundFile> entries;
   WIN32_FIND_DATAW data{};

@@ -82,6 +82,26 @@ TEST(TempFileTest, MadeBesideItsTargetExclusivelyAndGoneUnlessRenamedOrKept) {
   EXPECT_THROW(TempFile(dir / "missing/a.zip"), EFCreateError);
 }
 
+// Only what a process that no longer runs left for this target goes.
+TEST(TempFileTest, LeftoversOfEndedProcessesGo) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string target = dir / "a.zip";
+  TempFile ours(target); // this process runs
+  const std::string ended = target + ".abcdef-4294967290.tmp";
+  const std::vector<std::string> stay = {target + ".abcdef.tmp",         // a kept image
+                                         target + ".abc-4294967290.tmp", // not our pattern
+                                         dir / "b.zip.abcdef-4294967290.tmp", target};
+  for (const std::string& file : stay)
+    WriteFile(file, "x");
+  WriteFile(ended, "x");
+  TempFile::RemoveLeftovers(target);
+  EXPECT_FALSE(fs::exists(ended));
+  EXPECT_TRUE(fs::exists(ours.Path()));
+  for (const std::string& file : stay)
+    EXPECT_TRUE(fs::exists(file)) << file;
+}
+
 TEST(PathTest, JoinAndBareName) {
   EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
   EXPECT_EQ(JoinPath("/a/", "/b"), "/a/b");
