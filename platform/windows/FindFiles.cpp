@@ -117,6 +117,16 @@ std::optional<FoundFile> FindFile(const std::string& path) {
   return found;
 }
 
+namespace {
+
+// Ends a search of FindFirstFileW on every path out.
+struct SearchCloser {
+  HANDLE search;
+  ~SearchCloser() { ::FindClose(search); }
+};
+
+} // namespace
+
 std::vector<std::string> ListNamesLike(const std::string& dir, const std::string& prefix,
                                        const std::string& suffix) {
   std::vector<std::string> names;
@@ -126,10 +136,7 @@ std::vector<std::string> ListNamesLike(const std::string& dir, const std::string
       win::WidePath(JoinPath(dir.empty() ? "." : dir, prefix + "*" + suffix)).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE)
     return names;
-  struct Closer {
-    HANDLE search;
-    ~Closer() { ::FindClose(search); }
-  } closer{search};
+  const SearchCloser closer{search};
   do {
     const std::string name = win::Narrow(data.cFileName);
     if (name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) &&
@@ -146,10 +153,7 @@ std::vector<FoundFile> ListDirectory(const std::string& dir, LinkedFolders linke
       ::FindFirstFileW(win::WidePath(JoinPath(dir.empty() ? "." : dir, "*")).c_str(), &data);
   if (search == INVALID_HANDLE_VALUE)
     return entries;
-  struct Closer {
-    HANDLE search;
-    ~Closer() { ::FindClose(search); }
-  } closer{search};
+  const SearchCloser closer{search};
   for (;;) {
     // A link to a folder could walk in circles or out of the tree.
     const bool linkedFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
