@@ -38,9 +38,9 @@ void RequireChangeable(const TPellum& pellum, const std::string& path);
 
 // The exit codes of the verbs that change an archive, for their help.
 inline constexpr const char* ChangeExitCodes =
-    "Exit codes: 0 done; 1 refused, nothing written (a missing file or name, the 65,536th\n"
-    "entry, a source of 2 GiB, a zip64 archive, a directory that does not end where its end\n"
-    "record begins); 2 an error while reading or writing.";
+    "Exit codes: 0 done; 1 refused, nothing written (a bad option or level, a missing file or\n"
+    "name, the 65,536th entry, a source of 2 GiB, a zip64 archive, a directory that does not\n"
+    "end where its end record begins); 2 an error while reading or writing.";
 
 // How remove and add write the archive back.
 struct SaveOptions {

@@ -344,6 +344,7 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   CLI::App* verb = app.add_subcommand(
       "build", "Pack every file of a clean client tree into ./Upload and write updates.lst");
   verb->add_option("CLEAN_DIR", arguments->CleanDir, "The clean copy of the client installation")
+      ->type_name("")
       ->required();
   verb->add_flag("-q,--quiet", arguments->Quiet,
                  "Draw no progress bar; with --dry-run, print only the summary line");

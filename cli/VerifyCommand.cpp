@@ -109,6 +109,7 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("UPLOAD_DIR", arguments->UploadDir,
                    "The upload folder (default ./Upload); with --url, the local set to compare "
                    "the served one with")
+      ->type_name("")
       ->each([arguments](const std::string&) { arguments->UploadGiven = true; });
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
   verb->add_option("--against", arguments->Against,
@@ -129,8 +130,8 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("-j,--jobs", arguments->Jobs,
                    "Archives checked at once (default: one per hardware thread); the report "
                    "keeps the manifest's order")
-      ->check(CLI::Range(1, MaxJobs))
-      ->type_name("N");
+      ->type_name("N")
+      ->check(CLI::Range(1, MaxJobs).description(""));
   auto* url = verb->add_option("--url", arguments->Url,
                                "Check the set served under this URL (http:// or https://) "
                                "instead: every archive present at the listed size")
@@ -146,13 +147,13 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("--connections", arguments->Connections,
                    "With --url: requests at once (default 8)")
       ->type_name("N")
-      ->check(CLI::Range(1, MaxJobs))
+      ->check(CLI::Range(1, MaxJobs).description(""))
       ->needs(url);
   verb->add_option("--timeout", arguments->Timeout,
                    "With --url: seconds to wait for a connection or for the server's next bytes "
                    "(default 30)")
       ->type_name("SECONDS")
-      ->check(CLI::Range(1, 3600))
+      ->check(CLI::Range(1, 3600).description(""))
       ->needs(url);
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
