@@ -6,6 +6,7 @@
 #include "app/Exclusions.h"
 #include "app/Manifest.h"
 #include "app/ManifestReader.h"
+#include "app/NameRules.h"
 #include "app/PackEngine.h"
 #include "app/PackFile.h"
 #include "app/PellumSetup.h"
@@ -60,7 +61,11 @@ public:
       packer_.CustomName = settings.String("CustomName", DefaultCustomName);
     for (const std::string& warning : settings.Warnings())
       view_.ShowWarning(warning);
-    compressor_ = ReadCompressor(settings, options_.Compressor, options_.Level);
+    try {
+      compressor_ = ReadCompressor(settings, options_.Compressor, options_.Level);
+    } catch (const ECompressorChoice& error) {
+      return Refuse(error.what());
+    }
     const std::string root = NormaliseCleanRoot(cleanRoot);
     if (root.empty())
       return Refuse("No clean folder was given");
@@ -81,8 +86,11 @@ public:
       scope.SkipDir = canonicalUpload;
     scope.OutputDir = canonicalUpload;
     const std::string canonicalWork = CanonicalPath(workDir);
-    if (IsSameOrInside(canonicalWork, scope.CanonicalRoot))
+    const bool workInside = IsSameOrInside(canonicalWork, scope.CanonicalRoot);
+    if (workInside) {
       scope.SkipFile = JoinPath(canonicalWork, ReuseRecordFileName);
+      scope.OwnSettings = JoinPath(canonicalWork, SettingsFileName);
+    }
     if (!CanListFolder(root))
       return Refuse("The clean folder \"" + root + "\" cannot be read");
 
@@ -94,6 +102,7 @@ public:
       return Refuse(packer_.CustomName + " is left out by the exclusion pattern \"" + *by +
                     "\", but the update set needs it");
     scope.Exclude = &exclude;
+    scope.CountExcluded = options_.DryRun;
 
     try {
       scope.Target = ClientCodePage(options_.CodePage, settings);
@@ -122,6 +131,14 @@ public:
     }
     if (!tree.SelfNamesakeFolders.empty())
       view_.ShowWarning(NamesakeWarning(tree));
+    if (workInside)
+      view_.ShowWarning("the clean folder \"" + root + "\" " +
+                        (canonicalWork == scope.CanonicalRoot
+                             ? std::string("is the working folder")
+                             : "holds the working folder \"" + workDir + "\"") +
+                        ": Upload/ and the build's records there are left out, but anything "
+                        "else kept there is published; run vornel in another folder (-C DIR)");
+    ShowTreeWarnings(tree);
     markUtf8_ = scope.Target.IsUtf8();
     std::optional<StagedUpload> staged;
     try {
@@ -219,14 +236,33 @@ private:
       return;
     std::string text = packer_.CustomName + " not found in \"clean\" directory";
     if (!tree.SelfNamesakeFolders.empty())
-      text += " (it lies only in " + ManifestPath(tree.SelfNamesakeFolders.front()) + ")";
+      text += " (it lies only in " + tree.SelfNamesakeFolders.front() + ")";
     problems.push_back({"", text});
+  }
+
+  // What the tree holds that the client may not want, and paths that leave little room for the
+  // client's install folder.
+  void ShowTreeWarnings(const CleanTree& tree) {
+    if (!tree.Leftovers.empty()) {
+      std::string names;
+      for (const std::string& path : tree.Leftovers)
+        names += (names.empty() ? "\"" : ", \"") + PrintableName(path) + "\"";
+      view_.ShowWarning("the clean folder holds what looks like a build's output or settings, "
+                        "not the client's files: " +
+                        names + "; it is published with the client (--exclude leaves it out)");
+    }
+    if (tree.TightestRoom < WantedInstallFolderRoom)
+      view_.ShowWarning("\"" + PrintableName(tree.TightestPath) + "\" leaves only " +
+                        std::to_string(tree.TightestRoom) +
+                        " characters for the client's install folder (Windows paths hold at "
+                        "most 259 characters); a client installed in a longer folder cannot "
+                        "create it");
   }
 
   std::string NamesakeWarning(const CleanTree& tree) const {
     std::string folders;
     for (const std::string& folder : tree.SelfNamesakeFolders)
-      folders += (folders.empty() ? "" : ", ") + ManifestPath(folder);
+      folders += (folders.empty() ? "" : ", ") + folder;
     return "files named " + packer_.CustomName + " also lie in " + folders +
            "; they are counted in fcount= but not packed";
   }
@@ -246,7 +282,8 @@ private:
         options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
                        : ReuseRecord{};
     DryRunReport report;
-    report.Excluded = tree.Excluded;
+    report.ExcludedFiles = tree.ExcludedFiles;
+    report.ExcludedFolders = tree.ExcludedFolders;
     const auto plan = [&](const PackTask& task) {
       bool kept = false;
       if (options_.Reuse) {
@@ -472,7 +509,7 @@ private:
   // (`File not found: "data\maps\start.map".`): an error about the source itself names it so,
   // one that names another file (its archive) stays as it is, one that names none gets it added.
   [[noreturn]] static void RaiseNamingFile(const PackTask& task) {
-    const std::string relative = ManifestPath(task.RelativePath);
+    const std::string relative = task.RelativePath;
     try {
       throw;
     } catch (const EInOutError& error) {

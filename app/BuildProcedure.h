@@ -62,7 +62,9 @@ struct DryRunReport {
   std::vector<Item> Keep;                 // archives of an earlier build that --reuse would keep
   std::vector<std::string> StaleArchives; // in Upload/, produced by no file of the tree
   std::vector<std::string> StaleFolders;
-  std::int32_t Excluded = 0; // files and folders left out by the exclusion patterns
+  // Files and folders left out by the exclusion patterns, those below a folder left out too.
+  std::int32_t ExcludedFiles = 0;
+  std::int32_t ExcludedFolders = 0;
 };
 
 // What a front end shows while a build runs. Calls arrive on the thread that runs the build.

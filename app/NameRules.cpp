@@ -62,4 +62,14 @@ std::string PrintableName(std::string_view name) {
   return shown;
 }
 
+int InstallFolderRoom(std::size_t clientPathLength, bool folder) {
+  constexpr std::size_t longestPath = 259;
+  constexpr std::size_t longestFolder = longestPath - 12;
+  const std::size_t limit = folder ? longestFolder : longestPath;
+  // The install folder, its "\", then the client path.
+  if (clientPathLength + 1 >= limit)
+    return -1;
+  return static_cast<int>(limit - 1 - clientPathLength);
+}
+
 } // namespace vornel

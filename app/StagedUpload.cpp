@@ -70,8 +70,8 @@ StagedUpload::~StagedUpload() = default;
 
 void StagedUpload::Begin(bool keepEarlierWork) {
   const std::string parent = ParentFolder(places_.Staging);
-  if (!DirectoryExists(parent) && !ForceDirectories(parent))
-    MakeFolder(parent); // raises with the system's reason
+  if (!DirectoryExists(parent))
+    MakeFolders(parent); // raises naming the level that cannot be made, with the system's reason
   lock_ = TryLockUploadFolder(parent, BareName(places_.Live));
   if (!lock_)
     throw std::runtime_error("Another build is writing to \"" + places_.Live +

@@ -3,6 +3,7 @@
 #include "app/BuildPaths.h"
 #include "app/Exclusions.h"
 #include "app/NameRules.h"
+#include "app/ReuseRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
 #include "platform/FolderSwap.h"
@@ -66,7 +67,9 @@ public:
       const bool folder = kind == EntryKind::Folder;
       // What the operator leaves out is neither packed nor checked.
       if (scope_.Exclude != nullptr && scope_.Exclude->Match(itemRelative, folder)) {
-        ++tree_.Excluded;
+        ++(folder ? tree_.ExcludedFolders : tree_.ExcludedFiles);
+        if (folder && !item.Link && scope_.CountExcluded)
+          CountExcludedBelow(JoinPath(dir, item.Name));
         continue;
       }
       const bool resolvable = item.Link && (folder || kind == EntryKind::File);
@@ -80,12 +83,16 @@ public:
       const std::string itemClient = Join(client, clientName, '\\');
       const std::u32string key = CaseFoldKey(item.Name);
       if (const auto [other, fresh] = seen.emplace(key, item.Name); !fresh)
-        Problem(itemRelative, "differs from \"" + ManifestPath(Join(relative, other->second, '/')) +
+        Problem(itemRelative, "differs from \"" + Join(relative, other->second, '/') +
                                   "\" only in letter case; Windows holds only one of them");
       if (resolvable && !AcceptLink(item, itemReal, itemRelative)) {
         if (folder)
           folders.emplace(key, item.Name);
         continue;
+      }
+      if (folder || kind == EntryKind::File) {
+        CheckPathLength(itemRelative, client.size(), itemClient.size(), folder);
+        NoteLeftover(item.Name, itemRelative, itemReal, folder);
       }
       switch (kind) {
       case EntryKind::Folder:
@@ -113,7 +120,7 @@ public:
       const auto folder = folders.find(CaseFoldKey(file + ".zip"));
       if (folder != folders.end())
         Problem(Join(relative, file, '/'), "its archive would take the place of the folder \"" +
-                                               ManifestPath(Join(relative, folder->second, '/')) +
+                                               Join(relative, folder->second, '/') +
                                                "\" in Upload");
     }
     if (relative.empty()) {
@@ -144,6 +151,55 @@ private:
 
   void Problem(const std::string& relative, std::string what) {
     tree_.Problems.push_back({relative, std::move(what)});
+  }
+
+  // Everything below a folder left out, links not followed; what cannot be listed is not
+  // counted, as it is not published either.
+  void CountExcludedBelow(const std::string& dir) {
+    std::vector<FoundFile> items;
+    try {
+      items = ListDirectory(dir);
+    } catch (const std::exception&) {
+      return;
+    }
+    for (const FoundFile& item : items) {
+      if ((item.Attributes & attr::Directory) != 0) {
+        ++tree_.ExcludedFolders;
+        CountExcludedBelow(JoinPath(dir, item.Name));
+      } else
+        ++tree_.ExcludedFiles;
+    }
+  }
+
+  // One problem for the outermost item too long: what lies below it is no news.
+  void CheckPathLength(const std::string& relative, std::size_t parentLength, std::size_t length,
+                       bool folder) {
+    if (parentLength > 0 && InstallFolderRoom(parentLength, true) < ShortestInstallFolder)
+      return;
+    const int room = InstallFolderRoom(length, folder);
+    if (room < ShortestInstallFolder)
+      Problem(relative, "the path is " + std::to_string(length) +
+                            " characters long; the client cannot create it under any install "
+                            "folder (Windows " +
+                            (folder ? "folder paths hold at most 247" : "paths hold at most 259") +
+                            " characters)");
+    else if (room < tree_.TightestRoom) {
+      tree_.TightestRoom = room;
+      tree_.TightestPath = relative;
+    }
+  }
+
+  // A build's output or records, or the working folder's settings, met in the tree (the build's
+  // own output was passed over before).
+  void NoteLeftover(const std::string& name, const std::string& relative, const std::string& real,
+                    bool folder) {
+    const std::string upload = UploadFolderName;
+    const bool leftover = folder
+                              ? name == upload || name == upload + StagingSuffix
+                              : name == ReuseRecordFileName || name == upload + BuildRecordSuffix ||
+                                    (!scope_.OwnSettings.empty() && real == scope_.OwnSettings);
+    if (leftover)
+      tree_.Leftovers.push_back(relative + (folder ? "/" : ""));
   }
 
   // The name as the client reads it, after the checks that it can be created and written in the
@@ -332,7 +388,7 @@ std::string ClientBareName(const std::string& clientPath) {
 std::string ProblemLine(const TreeProblem& problem) {
   if (problem.Path.empty())
     return problem.What;
-  return "\"" + PrintableName(ManifestPath(problem.Path)) + "\": " + problem.What;
+  return "\"" + PrintableName(problem.Path) + "\": " + problem.What;
 }
 
 std::string ProblemListText(const std::vector<TreeProblem>& problems, std::size_t shown) {
@@ -351,12 +407,26 @@ std::string ProblemListText(const std::vector<TreeProblem>& problems, std::size_
 
 void MirrorFolders(const CleanTree& tree, const std::string& uploadDir) {
   std::string target;
-  for (std::size_t i = 0; i < tree.FolderCount(); ++i) {
+  const auto compose = [&](std::size_t folder) {
     target.clear();
     AppendBase(uploadDir, target);
-    tree.AppendFolderPath(i, target);
-    if (!ForceDirectories(target))
-      MakeFolder(target); // raises with the path and the system's reason
+    tree.AppendFolderPath(folder, target);
+  };
+  // The folders are listed after their contents: backwards, every parent comes first, so each
+  // folder is one call, and the one that fails is named with the system's reason.
+  std::size_t made = tree.FolderCount();
+  try {
+    for (; made > 0; --made) {
+      compose(made - 1);
+      MakeFolder(target);
+    }
+  } catch (...) {
+    // No trail of empty folders: those of the tree that are empty go again, children first.
+    for (std::size_t i = 0; i < tree.FolderCount(); ++i) {
+      compose(i);
+      RemoveEmptyDirectory(target);
+    }
+    throw;
   }
 }
 

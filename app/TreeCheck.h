@@ -26,6 +26,8 @@ struct WalkScope {
   // The build's record of what it wrote (canonical) when it lies inside the tree; left out
   // like the output folder. Empty otherwise.
   std::string SkipFile = {};
+  // The working folder's settings.ini (canonical) when it lies inside the tree. Empty otherwise.
+  std::string OwnSettings = {};
   // The build's output folder (canonical) wherever it lies: no link may lead into it.
   std::string OutputDir = {};
   // The code page of the names the client reads; none: only plain ASCII names pass.
@@ -35,6 +37,9 @@ struct WalkScope {
   // Links whose target lies outside the clean folder publish that target; otherwise such a link
   // is a problem of the tree.
   bool FollowLinks = false;
+  // Count what lies below a folder left out too (for a dry run's report); otherwise it is not
+  // looked at.
+  bool CountExcluded = false;
 };
 
 // One reason the tree cannot be built. Path is relative to the clean root ("/"-separated), empty
@@ -58,12 +63,21 @@ public:
   std::string ClientSelfName;
   // Folders below the root holding a file named like the self file ("/"-separated).
   std::vector<std::string> SelfNamesakeFolders;
-  // Files and folders left out by the exclusion patterns (what lies below a folder left out is
-  // not looked at).
-  std::int32_t Excluded = 0;
+  // Files and folders left out by the exclusion patterns; what lies below a folder left out is
+  // counted only when the scope asks for it (WalkScope::CountExcluded).
+  std::int32_t ExcludedFiles = 0;
+  std::int32_t ExcludedFolders = 0;
   // Where the self file in the root really lies (as RealPath below), when it lies there.
   std::string SelfSourcePath;
   std::uint64_t SelfSize = 0;
+  // The path that leaves the least room for the client's install folder (app/NameRules.h), and
+  // that room.
+  std::string TightestPath;
+  int TightestRoom = 1 << 30;
+  // What looks like a build's output or settings inside the tree ("/"-separated): an Upload
+  // folder, its staging folder or records, the working folder's settings.ini. Published like
+  // any other file, so the operator is warned.
+  std::vector<std::string> Leftovers;
   // Every problem found, in walk order; the tree may be built only when there is none.
   std::vector<TreeProblem> Problems;
 

@@ -23,7 +23,8 @@ WalkScope ScopeFor(const std::string& cleanDir, const std::string& uploadDir,
                    const std::string& selfName) {
   const std::string root = NormaliseCleanRoot(cleanDir);
   if (root.empty() || !DirectoryExists(root))
-    throw std::runtime_error("The clean folder \"" + cleanDir + "\" does not exist");
+    throw std::invalid_argument("The clean folder \"" + (root.empty() ? cleanDir : root) +
+                                "\" does not exist");
   WalkScope scope{root, CanonicalPath(root), "", selfName, ""};
   const std::string canonicalUpload = CanonicalPath(uploadDir);
   if (IsSameOrInside(canonicalUpload, scope.CanonicalRoot)) {

@@ -3,6 +3,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/FindFiles.h"
+#include "zip/Compressor.h"
 
 #include <CLI/CLI.hpp>
 
@@ -21,7 +22,7 @@ struct AddOptions {
   SaveOptions Save;
   bool Relative = false;
   bool Folders = false;
-  TZipCompressionType Level = TZipCompressionType::ctMaximum;
+  std::string Level = "maximum";
   std::string Archive;
   std::vector<std::string> Files;
   std::string CodePage;
@@ -49,20 +50,30 @@ std::string StoredName(const std::string& path, bool relative) {
   return name;
 }
 
-std::optional<TZipCompressionType> ParseLevel(const std::string& name) {
-  static const std::map<std::string, TZipCompressionType> levels{
+// A level word is the component's compression type as it always was; a number (0-9) is zlib's
+// level itself, as "build --level" takes it.
+struct AddLevel {
+  TZipCompressionType Type = TZipCompressionType::ctMaximum;
+  std::optional<CompressorChoice> Choice;
+};
+
+AddLevel ParseLevel(const std::string& text) {
+  static const std::map<std::string, TZipCompressionType> types{
       {"normal", TZipCompressionType::ctNormal},
       {"maximum", TZipCompressionType::ctMaximum},
       {"fast", TZipCompressionType::ctFast},
       {"superfast", TZipCompressionType::ctSuperFast},
       {"none", TZipCompressionType::ctNone}};
-  std::string lower = name;
+  std::string lower = text;
   for (char& c : lower)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const auto found = levels.find(lower);
-  if (found == levels.end())
-    return std::nullopt;
-  return found->second;
+  if (const auto type = types.find(lower); type != types.end())
+    return {type->second, std::nullopt};
+  try {
+    return {TZipCompressionType::ctMaximum, ParseCompressorChoice("zlib", text)};
+  } catch (const ECompressorChoice& error) {
+    throw RefusalError(error.what());
+  }
 }
 
 // Every file is checked before the archive is created or touched.
@@ -74,6 +85,9 @@ std::vector<std::string> CheckFiles(const AddOptions& options, const EntryNames&
       throw RefusalError(path + ": no such file");
     if (found->Attributes & attr::Directory)
       throw RefusalError(path + ": is a folder; name the files to add");
+    // By identity, not by name: "t.zip", "./t.zip" and a link to it are all the archive.
+    if (SameFile(path, options.Archive))
+      throw RefusalError(path + ": is the archive itself; an archive cannot hold itself");
     names.push_back(entryNames.ToEntry(StoredName(path, options.Relative)));
     if (names.back().empty())
       throw RefusalError(path + ": gives an empty entry name");
@@ -82,6 +96,7 @@ std::vector<std::string> CheckFiles(const AddOptions& options, const EntryNames&
 }
 
 int RunAdd(const AddOptions& options) {
+  const AddLevel level = ParseLevel(options.Level);
   const EntryNames entryNames(options.CodePage);
   const std::vector<std::string> names = CheckFiles(options, entryNames);
 
@@ -95,7 +110,8 @@ int RunAdd(const AddOptions& options) {
     ApplySaveOptions(pellum, options.Save);
     pellum.SetStoreRelativePath(options.Relative);
     pellum.SetStoreFolders(options.Folders);
-    pellum.SetCompressionType(options.Level);
+    pellum.SetCompressionType(level.Type);
+    pellum.SetCompressor(level.Choice);
     pellum.SetMarkUtf8Names(entryNames.MarkUtf8());
     // The names are passed explicitly so that they are the cleaned ones, not the raw paths.
     std::vector<TBatchFile> batch;
@@ -125,17 +141,10 @@ void RegisterAddCommand(CLI::App& app, int& exitCode) {
                  "Store the path as given instead of the bare file name");
   verb->add_flag("--folders", options->Folders, "Also store an entry for every folder of the path")
       ->needs("--relative");
-  verb->add_option("--level", options->Level, "Compression level (default maximum)")
-      ->transform(CLI::Validator(
-          [](std::string& value) {
-            const auto level = ParseLevel(value);
-            if (!level)
-              return "unknown level \"" + value + "\"";
-            value = std::to_string(static_cast<int>(*level));
-            return std::string();
-          },
-          ""))
-      ->type_name("normal|maximum|fast|superfast|none");
+  verb->add_option("--level", options->Level,
+                   std::string("Compression level: zlib's 0-9, or ") + LevelWords +
+                       " (default maximum)")
+      ->type_name("LEVEL");
   AddCodePageOption(*verb, options->CodePage);
   verb->add_option("ARCHIVE", options->Archive, "The zip archive")->required();
   verb->add_option("FILE", options->Files, "Files to add")->required();

@@ -2,6 +2,8 @@
 
 #include "cli/Commands.h"
 
+#include "platform/TextCompare.h"
+
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -55,7 +57,7 @@ void RequireChangeable(const TPellum& pellum, const std::string& path) {
 
 void AddSaveOptions(CLI::App& verb, SaveOptions& options) {
   verb.add_flag("--rebuild", options.Rebuild,
-                "Rewrite the whole archive (RebuildAll) instead of editing it in place");
+                "Rewrite the whole archive instead of editing it in place");
   verb.add_flag("--temp-files", options.TempFiles,
                 "Stage a rebuild in a temporary file beside the archive instead of in memory "
                 "(kept, and named in the error, if copying it back fails)");
@@ -92,10 +94,26 @@ std::string EntryNames::ToShown(const TCentralDirectoryFile& header) const {
   return converter_->ToFileSystem(header.FileName).value_or(header.FileName);
 }
 
+std::int32_t EntryNames::IndexOf(const TPellumEntries& entries, const std::string& name) const {
+  const std::string stored = ToEntry(name);
+  if (!converter_ || converter_->Target().IsUtf8())
+    return entries.IndexOfName(stored);
+  // The component folds letter case beyond ASCII only in names that are UTF-8; here both sides
+  // are read as the text they stand for first.
+  const std::string wanted = TPellumEntries::ToZipName(name);
+  for (std::int32_t i = 0; i < entries.Count(); ++i) {
+    const std::string shown = ToShown(entries[i].CentralHeader);
+    if (SameTextIgnoreCase(wanted, TPellumEntries::ToZipName(shown)))
+      return i;
+  }
+  return -1;
+}
+
 void AddCodePageOption(CLI::App& verb, std::string& codePage) {
   verb.add_option("--codepage", codePage,
                   "Entry names in this code page (a Windows code page number, or utf-8) instead "
-                  "of the file system's bytes");
+                  "of the file system's bytes")
+      ->type_name("CP");
 }
 
 } // namespace vornel::cli

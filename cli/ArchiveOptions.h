@@ -38,9 +38,9 @@ void RequireChangeable(const TPellum& pellum, const std::string& path);
 
 // The exit codes of the verbs that change an archive, for their help.
 inline constexpr const char* ChangeExitCodes =
-    "Exit codes: 0 done; 1 refused, nothing written (a missing file or name, the 65,536th\n"
-    "entry, a source of 2 GiB, a zip64 archive, a directory that does not end where its end\n"
-    "record begins); 2 an error while reading or writing.";
+    "Exit codes: 0 done; 1 refused, nothing written (a bad option or level, a missing file or\n"
+    "name, the 65,536th entry, a source of 2 GiB, a zip64 archive, a directory that does not\n"
+    "end where its end record begins); 2 an error while reading or writing.";
 
 // How remove and add write the archive back.
 struct SaveOptions {
@@ -62,6 +62,11 @@ public:
   // The stored name as the terminal shows it: UTF-8 names (bit 11) as they are, others read in
   // the code page when one was chosen and they are text of it.
   std::string ToShown(const TCentralDirectoryFile& header) const;
+  // The index of the entry a name given on the command line denotes, as the component's
+  // IndexOfName finds it (letter case ignored), -1 when none; refused when the code page cannot
+  // hold the name. Names in a code page other than UTF-8 are compared as the text they stand
+  // for, so that letter case beyond ASCII is ignored there too.
+  std::int32_t IndexOf(const TPellumEntries& entries, const std::string& name) const;
   // Whether new entries with UTF-8 names get bit 11: unless another code page was chosen.
   bool MarkUtf8() const { return !converter_ || converter_->Target().IsUtf8(); }
 

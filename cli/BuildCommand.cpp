@@ -66,6 +66,8 @@ std::string SettingsText(const SettingsReport& settings) {
          ", links out of the tree " + (settings.FollowLinks ? "followed" : "refused") + "\n";
 }
 
+std::string DryRunSummary(const DryRunReport& report);
+
 std::string DryRunText(const DryRunReport& report, const SettingsReport& settings) {
   std::string text = SettingsText(settings);
   for (const DryRunReport::Item& item : report.Pack)
@@ -76,13 +78,19 @@ std::string DryRunText(const DryRunReport& report, const SettingsReport& setting
     text += "stale " + archive + "\n";
   for (const std::string& folder : report.StaleFolders)
     text += "stale " + folder + "/\n";
-  text += "dry run: " + Count(report.Pack.size(), "archive") + " to pack (" +
-          ShortBytes(TotalBytes(report.Pack)) + "), " + std::to_string(report.Keep.size()) +
-          " to keep (" + ShortBytes(TotalBytes(report.Keep)) + "), " +
-          DescribeStale(static_cast<std::int32_t>(report.StaleArchives.size()),
-                        static_cast<std::int32_t>(report.StaleFolders.size())) +
-          " stale, " + std::to_string(report.Excluded) + " excluded; nothing was written\n";
-  return text;
+  return text + DryRunSummary(report);
+}
+
+// The dry run's last line, all that --quiet prints.
+std::string DryRunSummary(const DryRunReport& report) {
+  return "dry run: " + Count(report.Pack.size(), "archive") + " to pack (" +
+         ShortBytes(TotalBytes(report.Pack)) + "), " + std::to_string(report.Keep.size()) +
+         " to keep (" + ShortBytes(TotalBytes(report.Keep)) + "), " +
+         DescribeStale(static_cast<std::int32_t>(report.StaleArchives.size()),
+                       static_cast<std::int32_t>(report.StaleFolders.size())) +
+         " stale, " + Count(static_cast<std::size_t>(report.ExcludedFiles), "file") + " and " +
+         Count(static_cast<std::size_t>(report.ExcludedFolders), "folder") +
+         " excluded; nothing was written\n";
 }
 
 // Events for build pipelines: one JSON object per line on standard output.
@@ -103,7 +111,8 @@ private:
 // end.
 class TerminalBuildView final : public BuildView {
 public:
-  TerminalBuildView(ProgressBar& bar, EventStream& events) : bar_(bar), events_(events) {}
+  TerminalBuildView(ProgressBar& bar, EventStream& events, bool quiet)
+      : bar_(bar), events_(events), quiet_(quiet) {}
   void SetProgressMax(std::int32_t maximum) override { bar_.SetMax(maximum); }
   void StepProgress(const std::string& relativePath) override {
     bar_.Step(relativePath, lastBytes_);
@@ -158,7 +167,7 @@ public:
   }
   void ShowStopped(const StopReport& report) override { stop_ = report; }
   void ShowDryRun(const DryRunReport& report) override {
-    dryRun_ = DryRunText(report, settings_);
+    dryRun_ = quiet_ ? DryRunSummary(report) : DryRunText(report, settings_);
     events_.Emit(JsonLine()
                      .Add("event", "plan")
                      .Add("pack", report.Pack.size())
@@ -167,7 +176,8 @@ public:
                      .Add("keepBytes", TotalBytes(report.Keep))
                      .Add("staleArchives", report.StaleArchives.size())
                      .Add("staleFolders", report.StaleFolders.size())
-                     .Add("excluded", report.Excluded));
+                     .Add("excludedFiles", report.ExcludedFiles)
+                     .Add("excludedFolders", report.ExcludedFolders));
   }
   const std::string& DryRun() const { return dryRun_; }
   void ShowStale(const StaleReport& report) override {
@@ -189,6 +199,7 @@ public:
 private:
   ProgressBar& bar_;
   EventStream& events_;
+  bool quiet_; // a dry run prints its summary only
   std::uint64_t lastBytes_ = 0;
   std::string message_;
   std::string counts_;
@@ -242,11 +253,11 @@ int RunBuild(const BuildArguments& arguments) {
   if (!ParseJobs(arguments.Jobs, arguments.JobsGiven, jobs)) {
     std::cerr << "vornel build: --jobs takes a whole number from 1 to " << MaxJobs << ", not \""
               << arguments.Jobs << "\"" << std::endl;
-    return ExitError;
+    return ExitRefused;
   }
   EventStream events(arguments.Json);
   ProgressBar bar(arguments.Quiet || arguments.Json);
-  TerminalBuildView view(bar, events);
+  TerminalBuildView view(bar, events, arguments.Quiet);
   BuildOutcome outcome;
   try {
     const std::string workDir = CurrentDirectory();
@@ -333,8 +344,10 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   CLI::App* verb = app.add_subcommand(
       "build", "Pack every file of a clean client tree into ./Upload and write updates.lst");
   verb->add_option("CLEAN_DIR", arguments->CleanDir, "The clean copy of the client installation")
+      ->type_name("")
       ->required();
-  verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
+  verb->add_flag("-q,--quiet", arguments->Quiet,
+                 "Draw no progress bar; with --dry-run, print only the summary line");
   auto* jobs = verb->add_option("-j,--jobs", arguments->Jobs,
                                 "Files packed at once, 1 to " + std::to_string(MaxJobs) +
                                     " (default: the hardware threads)")
@@ -359,7 +372,8 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_option("--codepage", arguments->CodePage,
                    "The client's code page for the names in updates.lst and the archives: a "
                    "Windows code page number (1252, 1251, 932, ...) or utf-8 (default: "
-                   "\"CodePage\" in settings.ini)");
+                   "\"CodePage\" in settings.ini)")
+      ->type_name("CP");
   verb->add_flag("--follow-links", arguments->FollowLinks,
                  "Publish what symbolic links leading out of the clean folder name (default: "
                  "\"FollowLinks=1\" in settings.ini; otherwise such a link refuses the tree)");
@@ -367,12 +381,14 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
       verb->add_option("--compressor", arguments->CompressorText,
                        "Deflate with zlib (the default), libdeflate or zopfli: smaller archives "
                        "that every unzip reads, for more time (" +
-                           BuiltInCompressors() + "; default: \"Compressor\" in settings.ini)");
+                           BuiltInCompressors() + "; default: \"Compressor\" in settings.ini)")
+          ->type_name("NAME");
   auto* level = verb->add_option("--level", arguments->LevelText,
                                  "zlib 0-9 (default 9), libdeflate 1-12 (default 12), zopfli "
-                                 "iterations 1-1000 (default 15); default: \"Level\" in "
-                                 "settings.ini")
-                    ->type_name("N");
+                                 "iterations 1-1000 (default 15); zlib and libdeflate also take "
+                                 "none, superfast, fast, normal (6) and maximum; default: "
+                                 "\"Level\" in settings.ini")
+                    ->type_name("LEVEL");
   verb->footer("Reads settings.ini once (section \"main\": CustomName, Server, ModHost,\n"
                "CodePage, Compressor, Level, Exclude, FollowLinks) and writes Upload/ in the\n"
                "current folder: into Upload.staging while it runs, and into Upload/ in one last\n"
@@ -381,10 +397,11 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
                "anything is written. Nothing is written through a symbolic link in Upload/.\n"
                "Example:\n"
                "  vornel build /srv/client-clean\n"
-               "Exit codes: 0 built, 1 refused (no self file, no usable clean folder or settings\n"
-               "file, problems of the tree, one line each), 2 error (the message names the\n"
-               "cause), 130 stopped by Ctrl-C, 143 by a termination request; whenever it is\n"
-               "not 0, Upload/ is as the last whole build left it.");
+               "Exit codes: 0 built; 1 refused (a bad option or setting, no self file, no usable\n"
+               "clean folder or settings file, problems of the tree, one line each); 2 an error\n"
+               "while working (the message names the cause); 130 stopped by Ctrl-C, 143 by a\n"
+               "termination request; whenever it is not 0, Upload/ is as the last whole build\n"
+               "left it.");
   verb->callback([arguments, jobs, compressor, level, &exitCode] {
     arguments->JobsGiven = jobs->count() > 0;
     if (compressor->count() > 0)

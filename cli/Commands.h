@@ -13,10 +13,13 @@ class App;
 
 namespace vornel::cli {
 
-// Exit codes shared by every verb.
+// Exit codes shared by every verb: the operator can tell "fix what I typed or what I pointed
+// at" (1) from "the work failed" (2). A build stopped by a signal exits 128 + its number.
 inline constexpr int ExitOk = 0;
-inline constexpr int ExitRefused = 1; // not an archive, missing file, refusal, problems found
-inline constexpr int ExitError = 2;   // any other error
+// A bad option, setting or input named on the command line, a refusal, problems found; nothing
+// was written.
+inline constexpr int ExitRefused = 1;
+inline constexpr int ExitError = 2; // an error while working (reading or writing failed)
 
 void RegisterListCommand(CLI::App& app, int& exitCode);
 void RegisterCommentCommand(CLI::App& app, int& exitCode);

@@ -128,7 +128,8 @@ void RegisterDiffCommand(CLI::App& app, int& exitCode) {
                "Example:\n"
                "  vornel diff /srv/www/updates Upload\n"
                "  vornel diff --names-only old/updates.lst Upload > upload.txt\n"
-               "Exit codes: 0 compared, 1 a manifest missing or unreadable, 2 error.");
+               "Exit codes: 0 compared; 1 a manifest missing or unreadable, or a bad option; 2 an\n"
+               "error while working.");
   verb->callback([arguments, &exitCode] { exitCode = RunDiff(*arguments); });
 }
 

@@ -29,11 +29,13 @@ int main(int argc, char** argv) {
              "  vornel comment pack.zip --set \"Release 0.801\"\n"
              "  vornel remove pack.zip data/readme.txt\n"
              "Run \"vornel VERB --help\" for the options of a verb.\n"
-             "Exit codes: 0 done; 1 refused: the change cannot be made and nothing was written\n"
-             "(not an archive, a missing file or name, the 65,536th entry, a source of 2 GiB, a\n"
-             "zip64 archive or one whose directory does not end at its end record); 2 an error\n"
-             "while reading or writing (the message names the cause); 130 a build stopped by\n"
-             "Ctrl-C, 143 by a termination request (Upload/ is then as it was).");
+             "Exit codes, the same for every verb: 0 done; 1 refused, nothing written: a bad\n"
+             "option, setting or input named on the command line (an unknown verb or code page,\n"
+             "a missing folder, file or name, not an archive, a tree with problems, a change\n"
+             "the archive cannot take: the 65,536th entry, a source of 2 GiB, zip64), or\n"
+             "problems that verify found; 2 an error while working (reading or writing failed;\n"
+             "the message names the cause); 130 a build stopped by Ctrl-C, 143 by a termination\n"
+             "request (Upload/ is then as it was).");
 
   // As make, git and tar do: settings.ini and Upload/ are then found in DIR. Given before the
   // verb; each one is taken from the folder the one before it entered.
@@ -61,7 +63,7 @@ int main(int argc, char** argv) {
       arguments[1] = "--help";
     if (const auto text = vornel::cli::UnknownVerbText(app, arguments)) {
       std::cerr << *text << std::endl;
-      return vornel::cli::ExitError;
+      return vornel::cli::ExitRefused;
     }
   }
   std::reverse(arguments.begin(), arguments.end());
@@ -70,8 +72,8 @@ int main(int argc, char** argv) {
   try {
     app.parse(arguments);
   } catch (const CLI::ParseError& e) {
-    // --help and --version end the run successfully; a wrong command line is an error.
-    return app.exit(e) == 0 ? vornel::cli::ExitOk : vornel::cli::ExitError;
+    // --help and --version end the run successfully; a wrong command line is refused.
+    return app.exit(e) == 0 ? vornel::cli::ExitOk : vornel::cli::ExitRefused;
   }
   return exitCode;
 }

@@ -32,7 +32,7 @@ int RunRemove(const RemoveOptions& options) {
   // it once.
   std::set<std::int32_t> targets;
   for (const auto& name : options.Names) {
-    const std::int32_t index = entries.IndexOfName(entryNames.ToEntry(name));
+    const std::int32_t index = entryNames.IndexOf(entries, name);
     if (index < 0)
       throw RefusalError(options.Archive + ": no entry named \"" + name + "\"");
     targets.insert(index);

@@ -14,6 +14,7 @@
 
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,15 @@ int RunVerify(const VerifyArguments& arguments) {
     progress.SetMax = [&bar](std::int32_t archives) { bar.SetMax(archives); };
     progress.Step = [&bar](const std::string& archive) { bar.Step(archive); };
     result = Check(arguments, progress);
+  } catch (const std::invalid_argument& refusal) {
+    // An unknown code page, a clean folder that is not there, a URL that cannot be used.
+    bar.Clear();
+    std::cerr << ErrorBoxText(refusal.what()) << std::endl;
+    return ExitRefused;
+  } catch (const ESettingsError& refusal) {
+    bar.Clear();
+    std::cerr << ErrorBoxText(refusal.what()) << std::endl;
+    return ExitRefused;
   } catch (const std::exception& error) {
     bar.Clear();
     std::cerr << ErrorBoxText(error.what()) << std::endl;
@@ -99,11 +109,13 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
   verb->add_option("UPLOAD_DIR", arguments->UploadDir,
                    "The upload folder (default ./Upload); with --url, the local set to compare "
                    "the served one with")
+      ->type_name("")
       ->each([arguments](const std::string&) { arguments->UploadGiven = true; });
   verb->add_flag("-q,--quiet", arguments->Quiet, "Draw no progress bar");
   verb->add_option("--against", arguments->Against,
                    "Also compare the manifest with this clean folder: files changed, gone or "
-                   "new since the build");
+                   "new since the build")
+      ->type_name("CLEAN_DIR");
   verb->add_option("--exclude", arguments->Exclude,
                    "With --against: files and folders the build left out, besides the "
                    "\"Exclude\" setting; repeatable")
@@ -113,14 +125,17 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
                  "Fail also on warnings and when the folder holds archives that no line lists");
   verb->add_option("--codepage", arguments->CodePage,
                    "The code page the names were written in, as given to build (default: "
-                   "\"CodePage\" in settings.ini)");
+                   "\"CodePage\" in settings.ini)")
+      ->type_name("CP");
   verb->add_option("-j,--jobs", arguments->Jobs,
                    "Archives checked at once (default: one per hardware thread); the report "
                    "keeps the manifest's order")
-      ->check(CLI::Range(1, MaxJobs));
+      ->type_name("N")
+      ->check(CLI::Range(1, MaxJobs).description(""));
   auto* url = verb->add_option("--url", arguments->Url,
                                "Check the set served under this URL (http:// or https://) "
-                               "instead: every archive present at the listed size");
+                               "instead: every archive present at the listed size")
+                  ->type_name("URL");
   // The served set has no folder of its own to compare with a clean tree or to look into.
   verb->get_option("--against")->excludes(url);
   verb->get_option("--strict")->excludes(url);
@@ -131,19 +146,23 @@ void RegisterVerifyCommand(CLI::App& app, int& exitCode) {
       ->needs(url);
   verb->add_option("--connections", arguments->Connections,
                    "With --url: requests at once (default 8)")
-      ->check(CLI::Range(1, MaxJobs))
+      ->type_name("N")
+      ->check(CLI::Range(1, MaxJobs).description(""))
       ->needs(url);
   verb->add_option("--timeout", arguments->Timeout,
                    "With --url: seconds to wait for a connection or for the server's next bytes "
                    "(default 30)")
-      ->check(CLI::Range(1, 3600))
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 3600).description(""))
       ->needs(url);
   verb->footer("One line per problem, naming its file, then a summary line.\n"
                "Example:\n"
                "  vornel verify Upload\n"
                "  vornel verify --against /srv/client-clean --strict\n"
                "  vornel verify --url https://updates.example.com/game/ --deep Upload\n"
-               "Exit codes: 0 all good, 1 problems found, 2 error.");
+               "Exit codes: 0 all good; 1 problems found, or a bad option, setting or input (an\n"
+               "unknown code page, a missing --against folder, a URL that cannot be used); 2 an\n"
+               "error while working (the message names the cause).");
   verb->callback([arguments, &exitCode] { exitCode = RunVerify(*arguments); });
 }
 

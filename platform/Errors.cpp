@@ -132,6 +132,14 @@ EInOutError EInOutError::WithNote(const std::string& note) const {
                      note_->empty() ? note : *note_ + ". " + note);
 }
 
+void RaiseFolderError(int code, const std::string& path, int platformCode) {
+  std::string reason = SystemErrorText(platformCode);
+  while (!reason.empty() && (reason.back() == '.' || reason.back() == ' '))
+    reason.pop_back();
+  throw EInOutError(code, path, IoOperation::Create, platformCode,
+                    "The folder cannot be made (" + reason + ").");
+}
+
 void RaiseIoError(int code, const std::string& path, IoOperation operation) {
   throw EInOutError(code, path, operation);
 }

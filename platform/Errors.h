@@ -83,6 +83,11 @@ int IoErrorCodeFromErrno(int err);
 [[noreturn]] void RaiseIoErrorFromErrno(int err, const std::string& path = {},
                                         IoOperation operation = IoOperation::Unknown);
 
+// A folder that cannot be made: the run-time error naming it, and the system's own sentence for
+// platformCode (errno, or GetLastError's code), which tells apart what the run-time code lumps
+// together (a name too long, a file in the way, a parent missing).
+[[noreturn]] void RaiseFolderError(int code, const std::string& path, int platformCode);
+
 // Errors of the file stream itself when a file cannot be opened or created; the message names
 // the path and the reason.
 class EFOpenError : public EIoError {

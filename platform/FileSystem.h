@@ -44,6 +44,9 @@ bool IsPathSeparator(char c);
 // The length of the leading root ("/" on POSIX; "C:/", "//server/share/" or "/" on Windows);
 // 0 for a relative path.
 std::size_t PathRootLength(const std::string& path);
+// True when both paths name one existing file (the same device and file number; on Windows the
+// same volume and file index), whatever names, links or letter case lead there.
+bool SameFile(const std::string& a, const std::string& b);
 // Paths compared as the file system compares names: byte for byte on POSIX, without regard to
 // letter case on Windows.
 bool SamePath(const std::string& a, const std::string& b);

@@ -34,6 +34,11 @@ void RemoveTree(const std::string& path);
 // the system's reason, when it cannot be made.
 void MakeFolder(const std::string& path);
 
+// Makes path with every missing parent, one level at a time. When a level cannot be made, the
+// levels this call made are removed again (no trail of empty folders) and the input/output error
+// names that level with the system's reason.
+void MakeFolders(const std::string& path);
+
 // True when path is a folder on another file system than its parent's (a mount point).
 bool IsMountPoint(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "zip/Compressor.h"
 
+#include <cctype>
 #include <charconv>
 #include <zlib.h>
 
@@ -79,6 +80,23 @@ int DefaultCompressorLevel(CompressorKind kind) {
   return 9;
 }
 
+std::optional<int> LevelOfWord(const std::string& word, CompressorKind kind) {
+  if (kind == CompressorKind::Zopfli)
+    return std::nullopt;
+  std::string lower = word;
+  for (char& c : lower)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "none")
+    return 0;
+  if (lower == "superfast" || lower == "fast")
+    return 1;
+  if (lower == "normal")
+    return 6; // zlib's own default level
+  if (lower == "maximum")
+    return LevelsOf(kind).Highest;
+  return std::nullopt;
+}
+
 CompressorChoice ParseCompressorChoice(const std::string& name, const std::string& level) {
   CompressorChoice choice;
   if (name == "zlib")
@@ -103,10 +121,16 @@ CompressorChoice ParseCompressorChoice(const std::string& name, const std::strin
   }
   const char* end = level.data() + level.size();
   const auto [stop, error] = std::from_chars(level.data(), end, choice.Level);
-  if (error != std::errc() || stop != end || choice.Level < range.Lowest ||
-      choice.Level > range.Highest)
-    throw ECompressorChoice("The " + what + " " + Quoted(level) + " does not suit " + name +
-                            "; it takes " + span);
+  bool read = error == std::errc() && stop == end;
+  if (!read)
+    if (const auto worded = LevelOfWord(level, choice.Kind)) {
+      choice.Level = *worded;
+      read = true;
+    }
+  if (!read || choice.Level < range.Lowest || choice.Level > range.Highest)
+    throw ECompressorChoice(
+        "The " + what + " " + Quoted(level) + " does not suit " + name + "; it takes " + span +
+        (choice.Kind == CompressorKind::Zopfli ? std::string() : std::string(" or ") + LevelWords));
   return choice;
 }
 

@@ -31,9 +31,15 @@ bool CompressorBuiltIn(CompressorKind kind);
 // zlib 9, libdeflate 12, zopfli 15 iterations.
 int DefaultCompressorLevel(CompressorKind kind);
 
-// The choice for a name ("zlib", "libdeflate", "zopfli") and a level text (empty: the
-// compressor's default). Raises ECompressorChoice for an unknown name, a compressor this program
-// was built without, or a level that is not a whole number in the compressor's range.
+// The level a word names, in any letter case, as the archive verbs take them: none 0,
+// superfast and fast 1, normal 6, maximum the compressor's highest. Nothing for another word,
+// and for zopfli, whose level counts iterations.
+std::optional<int> LevelOfWord(const std::string& word, CompressorKind kind);
+inline constexpr const char* LevelWords = "none, superfast, fast, normal, maximum";
+
+// The choice for a name ("zlib", "libdeflate", "zopfli") and a level text (a number or a word
+// of LevelOfWord; empty: the compressor's default). Raises ECompressorChoice for an unknown
+// name, a compressor this program was built without, or a level outside the compressor's range.
 CompressorChoice ParseCompressorChoice(const std::string& name, const std::string& level);
 
 // "zlib 1.2.13 level 9", "libdeflate 1.14 level 12", "zopfli iterations 15": what decides the

@@ -106,6 +106,13 @@ std::size_t PathRootLength(const std::string& path) {
   return !path.empty() && path.front() == '/' ? 1 : 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
   return a == b;
 }

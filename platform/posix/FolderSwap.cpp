@@ -147,7 +147,7 @@ void MakeFolder(const std::string& path) {
   struct stat info {};
   if (err == EEXIST && ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
     return;
-  RaiseIoErrorFromErrno(err, path, IoOperation::Create);
+  RaiseFolderError(IoErrorCodeFromErrno(err), path, err);
 }
 
 bool IsMountPoint(const std::string& path) {

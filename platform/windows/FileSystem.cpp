@@ -191,6 +191,28 @@ std::size_t PathRootLength(const std::string& path) {
   return !path.empty() && IsPathSeparator(path[0]) ? 1 : 0;
 }
 
+namespace {
+
+// The volume and file index of an existing file; false when it cannot be opened.
+bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  // No access asked for: the identity is readable even while another program holds the file.
+  const win::HandleGuard file(::CreateFileW(
+      win::WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.Get() != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(file.Get(), &info) != 0;
+}
+
+} // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return FileIdentity(a, first) && FileIdentity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
   std::wstring wa = win::WidePath(a);
   std::wstring wb = win::WidePath(b);

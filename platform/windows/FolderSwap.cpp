@@ -96,7 +96,7 @@ void MakeFolder(const std::string& path) {
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
     return;
-  win::RaiseWin32Error(error, path, IoOperation::Create);
+  RaiseFolderError(win::IoErrorCodeFromWin32(error), path, static_cast<int>(error));
 }
 
 bool IsMountPoint(const std::string&) {

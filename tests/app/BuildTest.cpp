@@ -85,7 +85,7 @@ TEST_F(Build, SelfNamedFileInSubfolderIsCountedButNotListed) {
   EXPECT_EQ(manifest.find("F2="), std::string::npos);
   EXPECT_NE(view_.Calls.end(),
             std::find(view_.Calls.begin(), view_.Calls.end(), "message:Done.3 files packed."));
-  EXPECT_EQ(view_.Calls[0], "warning:files named Teskor.exe also lie in bin\\; they are counted "
+  EXPECT_EQ(view_.Calls[0], "warning:files named Teskor.exe also lie in bin/; they are counted "
                             "in fcount= but not packed");
   EXPECT_FALSE(fs::exists(Upload("bin/Teskor.exe.zip")));
   EXPECT_PEERS_ACCEPT_UPLOAD();

@@ -58,7 +58,7 @@ TEST_F(Links, OutOfTheTreeRefusedUnlessFollowedInsideWalked) {
        [this] { Link(Outside("secret.txt"), Clean("sub/s.txt")); },
        false,
        BuildOutcome::Refused,
-       {"\"sub\\s.txt\": a symbolic link to \"", "outside the clean folder"}},
+       {"\"sub/s.txt\": a symbolic link to \"", "outside the clean folder"}},
       {"a folder outside",
        [this] { Link(Outside("data"), Clean("data")); },
        false,
@@ -101,7 +101,7 @@ TEST_F(Links, OutOfTheTreeRefusedUnlessFollowedInsideWalked) {
        [this] { Link("..", Clean("sub/up")); },
        true,
        BuildOutcome::Refused,
-       {"\"sub\\up\": a symbolic link to \"", "the walk would never end"}},
+       {"\"sub/up\": a symbolic link to \"", "the walk would never end"}},
       {"a link into the output folder",
        [this] {
          fs::create_directories(Upload());

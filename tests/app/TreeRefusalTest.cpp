@@ -47,7 +47,7 @@ const std::vector<RefusedTree>& Cases() {
          Put(c, "con.txt");
        },
        {"\"con.txt\": the name is reserved for a device on Windows",
-        "\"data\\a|b.txt\": the name holds |, which Windows does not allow in names"}},
+        "\"data/a|b.txt\": the name holds |, which Windows does not allow in names"}},
       {"question mark, control character, trailing dot and blank",
        [](const std::string& c) {
          Put(c, "q?.txt");
@@ -111,7 +111,7 @@ const std::vector<RefusedTree>& Cases() {
          fs::remove(c + "/Teskor.exe");
          Put(c, "system/Teskor.exe");
        },
-       {"Teskor.exe not found in \"clean\" directory (it lies only in system\\)"}},
+       {"Teskor.exe not found in \"clean\" directory (it lies only in system/)"}},
   };
   return cases;
 }
@@ -149,8 +149,8 @@ TEST(TreeRefusal, ListTextCountsWhatItLeavesOut) {
   std::vector<TreeProblem> problems(12, TreeProblem{"a/b", "bad"});
   problems.front() = {"", "whole tree"};
   const std::string text = ProblemListText(problems, 10);
-  EXPECT_EQ(text.substr(0, 23), "whole tree\n\"a\\b\": bad\n\"");
-  EXPECT_EQ(text.substr(text.size() - 30), "\"a\\b\": bad\nand 2 more problems");
+  EXPECT_EQ(text.substr(0, 23), "whole tree\n\"a/b\": bad\n\"");
+  EXPECT_EQ(text.substr(text.size() - 30), "\"a/b\": bad\nand 2 more problems");
 }
 
 } // namespace

@@ -92,9 +92,9 @@ TEST_F(ListCommentTest, RefusesWhatIsNotAnArchive) {
   EXPECT_EQ(result.Code, 2);
   EXPECT_NE(result.Err, "");
 
-  // A wrong command line is an error too.
-  EXPECT_EQ(RunVornel(dir, Words("list")).Code, 2);
-  EXPECT_EQ(RunVornel(dir, {"comment", "x.zip", "--set", "a", "--clear"}).Code, 2);
+  // A wrong command line is refused too.
+  EXPECT_EQ(RunVornel(dir, Words("list")).Code, 1);
+  EXPECT_EQ(RunVornel(dir, {"comment", "x.zip", "--set", "a", "--clear"}).Code, 1);
 }
 
 TEST_F(ListCommentTest, CommentRoundTripSeenByPython) {

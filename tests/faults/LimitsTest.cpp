@@ -171,7 +171,7 @@ TEST_P(HugeSource, BuildRefusesIt) {
     options.Jobs = GetParam();
     EXPECT_EQ(packer.Build(dir / "clean", dir / "work", view, options), BuildOutcome::Refused);
     ASSERT_EQ(view.Messages.size(), 1u);
-    EXPECT_EQ(view.Messages[0].rfind("\"big\\huge.bin\": the file is too large to pack", 0), 0u)
+    EXPECT_EQ(view.Messages[0].rfind("\"big/huge.bin\": the file is too large to pack", 0), 0u)
         << view.Messages[0];
     EXPECT_TRUE(fs::is_empty(dir / "work"));
   }

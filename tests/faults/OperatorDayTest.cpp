@@ -198,7 +198,8 @@ TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
   };
   const std::vector<Case> cases = {
       {"nothing built yet", [] {}, "", 0,
-       "dry run: 5 archives to pack (1.5 KiB), 0 to keep (0 B), 0 archives stale, 0 excluded; "
+       "dry run: 5 archives to pack (1.5 KiB), 0 to keep (0 B), 0 archives stale, 0 files and 0 "
+       "folders excluded; "
        "nothing was written\n"},
       {"an earlier build, a change, a deleted file",
        [&] {
@@ -210,7 +211,7 @@ TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
        "pack readme.txt (7 B)\nkeep Teskor.exe (361 B)\nkeep data/config.ini (37 B)\n"
        "stale data/maps/start.map.zip\nstale system/engine.dll.zip\nstale system/\n"
        "dry run: 1 archive to pack (7 B), 2 to keep (398 B), 2 archives and 1 folder stale, 1 "
-       "excluded; nothing was written\n"},
+       "file and 1 folder excluded; nothing was written\n"},
       {"a refused tree",
        [&] { WriteFile(Work() + "/settings.ini", "[main]\nCustomName=Nope.exe\n"); }, "", 1, ""},
   };
@@ -270,12 +271,12 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
 TEST_F(OperatorDay, CommandLineConveniences) {
   for (const std::string jobs : {"0", "65", "two", "-1"}) {
     const CliRun run = Build("--jobs " + jobs);
-    EXPECT_EQ(run.Status, 2) << jobs;
+    EXPECT_EQ(run.Status, 1) << jobs;
     EXPECT_EQ(run.Err,
               "vornel build: --jobs takes a whole number from 1 to 64, not \"" + jobs + "\"\n");
   }
   const CliRun empty = Vornel({"build", "--jobs", "", Clean()});
-  EXPECT_EQ(empty.Status, 2);
+  EXPECT_EQ(empty.Status, 1);
   EXPECT_EQ(empty.Err, "vornel build: --jobs takes a whole number from 1 to 64, not \"\"\n");
   EXPECT_EQ(Build("--jobs 64").Status, 0);
   // -C: settings and Upload/ are those of the folder named, relative paths taken from there.
@@ -285,7 +286,7 @@ TEST_F(OperatorDay, CommandLineConveniences) {
   EXPECT_NE(ReadFile(dir_ / "other/Upload/updates.lst").find("Server=10.1.2.3\r\n"),
             std::string::npos);
   EXPECT_EQ(RunVornel(dir_.Str(), Words("-C other verify")).Status, 0);
-  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C nowhere verify")).Status, 2);
+  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C nowhere verify")).Status, 1);
 }
 
 } // namespace

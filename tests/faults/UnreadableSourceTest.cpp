@@ -180,7 +180,7 @@ TEST_P(UnreadableSource, PipesAndDevicesInTheTreeAreRefused) {
   ASSERT_NE(run.Status, 124) << "the build hung";
   EXPECT_EQ(run.Status, 1) << run.Out;
   EXPECT_EQ(run.Err, "\"b.pipe\": neither a file nor a folder (a pipe, socket or device)\n"
-                     "\"c\\endless\": neither a file nor a folder (a pipe, socket or device)\n");
+                     "\"c/endless\": neither a file nor a folder (a pipe, socket or device)\n");
   EXPECT_FALSE(fs::exists(Upload()));
   fs::remove(Clean("b.pipe"));
   fs::remove(Clean("c/endless"));
