@@ -1,5 +1,6 @@
 #include "app/BuildSession.h"
 
+#include "app/BuildPaths.h"
 #include "app/PackEngine.h"
 #include "app/Settings.h"
 #include "platform/FileSystem.h"
@@ -52,6 +53,11 @@ BuildSession::~BuildSession() {
 void BuildSession::Start(const std::string& cleanRoot) {
   if (Running())
     return;
+  if (NamesShellItem(cleanRoot)) {
+    window_.ShowPlain("The chosen item \"" + cleanRoot +
+                      "\" is not a folder on disk; choose the clean client folder on a drive");
+    return;
+  }
   try {
     const std::string workDir = CurrentDirectory();
     window_.SetBuilding(true);

@@ -291,7 +291,7 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   EXPECT_EQ(catcher.Boxes[0].Text, L"Teskor.exe not found in \"clean\" directory");
   EXPECT_FALSE(catcher.Boxes[0].HasIcon);
 
-  // A virtual folder has no file-system path: the build finds nothing there.
+  // A virtual folder has no file-system path: the build says so.
   const HWND tree = form.Tree().Handle();
   HTREEITEM item = TreeItem(tree, TVGN_CHILD, TreeItem(tree, TVGN_ROOT));
   while (item && form.Tree().SelectedPath().rfind("::", 0) != 0) {
@@ -299,10 +299,12 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
     item = TreeItem(tree, TVGN_NEXT, item);
   }
   ASSERT_EQ(form.Tree().SelectedPath().rfind("::", 0), 0u);
-  Build(form, "");
+  SendMessageW(form.Button1, BM_CLICK, 0, 0);
+  EXPECT_FALSE(form.BuildRunning());
   ASSERT_EQ(catcher.Boxes.size(), 2u);
   EXPECT_FALSE(catcher.Boxes[1].HasIcon);
-  EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"Done.", 0), std::wstring::npos);
+  EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"The chosen item \"::{", 0), 0u) << catcher.Boxes[1].Text;
+  EXPECT_NE(catcher.Boxes[1].Text.find(L"\" is not a folder on disk;"), std::wstring::npos);
   EXPECT_FALSE(std::filesystem::exists(work.Path() / "Upload" / "updates.lst"));
 
   // A file where the output folder belongs: the build is refused before it writes, in a plain
