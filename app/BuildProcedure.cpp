@@ -98,6 +98,8 @@ public:
     try {
       scope.Target = ClientCodePage(options_.CodePage, settings);
       scope.FollowLinks = options_.FollowLinks || ReadFollowLinks(settings);
+      reuse_ = options_.Reuse || ReadReuse(settings);
+      prune_ = options_.Prune || ReadPrune(settings);
     } catch (const std::invalid_argument& error) {
       return Refuse(error.what());
     } catch (const ESettingsError& error) {
@@ -105,7 +107,7 @@ public:
     }
     view_.ShowSettings({packer_.CustomName, ReadServer(settings), ReadModHost(settings),
                         scope.Target.Name(), DescribeCompressor(compressor_), patterns,
-                        scope.FollowLinks});
+                        scope.FollowLinks, reuse_, prune_});
     const CleanTree tree = CheckCleanTree(scope);
     // Told from the walk's own listing, so the clean folder is listed once per build.
     if (tree.RootEmpty)
@@ -128,7 +130,7 @@ public:
       staged.emplace(LocateUpload(uploadDir));
       if (options_.DryRun)
         return DryRun(root, workDir, staged->Places(), tree);
-      staged->Begin(options_.Reuse);
+      staged->Begin(reuse_);
     } catch (const std::runtime_error& refusal) {
       if (dynamic_cast<const EIoError*>(&refusal) != nullptr)
         throw;
@@ -138,7 +140,7 @@ public:
     // clients read stays as the last whole build left it.
     live_ = staged->Places().Live;
     const std::string& stagingDir = staged->Places().Staging;
-    if (options_.Reuse)
+    if (reuse_)
       WeedStaging(stagingDir, tree);
     MirrorFolders(tree, stagingDir);
     if (StopRequested())
@@ -153,7 +155,7 @@ public:
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
     // Only a build that may keep archives reads the earlier record before it packs.
-    if (options_.Reuse)
+    if (reuse_)
       record_ = ReuseRecord::Load(recordPath_, compressor_);
     const std::string server = ReadServer(settings);
     const std::string modHost = ReadModHost(settings);
@@ -183,7 +185,7 @@ public:
     }
     const std::optional<ArchiveDigest> manifestDigest = DigestFile(manifest.Path());
     const std::string cost = UpdateCost(manifest.Path());
-    const PublishResult published = staged->Publish(before, KeptFromLive(), stale, options_.Prune);
+    const PublishResult published = staged->Publish(before, KeptFromLive(), stale, prune_);
     if (!published.AtOnce)
       view_.ShowWarning("the new archives were put in place one by one, then updates.lst (" +
                         published.Reason +
@@ -243,13 +245,13 @@ private:
     live_ = places.Live;
     const std::string& stagingDir = places.Staging;
     const ReuseRecord record =
-        options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
-                       : ReuseRecord{};
+        reuse_ ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
+               : ReuseRecord{};
     DryRunReport report;
     report.Excluded = tree.Excluded;
     const auto plan = [&](const PackTask& task) {
       bool kept = false;
-      if (options_.Reuse) {
+      if (reuse_) {
         try {
           const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
           kept = FindReusable(task, *source, record).Kept.has_value();
@@ -354,7 +356,7 @@ private:
       return;
     StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),
                        static_cast<std::int32_t>(stale.Folders.size()), false};
-    if (options_.Prune)
+    if (prune_)
       report = {published.PrunedArchives, published.PrunedFolders, true};
     view_.ShowStale(report);
   }
@@ -497,7 +499,7 @@ private:
     outcome.Attempted = true;
     pellum.SetMarkUtf8Names(markUtf8_);
     const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
-    if (options_.Reuse) {
+    if (reuse_) {
       Reusable reusable = FindReusable(task, *source, record_);
       if (reusable.Kept) {
         // The live archive's record entry names its own bytes; so does the staging one's.
@@ -594,7 +596,7 @@ private:
   void KeepUntried(ReuseRecordWriter& next) const {
     ReuseRecord loaded;
     const ReuseRecord* earlier = &record_;
-    if (!options_.Reuse) {
+    if (!reuse_) {
       loaded = ReuseRecord::Load(recordPath_, compressor_);
       earlier = &loaded;
     }
@@ -643,6 +645,9 @@ private:
   Packer& packer_;
   BuildView& view_;
   const BuildOptions& options_;
+  // --reuse and --prune, or the settings' keys "Reuse" and "Prune" of this build's reading.
+  bool reuse_ = false;
+  bool prune_ = false;
   TPellum pellum_;
   CompressorChoice compressor_;
   std::string recordPath_;

@@ -50,6 +50,8 @@ struct SettingsReport {
   std::string Compressor; // "zlib 9", "libdeflate 12", ...
   std::vector<std::string> Exclude;
   bool FollowLinks = false;
+  bool Reuse = false; // --reuse or "Reuse=1"
+  bool Prune = false; // --prune or "Prune=1"
 };
 
 // What a build would do, found by a dry run without writing anything.

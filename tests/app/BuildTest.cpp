@@ -3,6 +3,7 @@
 #include "app/TreeCheck.h"
 #include "platform/Errors.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +140,26 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(view_.Calls, (Calls{c.Message}));
   }
   EXPECT_TRUE(fs::is_empty(Work()));
+}
+
+// The windows have no options: "Reuse=1" and "Prune=1" do what --reuse and --prune do.
+TEST_F(Build, ReuseAndPruneSettingsActAsTheOptions) {
+  struct CountingView : RecordingView {
+    void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
+      Calls.push_back("counts:" + std::to_string(reused) + "/" + std::to_string(packed));
+    }
+  };
+  Put("Teskor.exe", "self");
+  Put("data/a.txt", "a");
+  Put("data/b.txt", "b");
+  ASSERT_EQ(BuildFixture::Build(), BuildOutcome::Done);
+  fs::remove(Clean("data/b.txt"));
+  WriteFile(Work("settings.ini"), "[main]\nReuse=1\nPrune=yes\n");
+  CountingView view;
+  ASSERT_EQ(packer_.Build(Clean(), Work(), view, {}), BuildOutcome::Done);
+  EXPECT_NE(std::find(view.Calls.begin(), view.Calls.end(), "counts:2/0"), view.Calls.end());
+  EXPECT_TRUE(fs::exists(Upload("data/a.txt.zip")));
+  EXPECT_FALSE(fs::exists(Upload("data/b.txt.zip")));
 }
 
 TEST_F(Build, OutputFolderInsideTheCleanTreeIsLeftOut) {

@@ -8,6 +8,7 @@
 #include "gui/win32/Screenshot.h"
 #include "gui/win32/WideText.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -324,6 +325,18 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   Build(form, clean.Str());
   ASSERT_EQ(catcher.Boxes.size(), 4u);
   EXPECT_EQ(catcher.Boxes[3].Text, L"Done.2 files packed.");
+
+  // More problems than a box holds: every one of them in the list box's lines.
+  WriteFile(work.Path() / "settings.ini", "[main]\r\nCodePage=1252\r\n");
+  for (int i = 10; i < 22; ++i)
+    WriteFile(clean.Path() / (L"\u0434" + std::to_wstring(i) + L".txt"), "d");
+  Build(form, clean.Str());
+  ASSERT_EQ(catcher.Boxes.size(), 5u);
+  EXPECT_EQ(catcher.Boxes[4].Text.rfind(L"The clean folder has 12 problems;", 0), 0u);
+  const std::wstring& lines = catcher.Boxes[4].Lines;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), L'\n'), 11) << lines;
+  EXPECT_EQ(lines.rfind(L"\"\u043410.txt\": ", 0), 0u) << lines;
+  EXPECT_NE(lines.find(L"\r\n\"\u043421.txt\": "), std::wstring::npos) << lines;
 }
 
 TEST_F(WindowTest, ClosingDuringABuildStopsItWithoutAsking) {
