@@ -27,8 +27,11 @@
 #include "platform/Stream.h"
 #include "zip/Pellum.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace vornel {
@@ -166,7 +169,8 @@ public:
       PackSelfFile(root, stagingDir, tree, manifest);
       manifest.AppendMisc(server, modHost, packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
-      whole = PackFolder(tree, root, stagingDir, manifest);
+      // A stop asked for during the last files stops too: the operator was told it would.
+      whole = PackFolder(tree, root, stagingDir, manifest) && !StopRequested();
       manifest.Finish();
       if (whole)
         SaveRecord(true);
@@ -497,6 +501,51 @@ private:
 
   void PackOrKeepFile(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     outcome.Attempted = true;
+    // The bytes the component has read of this file, added to the build's count as it goes.
+    std::uint64_t counted = 0;
+    const auto count = [this, &counted](std::uint64_t consumed) {
+      if (consumed > counted) {
+        bytesRead_ += consumed - counted;
+        counted = consumed;
+      }
+    };
+    pellum.OnCompressFile = [&count, this](TPellum&, std::int32_t consumed, std::int32_t) {
+      count(static_cast<std::uint64_t>(std::max(consumed, 0)));
+      // With one job the build's own thread packs: it reports from here.
+      if (std::this_thread::get_id() == buildThread_) {
+        AcknowledgeStop(1);
+        ReportBytes(false);
+      }
+    };
+    struct Unhook {
+      TPellum& Pellum;
+      ~Unhook() { Pellum.OnCompressFile = nullptr; }
+    } unhook{pellum};
+    PackOrKeepSource(pellum, task, outcome);
+    count(task.Size);
+  }
+
+  // Says at once that a stop was asked for, while files are still in flight.
+  void AcknowledgeStop(std::size_t filesInFlight) const {
+    if (!stoppingShown_ && filesInFlight > 0 && StopRequested()) {
+      stoppingShown_ = true;
+      view_.ShowStopping(filesInFlight);
+    }
+  }
+
+  // The bytes read so far: at once, or when their time has come (a few times a second, or
+  // every few MiB).
+  void ReportBytes(bool now) const {
+    const auto time = std::chrono::steady_clock::now();
+    const std::uint64_t bytes = bytesRead_.load();
+    if (!now && time - bytesShownAt_ < PackWaitReport && bytes - bytesShown_ < BytesReportStep)
+      return;
+    bytesShownAt_ = time;
+    bytesShown_ = bytes;
+    view_.ShowBytesRead(bytes);
+  }
+
+  void PackOrKeepSource(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     pellum.SetMarkUtf8Names(markUtf8_);
     const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
     if (reuse_) {
@@ -533,6 +582,7 @@ private:
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
     manifest.AppendSelf(tree.ClientSelfName, selfOutcome_.Crc, selfOutcome_.ArchiveSize);
     ShowArchive(selfTask_.RelativePath, selfTask_.Size, selfOutcome_);
+    ReportBytes(true);
     view_.StepProgress(selfTask_.RelativePath);
   }
 
@@ -551,7 +601,12 @@ private:
       path_.clear();
       run_.tree_->AppendRelativePath(index, path_);
       run_.ShowArchive(path_, run_.tree_->Sizes()[index], run_.outcomes_[index]);
+      run_.ReportBytes(true);
       run_.view_.StepProgress(path_);
+    }
+    void Pulse(std::size_t inFlight) override {
+      run_.AcknowledgeStop(inFlight);
+      run_.ReportBytes(false);
     }
 
   private:
@@ -645,6 +700,13 @@ private:
   Packer& packer_;
   BuildView& view_;
   const BuildOptions& options_;
+  // Progress by bytes: the workers add what they read, the build's thread reports it.
+  const std::thread::id buildThread_ = std::this_thread::get_id();
+  mutable std::atomic<std::uint64_t> bytesRead_{0};
+  mutable std::chrono::steady_clock::time_point bytesShownAt_{};
+  mutable std::uint64_t bytesShown_ = 0;
+  static constexpr std::uint64_t BytesReportStep = 4 << 20;
+  mutable bool stoppingShown_ = false;
   // --reuse and --prune, or the settings' keys "Reuse" and "Prune" of this build's reading.
   bool reuse_ = false;
   bool prune_ = false;

@@ -106,11 +106,15 @@ class TerminalBuildView final : public BuildView {
 public:
   TerminalBuildView(ProgressBar& bar, EventStream& events) : bar_(bar), events_(events) {}
   void SetProgressMax(std::int32_t maximum) override { bar_.SetMax(maximum); }
-  void StepProgress(const std::string& relativePath) override {
-    bar_.Step(relativePath, lastBytes_);
-    lastBytes_ = 0;
-  }
+  void StepProgress(const std::string& relativePath) override { bar_.Step(relativePath); }
   void ResetProgress() override { bar_.Clear(); }
+  void ShowBytesRead(std::uint64_t bytes) override { bar_.SetBytesDone(bytes); }
+  void ShowStopping(std::size_t filesInFlight) override {
+    const std::string text = "stopping after " + Count(filesInFlight, "file") + " in flight...";
+    bar_.Clear();
+    std::cerr << "vornel build: " << text << std::endl;
+    events_.Emit(JsonLine().Add("event", "warning").Add("message", text));
+  }
   void ShowMessage(const std::string& text) override { message_ = text; }
   void ShowWarning(const std::string& text) override {
     bar_.Clear();
@@ -149,7 +153,6 @@ public:
                      .Add("prune", settings_.Prune));
   }
   void ShowArchive(const ArchiveReport& report) override {
-    lastBytes_ = report.FileBytes;
     ++finished_;
     events_.Emit(JsonLine()
                      .Add("event", "archive")
@@ -193,7 +196,6 @@ public:
 private:
   ProgressBar& bar_;
   EventStream& events_;
-  std::uint64_t lastBytes_ = 0;
   std::string message_;
   std::string counts_;
   std::string stale_;
