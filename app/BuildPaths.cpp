@@ -35,6 +35,10 @@ std::string NormaliseCleanRoot(const std::string& folder) {
   return path;
 }
 
+bool NamesShellItem(const std::string& path) {
+  return path.starts_with("::");
+}
+
 std::string CanonicalPath(const std::string& path) {
   return ResolvedPath(path);
 }

@@ -20,6 +20,10 @@ std::string BuildRecordBeside(const std::string& siblingPath);
 // folder), without a trailing "/" except for the file-system root itself.
 std::string NormaliseCleanRoot(const std::string& folder);
 
+// True for what a window's folder tree gives for an item that is no folder on disk ("My
+// Computer", the control panel, a library): the shell's name for it, "::{...}".
+bool NamesShellItem(const std::string& path);
+
 // The canonical form of a path (symbolic links resolved); empty when the path does not exist.
 std::string CanonicalPath(const std::string& path);
 

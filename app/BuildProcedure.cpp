@@ -28,8 +28,11 @@
 #include "platform/Stream.h"
 #include "zip/Pellum.h"
 
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace vornel {
@@ -107,6 +110,8 @@ public:
     try {
       scope.Target = ClientCodePage(options_.CodePage, settings);
       scope.FollowLinks = options_.FollowLinks || ReadFollowLinks(settings);
+      reuse_ = options_.Reuse || ReadReuse(settings);
+      prune_ = options_.Prune || ReadPrune(settings);
     } catch (const std::invalid_argument& error) {
       return Refuse(error.what());
     } catch (const ESettingsError& error) {
@@ -114,7 +119,7 @@ public:
     }
     view_.ShowSettings({packer_.CustomName, ReadServer(settings), ReadModHost(settings),
                         scope.Target.Name(), DescribeCompressor(compressor_), patterns,
-                        scope.FollowLinks});
+                        scope.FollowLinks, reuse_, prune_});
     const CleanTree tree = CheckCleanTree(scope);
     // Told from the walk's own listing, so the clean folder is listed once per build.
     if (tree.RootEmpty)
@@ -145,7 +150,7 @@ public:
       staged.emplace(LocateUpload(uploadDir));
       if (options_.DryRun)
         return DryRun(root, workDir, staged->Places(), tree);
-      staged->Begin(options_.Reuse);
+      staged->Begin(reuse_);
     } catch (const std::runtime_error& refusal) {
       if (dynamic_cast<const EIoError*>(&refusal) != nullptr)
         throw;
@@ -155,7 +160,7 @@ public:
     // clients read stays as the last whole build left it.
     live_ = staged->Places().Live;
     const std::string& stagingDir = staged->Places().Staging;
-    if (options_.Reuse)
+    if (reuse_)
       WeedStaging(stagingDir, tree);
     MirrorFolders(tree, stagingDir);
     if (StopRequested())
@@ -170,7 +175,7 @@ public:
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);
     // Only a build that may keep archives reads the earlier record before it packs.
-    if (options_.Reuse)
+    if (reuse_)
       record_ = ReuseRecord::Load(recordPath_, compressor_);
     const std::string server = ReadServer(settings);
     const std::string modHost = ReadModHost(settings);
@@ -181,7 +186,8 @@ public:
       PackSelfFile(root, stagingDir, tree, manifest);
       manifest.AppendMisc(server, modHost, packer_.FileCount - 1);
       view_.SetProgressMax(packer_.FileCount);
-      whole = PackFolder(tree, root, stagingDir, manifest);
+      // A stop asked for during the last files stops too: the operator was told it would.
+      whole = PackFolder(tree, root, stagingDir, manifest) && !StopRequested();
       manifest.Finish();
       if (whole)
         SaveRecord(true);
@@ -200,7 +206,7 @@ public:
     }
     const std::optional<ArchiveDigest> manifestDigest = DigestFile(manifest.Path());
     const std::string cost = UpdateCost(manifest.Path());
-    const PublishResult published = staged->Publish(before, KeptFromLive(), stale, options_.Prune);
+    const PublishResult published = staged->Publish(before, KeptFromLive(), stale, prune_);
     if (!published.AtOnce)
       view_.ShowWarning("the new archives were put in place one by one, then updates.lst (" +
                         published.Reason +
@@ -279,14 +285,14 @@ private:
     live_ = places.Live;
     const std::string& stagingDir = places.Staging;
     const ReuseRecord record =
-        options_.Reuse ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
-                       : ReuseRecord{};
+        reuse_ ? ReuseRecord::Load(JoinPath(workDir, ReuseRecordFileName), compressor_)
+               : ReuseRecord{};
     DryRunReport report;
     report.ExcludedFiles = tree.ExcludedFiles;
     report.ExcludedFolders = tree.ExcludedFolders;
     const auto plan = [&](const PackTask& task) {
       bool kept = false;
-      if (options_.Reuse) {
+      if (reuse_) {
         try {
           const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
           kept = FindReusable(task, *source, record).Kept.has_value();
@@ -391,7 +397,7 @@ private:
       return;
     StaleReport report{static_cast<std::int32_t>(stale.Archives.size()),
                        static_cast<std::int32_t>(stale.Folders.size()), false};
-    if (options_.Prune)
+    if (prune_)
       report = {published.PrunedArchives, published.PrunedFolders, true};
     view_.ShowStale(report);
   }
@@ -532,9 +538,54 @@ private:
 
   void PackOrKeepFile(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     outcome.Attempted = true;
+    // The bytes the component has read of this file, added to the build's count as it goes.
+    std::uint64_t counted = 0;
+    const auto count = [this, &counted](std::uint64_t consumed) {
+      if (consumed > counted) {
+        bytesRead_ += consumed - counted;
+        counted = consumed;
+      }
+    };
+    pellum.OnCompressFile = [&count, this](TPellum&, std::int32_t consumed, std::int32_t) {
+      count(static_cast<std::uint64_t>(std::max(consumed, 0)));
+      // With one job the build's own thread packs: it reports from here.
+      if (std::this_thread::get_id() == buildThread_) {
+        AcknowledgeStop(1);
+        ReportBytes(false);
+      }
+    };
+    struct Unhook {
+      TPellum& Pellum;
+      ~Unhook() { Pellum.OnCompressFile = nullptr; }
+    } unhook{pellum};
+    PackOrKeepSource(pellum, task, outcome);
+    count(task.Size);
+  }
+
+  // Says at once that a stop was asked for, while files are still in flight.
+  void AcknowledgeStop(std::size_t filesInFlight) const {
+    if (!stoppingShown_ && filesInFlight > 0 && StopRequested()) {
+      stoppingShown_ = true;
+      view_.ShowStopping(filesInFlight);
+    }
+  }
+
+  // The bytes read so far: at once, or when their time has come (a few times a second, or
+  // every few MiB).
+  void ReportBytes(bool now) const {
+    const auto time = std::chrono::steady_clock::now();
+    const std::uint64_t bytes = bytesRead_.load();
+    if (!now && time - bytesShownAt_ < PackWaitReport && bytes - bytesShown_ < BytesReportStep)
+      return;
+    bytesShownAt_ = time;
+    bytesShown_ = bytes;
+    view_.ShowBytesRead(bytes);
+  }
+
+  void PackOrKeepSource(TPellum& pellum, const PackTask& task, FileOutcome& outcome) const {
     pellum.SetMarkUtf8Names(markUtf8_);
     const auto source = OpenCheckedSource(task.RealPath, task.SourcePath, task.Size);
-    if (options_.Reuse) {
+    if (reuse_) {
       Reusable reusable = FindReusable(task, *source, record_);
       if (reusable.Kept) {
         // The live archive's record entry names its own bytes; so does the staging one's.
@@ -568,6 +619,7 @@ private:
     PackOrKeep(pellum_, selfTask_, selfOutcome_);
     manifest.AppendSelf(tree.ClientSelfName, selfOutcome_.Crc, selfOutcome_.ArchiveSize);
     ShowArchive(selfTask_.RelativePath, selfTask_.Size, selfOutcome_);
+    ReportBytes(true);
     view_.StepProgress(selfTask_.RelativePath);
   }
 
@@ -586,7 +638,12 @@ private:
       path_.clear();
       run_.tree_->AppendRelativePath(index, path_);
       run_.ShowArchive(path_, run_.tree_->Sizes()[index], run_.outcomes_[index]);
+      run_.ReportBytes(true);
       run_.view_.StepProgress(path_);
+    }
+    void Pulse(std::size_t inFlight) override {
+      run_.AcknowledgeStop(inFlight);
+      run_.ReportBytes(false);
     }
 
   private:
@@ -631,7 +688,7 @@ private:
   void KeepUntried(ReuseRecordWriter& next) const {
     ReuseRecord loaded;
     const ReuseRecord* earlier = &record_;
-    if (!options_.Reuse) {
+    if (!reuse_) {
       loaded = ReuseRecord::Load(recordPath_, compressor_);
       earlier = &loaded;
     }
@@ -680,6 +737,16 @@ private:
   Packer& packer_;
   BuildView& view_;
   const BuildOptions& options_;
+  // Progress by bytes: the workers add what they read, the build's thread reports it.
+  const std::thread::id buildThread_ = std::this_thread::get_id();
+  mutable std::atomic<std::uint64_t> bytesRead_{0};
+  mutable std::chrono::steady_clock::time_point bytesShownAt_{};
+  mutable std::uint64_t bytesShown_ = 0;
+  static constexpr std::uint64_t BytesReportStep = 4 << 20;
+  mutable bool stoppingShown_ = false;
+  // --reuse and --prune, or the settings' keys "Reuse" and "Prune" of this build's reading.
+  bool reuse_ = false;
+  bool prune_ = false;
   TPellum pellum_;
   CompressorChoice compressor_;
   std::string recordPath_;

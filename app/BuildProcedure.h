@@ -50,6 +50,8 @@ struct SettingsReport {
   std::string Compressor; // "zlib 9", "libdeflate 12", ...
   std::vector<std::string> Exclude;
   bool FollowLinks = false;
+  bool Reuse = false; // --reuse or "Reuse=1"
+  bool Prune = false; // --prune or "Prune=1"
 };
 
 // What a build would do, found by a dry run without writing anything.
@@ -102,6 +104,11 @@ public:
   virtual void ShowSettings(const SettingsReport& report) { (void)report; }
   // Each finished archive, just before its progress step.
   virtual void ShowArchive(const ArchiveReport& report) { (void)report; }
+  // The bytes of the files read so far, those in flight included: before each progress step,
+  // and a few times a second while a large file is packed.
+  virtual void ShowBytesRead(std::uint64_t bytes) { (void)bytes; }
+  // Once, as soon as the build notices a stop request: it stops after the files in flight.
+  virtual void ShowStopping(std::size_t filesInFlight) { (void)filesInFlight; }
   // Instead of the final message when a build was stopped.
   virtual void ShowStopped(const StopReport& report) { (void)report; }
   // After a whole build: what the players download to go from the set it replaced to this one

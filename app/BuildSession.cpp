@@ -1,5 +1,6 @@
 #include "app/BuildSession.h"
 
+#include "app/BuildPaths.h"
 #include "app/PackEngine.h"
 #include "app/Settings.h"
 #include "platform/FileSystem.h"
@@ -25,6 +26,12 @@ public:
   }
   void ShowProblems(const std::vector<TreeProblem>& problems) override {
     ShowMessage(ProblemListText(problems, ProblemsShown));
+    if (problems.size() > ProblemsShown) {
+      std::lock_guard lock(mutex_);
+      heading_ = "The clean folder has " + std::to_string(problems.size()) +
+                 " problems; nothing was written. Mend them and press Build again:";
+      list_ = ProblemListText(problems, problems.size());
+    }
   }
   // A stopped build (the window's close) says that what clients read is unchanged.
   void ShowStopped(const StopReport& report) override { ShowMessage(StoppedText(report)); }
@@ -33,11 +40,19 @@ public:
     std::lock_guard lock(mutex_);
     return std::exchange(message_, {});
   }
+  // The whole list of a refused tree's problems and its heading; empty when the message holds
+  // them all.
+  std::pair<std::string, std::string> TakeProblemList() {
+    std::lock_guard lock(mutex_);
+    return {std::exchange(heading_, {}), std::exchange(list_, {})};
+  }
 
 private:
   SessionWindow& window_;
   std::mutex mutex_;
   std::string message_;
+  std::string heading_;
+  std::string list_;
 };
 
 BuildSession::BuildSession(SessionWindow& window)
@@ -52,6 +67,11 @@ BuildSession::~BuildSession() {
 void BuildSession::Start(const std::string& cleanRoot) {
   if (Running())
     return;
+  if (NamesShellItem(cleanRoot)) {
+    window_.ShowPlain("The chosen item \"" + cleanRoot +
+                      "\" is not a folder on disk; choose the clean client folder on a drive");
+    return;
+  }
   try {
     const std::string workDir = CurrentDirectory();
     window_.SetBuilding(true);
@@ -98,10 +118,13 @@ void BuildSession::WindUp() {
   if (worker_.joinable())
     worker_.join();
   const std::string message = view_->TakeMessage();
+  const auto [heading, list] = view_->TakeProblemList();
   view_.reset();
   window_.SetBuilding(false);
   if (failed_)
     window_.ShowError(error_);
+  else if (!list.empty())
+    window_.ShowProblemList(message, heading, list);
   else if (!message.empty())
     window_.ShowPlain(message);
   window_.BuildFinished();

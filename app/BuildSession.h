@@ -33,6 +33,11 @@ public:
   virtual void PostBuildEnded() = 0;
   // The outcome: a plain box for a message, the error box for an error.
   virtual void ShowPlain(const std::string& text) = 0;
+  // A refused tree with more problems than a box has room for: a plain box with the excerpt,
+  // and every problem (one a line) where the operator can scroll through them; heading says
+  // what the whole list is.
+  virtual void ShowProblemList(const std::string& excerpt, const std::string& heading,
+                               const std::string& all) = 0;
   virtual void ShowError(const std::string& message) = 0;
   // Once the outcome of a build has been shown.
   virtual void BuildFinished() {}
@@ -40,7 +45,7 @@ public:
 
 class BuildSession {
 public:
-  // A refused tree shows this many of its problems; a message box has room for no more.
+  // A refused tree shows this many of its problems in the box itself, all of them in a list.
   static constexpr std::size_t ProblemsShown = 10;
 
   // Reads the self file's name from the settings file in the current folder, once for the

@@ -90,6 +90,7 @@ private:
       const std::size_t candidate = schedule_[next_++];
       if (candidate < cutoff_) {
         index = candidate;
+        ++inFlight_;
         return true;
       }
     }
@@ -109,6 +110,7 @@ private:
           done.Error = std::current_exception();
         }
         std::lock_guard lock(mutex_);
+        --inFlight_;
         if (done.Error)
           cutoff_ = std::min(cutoff_, index); // the serial procedure would have ended there
         completions_.push_back(std::move(done));
@@ -134,13 +136,17 @@ private:
     std::exception_ptr failure;
     for (;;) {
       std::vector<Completion> batch;
+      std::size_t inFlight = 0;
       {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !completions_.empty() || running_ == 0; });
+        const bool due = changed_.wait_for(
+            lock, PackWaitReport, [this] { return !completions_.empty() || running_ == 0; });
+        inFlight = inFlight_;
         batch.swap(completions_);
-        if (batch.empty())
+        if (due && batch.empty())
           break; // no worker left and nothing to report
       }
+      sink_.Pulse(inFlight);
       for (const Completion& done : batch) {
         if (done.Error) {
           if (done.Index < failedIndex) {
@@ -171,10 +177,11 @@ private:
   std::mutex mutex_;
   std::condition_variable changed_;
   const std::vector<std::uint32_t> schedule_;
-  std::size_t next_ = 0; // position in schedule_
-  std::size_t cutoff_;   // tasks at or after this index are not started
-  bool halt_ = false;    // nothing more starts
-  int running_ = 0;      // workers not yet ended
+  std::size_t next_ = 0;     // position in schedule_
+  std::size_t cutoff_;       // tasks at or after this index are not started
+  bool halt_ = false;        // nothing more starts
+  int running_ = 0;          // workers not yet ended
+  std::size_t inFlight_ = 0; // tasks taken and not yet completed
   std::vector<Completion> completions_;
   std::exception_ptr workerFailure_; // a worker that failed outside any task
   std::vector<std::thread> workers_;

@@ -19,6 +19,7 @@
 // overwrites (or keeps) them.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -46,7 +47,14 @@ public:
   virtual void Finished(std::size_t index) = 0;
   // Tasks are listed in index order, each after it and all before it have finished.
   virtual void Listed(std::size_t index) = 0;
+  // Each time the calling thread wakes (tasks finished, or PackWaitReport passed without any):
+  // inFlight tasks are running. With one job the tasks run on the calling thread, which then
+  // never waits, and this is not called.
+  virtual void Pulse(std::size_t inFlight) { (void)inFlight; }
 };
+
+// How often the calling thread wakes while no task finishes.
+inline constexpr auto PackWaitReport = std::chrono::milliseconds(200);
 
 // The work for one task, run on a worker with the worker's own component (set up by
 // ConfigurePellum1). It must keep whatever it produces for the sink itself, per index.

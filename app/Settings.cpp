@@ -27,7 +27,8 @@ std::string ClosestKnownKey(const std::string& key) {
 
 const std::vector<std::string>& KnownSettingsKeys() {
   static const std::vector<std::string> keys = {"CustomName", "Server", "ModHost", "CodePage",
-                                                "Compressor", "Level",  "Exclude", "FollowLinks"};
+                                                "Compressor", "Level",  "Exclude", "FollowLinks",
+                                                "Reuse",      "Prune"};
   return keys;
 }
 
@@ -177,6 +178,14 @@ CodePage ClientCodePage(const std::string& given, const std::string& settingsPat
 
 bool ReadFollowLinks(const SettingsFile& settings) {
   return settings.Flag("FollowLinks");
+}
+
+bool ReadReuse(const SettingsFile& settings) {
+  return settings.Flag("Reuse");
+}
+
+bool ReadPrune(const SettingsFile& settings) {
+  return settings.Flag("Prune");
 }
 
 bool ReadFollowLinks(const std::string& settingsPath) {

@@ -63,6 +63,9 @@ std::string ReadServer(const SettingsFile& settings);
 std::string ReadModHost(const SettingsFile& settings);
 // Key "FollowLinks": yes publishes what links leading out of the clean folder name.
 bool ReadFollowLinks(const SettingsFile& settings);
+// Keys "Reuse" and "Prune": what --reuse and --prune do, for the windows, which have no options.
+bool ReadReuse(const SettingsFile& settings);
+bool ReadPrune(const SettingsFile& settings);
 
 // The code page of the names the client reads: `given` (the command line's) when not empty, else
 // key "CodePage" of the settings, else the platform's own. Raises std::invalid_argument, with a

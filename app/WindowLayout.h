@@ -4,10 +4,12 @@
 // boxes), the window's caption, the About text and where each control lies. The Qt window, the
 // Win32 window and their tests take them from here.
 
+#include "app/Version.h"
+
 namespace vornel::window {
 
 inline constexpr const char* ApplicationName = "Vornel";
-inline constexpr const char* Caption = "  Vornel v0.801a";
+inline constexpr const char* Caption = "  Vornel v" VORNEL_VERSION_TEXT;
 inline constexpr const char* AboutText = "Teskor v0.79a.  Vornel developers, 2026";
 
 // Places are laid out for 96 dots per inch; each window scales them to its screen.

@@ -63,7 +63,8 @@ std::string SettingsText(const SettingsReport& settings) {
   return "settings: self file " + settings.SelfName + ", Server=" + settings.Server +
          ", ModifyHost=" + settings.ModHost + ", code page " + settings.CodePage + ", " +
          settings.Compressor + ", exclude " + (exclude.empty() ? "nothing" : exclude) +
-         ", links out of the tree " + (settings.FollowLinks ? "followed" : "refused") + "\n";
+         ", links out of the tree " + (settings.FollowLinks ? "followed" : "refused") +
+         (settings.Reuse ? ", reuse" : "") + (settings.Prune ? ", prune" : "") + "\n";
 }
 
 std::string DryRunSummary(const DryRunReport& report);
@@ -114,11 +115,15 @@ public:
   TerminalBuildView(ProgressBar& bar, EventStream& events, bool quiet)
       : bar_(bar), events_(events), quiet_(quiet) {}
   void SetProgressMax(std::int32_t maximum) override { bar_.SetMax(maximum); }
-  void StepProgress(const std::string& relativePath) override {
-    bar_.Step(relativePath, lastBytes_);
-    lastBytes_ = 0;
-  }
+  void StepProgress(const std::string& relativePath) override { bar_.Step(relativePath); }
   void ResetProgress() override { bar_.Clear(); }
+  void ShowBytesRead(std::uint64_t bytes) override { bar_.SetBytesDone(bytes); }
+  void ShowStopping(std::size_t filesInFlight) override {
+    const std::string text = "stopping after " + Count(filesInFlight, "file") + " in flight...";
+    bar_.Clear();
+    std::cerr << "vornel build: " << text << std::endl;
+    events_.Emit(JsonLine().Add("event", "warning").Add("message", text));
+  }
   void ShowMessage(const std::string& text) override { message_ = text; }
   void ShowWarning(const std::string& text) override {
     bar_.Clear();
@@ -152,10 +157,11 @@ public:
                      .Add("codePage", settings_.CodePage)
                      .Add("compressor", settings_.Compressor)
                      .Add("exclude", exclude)
-                     .Add("followLinks", settings_.FollowLinks));
+                     .Add("followLinks", settings_.FollowLinks)
+                     .Add("reuse", settings_.Reuse)
+                     .Add("prune", settings_.Prune));
   }
   void ShowArchive(const ArchiveReport& report) override {
-    lastBytes_ = report.FileBytes;
     ++finished_;
     events_.Emit(JsonLine()
                      .Add("event", "archive")
@@ -190,6 +196,7 @@ public:
 
   const std::string& Message() const { return message_; }
   const std::string& Counts() const { return counts_; }
+  const SettingsReport& Settings() const { return settings_; }
   const std::string& Stale() const { return stale_; }
   const StopReport& Stop() const { return stop_; }
   std::int32_t Finished() const { return finished_; }
@@ -200,7 +207,6 @@ private:
   ProgressBar& bar_;
   EventStream& events_;
   bool quiet_; // a dry run prints its summary only
-  std::uint64_t lastBytes_ = 0;
   std::string message_;
   std::string counts_;
   std::string stale_;
@@ -299,7 +305,7 @@ int RunBuild(const BuildArguments& arguments) {
       events.Emit(JsonLine().Add("event", "warning").Add("message", view.Stale()));
     }
     // The final message stays the one line it always was; the counts go beside it.
-    if (arguments.Reuse && !view.Counts().empty())
+    if (view.Settings().Reuse && !view.Counts().empty())
       std::cerr << view.Counts() << std::endl;
     if (events.Enabled())
       return Finish(events, "done", ExitOk,
@@ -355,10 +361,11 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
   verb->add_flag("--reuse", arguments->Reuse,
                  "Keep an archive of an earlier build when its entry unpacks to exactly the "
                  "file's bytes (compared as both are read) and its records and bytes are those "
-                 "packing it now writes; print how many were kept and packed");
+                 "packing it now writes; print how many were kept and packed (default: "
+                 "\"Reuse=1\" in settings.ini)");
   verb->add_flag("--prune", arguments->Prune,
                  "After a whole build, remove the archives in Upload/ that it did not produce "
-                 "(and folders left empty)");
+                 "(and folders left empty; default: \"Prune=1\" in settings.ini)");
   verb->add_flag("--dry-run", arguments->DryRun,
                  "Check the tree and print what a build would pack, keep (with --reuse) and "
                  "leave stale, with counts and bytes; write nothing");
@@ -389,12 +396,24 @@ void RegisterBuildCommand(CLI::App& app, int& exitCode) {
                                  "none, superfast, fast, normal (6) and maximum; default: "
                                  "\"Level\" in settings.ini")
                     ->type_name("LEVEL");
-  verb->footer("Reads settings.ini once (section \"main\": CustomName, Server, ModHost,\n"
-               "CodePage, Compressor, Level, Exclude, FollowLinks) and writes Upload/ in the\n"
-               "current folder: into Upload.staging while it runs, and into Upload/ in one last\n"
-               "step when whole. Names that are not plain ASCII need a code page; a tree with\n"
-               "names Windows cannot hold, or with links leading out of it, is refused before\n"
-               "anything is written. Nothing is written through a symbolic link in Upload/.\n"
+  verb->footer("Reads settings.ini in the current folder once, section \"main\" (the window\n"
+               "reads the same keys at every build; an option given here wins):\n"
+               "  CustomName   the self file's name (default Teskor.exe)\n"
+               "  Server       the manifest's Server= line (default 127.0.0.1)\n"
+               "  ModHost      the manifest's ModifyHost= line (default 0)\n"
+               "  CodePage     the client's code page for names (--codepage)\n"
+               "  Compressor   zlib, libdeflate or zopfli (--compressor)\n"
+               "  Level        the compressor's level or zopfli's iterations (--level)\n"
+               "  Exclude      patterns left out, separated by \";\" (--exclude)\n"
+               "  FollowLinks  publish what links out of the tree name (--follow-links)\n"
+               "  Reuse        keep the archives of unchanged files (--reuse)\n"
+               "  Prune        remove stale archives after a whole build (--prune)\n"
+               "The last three take 1/0, yes/no or true/false (default no).\n"
+               "Writes Upload/ in the current folder: into Upload.staging while it runs, and\n"
+               "into Upload/ in one last step when whole. Names that are not plain ASCII need a\n"
+               "code page; a tree with names Windows cannot hold, or with links leading out of\n"
+               "it, is refused before anything is written. Nothing is written through a\n"
+               "symbolic link in Upload/.\n"
                "Example:\n"
                "  vornel build /srv/client-clean\n"
                "Exit codes: 0 built; 1 refused (a bad option or setting, no self file, no usable\n"

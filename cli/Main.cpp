@@ -1,3 +1,4 @@
+#include "app/Version.h"
 #include "cli/Commands.h"
 
 #include "platform/Console.h"
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
                "vornel"};
   // "/tmp/tree" and "/srv/clean" are folders, never options, also on Windows.
   app.allow_windows_style_options(false);
-  app.set_version_flag("--version", "vornel 0.801a");
+  app.set_version_flag("--version", "vornel " VORNEL_VERSION_TEXT);
   app.require_subcommand(1);
   app.footer("Examples:\n"
              "  vornel build /srv/clean-client\n"

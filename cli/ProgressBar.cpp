@@ -40,6 +40,24 @@ std::string Fit(std::string line, std::size_t width) {
   return line;
 }
 
+constexpr std::int32_t BarCells = 24;
+
+std::int32_t Filled(std::int32_t position, std::int32_t maximum) {
+  const std::int32_t shownMax = std::max(maximum, position);
+  return shownMax > 0
+             ? static_cast<std::int32_t>(static_cast<std::int64_t>(position) * BarCells / shownMax)
+             : 0;
+}
+
+std::string Bar(std::int32_t filled) {
+  return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(BarCells - filled), '.') + "] ";
+}
+
+std::string Count(std::int32_t position, std::int32_t maximum) {
+  return std::to_string(position) + "/" + std::to_string(std::max(maximum, position));
+}
+
 } // namespace
 
 std::string ShortBytes(std::uint64_t bytes) {
@@ -57,7 +75,11 @@ std::string ShortBytes(std::uint64_t bytes) {
 
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const ByteProgress& bytes,
                          const std::string& label, std::size_t width) {
-  std::string line = ProgressLine(position, maximum, "", std::string::npos);
+  // The bar fills by bytes: one large file moves it as it is packed.
+  const std::uint64_t done = std::min(bytes.Done, bytes.Total);
+  std::string line = Bar(bytes.Total > 0 ? static_cast<std::int32_t>(done * BarCells / bytes.Total)
+                                         : Filled(position, maximum)) +
+                     Count(position, maximum);
   line += ", " + ShortBytes(bytes.Done) + " of " + ShortBytes(bytes.Total);
   if (bytes.SecondsLeft >= 0)
     line += ", " + ShortDuration(bytes.SecondsLeft) + " left";
@@ -68,15 +90,7 @@ std::string ProgressLine(std::int32_t position, std::int32_t maximum, const Byte
 
 std::string ProgressLine(std::int32_t position, std::int32_t maximum, const std::string& label,
                          std::size_t width) {
-  constexpr std::int32_t BarCells = 24;
-  const std::int32_t shownMax = std::max(maximum, position);
-  const std::int32_t filled =
-      shownMax > 0
-          ? static_cast<std::int32_t>(static_cast<std::int64_t>(position) * BarCells / shownMax)
-          : 0;
-  std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                     std::string(static_cast<std::size_t>(BarCells - filled), '.') + "] " +
-                     std::to_string(position) + "/" + std::to_string(shownMax);
+  std::string line = Bar(Filled(position, maximum)) + Count(position, maximum);
   if (!label.empty())
     line += " " + Printable(label);
   return Fit(line, width);
@@ -98,9 +112,14 @@ void ProgressBar::SetBytes(std::uint64_t total) {
   started_ = std::chrono::steady_clock::now();
 }
 
-void ProgressBar::Step(const std::string& label, std::uint64_t bytes) {
+void ProgressBar::SetBytesDone(std::uint64_t done) {
+  bytesDone_ = done;
+  if (std::chrono::steady_clock::now() - drawnAt_ >= std::chrono::milliseconds(100))
+    Draw();
+}
+
+void ProgressBar::Step(const std::string& label) {
   ++position_;
-  bytesDone_ += bytes;
   label_ = label;
   Draw();
 }
@@ -113,8 +132,10 @@ void ProgressBar::Clear() {
 }
 
 void ProgressBar::Draw() {
-  if (!enabled_)
+  // Nothing before the count is known: a step against no maximum would draw a full bar.
+  if (!enabled_ || maximum_ <= 0)
     return;
+  drawnAt_ = std::chrono::steady_clock::now();
   std::string line;
   if (bytesTotal_ == 0) {
     line = ProgressLine(position_, maximum_, label_, TerminalColumns());

@@ -21,8 +21,11 @@ public:
   void SetMax(std::int32_t maximum);
   // The bytes behind all steps; from then on the bar shows bytes done and the time left.
   void SetBytes(std::uint64_t total);
-  // One step done; label names the item just finished, bytes is what it covered.
-  void Step(const std::string& label, std::uint64_t bytes = 0);
+  // The bytes done so far, those of items still under way included; drawn with the next step,
+  // or at once when the bar has not been drawn for a while.
+  void SetBytesDone(std::uint64_t done);
+  // One step done; label names the item just finished.
+  void Step(const std::string& label);
   // Removes the bar from the terminal (before a message is printed).
   void Clear();
 
@@ -37,6 +40,7 @@ private:
   std::uint64_t bytesTotal_ = 0;
   std::uint64_t bytesDone_ = 0;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point drawnAt_{};
 };
 
 // The text of one bar line, fitted to width columns (for tests and Draw).

@@ -14,9 +14,11 @@ MessageBoxHook& CurrentHook() {
   return hook;
 }
 
-void ShowModalBox(QWidget* parent, MessageKind kind, const QString& caption, const QString& text) {
+void ShowModalBox(QWidget* parent, MessageKind kind, const QString& caption, const QString& text,
+                  const QString& details) {
   const auto icon = kind == MessageKind::Critical ? QMessageBox::Critical : QMessageBox::NoIcon;
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  box.setDetailedText(details);
   box.exec();
 }
 
@@ -26,12 +28,12 @@ void SetMessageBoxHook(MessageBoxHook hook) {
   CurrentHook() = std::move(hook);
 }
 
-void ShowMessageBox(QWidget* parent, MessageKind kind, const QString& caption,
-                    const QString& text) {
+void ShowMessageBox(QWidget* parent, MessageKind kind, const QString& caption, const QString& text,
+                    const QString& details) {
   if (CurrentHook())
-    CurrentHook()(parent, kind, caption, text);
+    CurrentHook()(parent, kind, caption, text, details);
   else
-    ShowModalBox(parent, kind, caption, text);
+    ShowModalBox(parent, kind, caption, text, details);
 }
 
 void ShowErrorBox(QWidget* parent, const std::string& message) {

@@ -131,6 +131,12 @@ void TForm1::ShowPlain(const std::string& text) {
                  QString::fromStdString(text));
 }
 
+void TForm1::ShowProblemList(const std::string& excerpt, const std::string& heading,
+                             const std::string& all) {
+  ShowMessageBox(this, MessageKind::Plain, QApplication::applicationName(),
+                 QString::fromStdString(excerpt), QString::fromStdString(heading + "\n" + all));
+}
+
 void TForm1::ShowError(const std::string& message) {
   ShowErrorBox(this, message);
 }

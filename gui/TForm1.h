@@ -51,6 +51,8 @@ private:
   void PostProgressReset() override;
   void PostBuildEnded() override;
   void ShowPlain(const std::string& text) override;
+  void ShowProblemList(const std::string& excerpt, const std::string& heading,
+                       const std::string& all) override;
   void ShowError(const std::string& message) override;
   void BuildFinished() override { emit buildFinished(); }
 

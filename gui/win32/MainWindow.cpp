@@ -179,6 +179,12 @@ void TForm1::ShowPlain(const std::string& text) {
   ShowPlainBox(window_, text);
 }
 
+// The heading and every problem in a list that scrolls; the excerpt is for boxes without one.
+void TForm1::ShowProblemList(const std::string& /*excerpt*/, const std::string& heading,
+                             const std::string& all) {
+  ShowListBox(window_, heading, all);
+}
+
 void TForm1::ShowError(const std::string& message) {
   ShowErrorBox(window_, message);
 }

@@ -3,6 +3,8 @@
 #include "app/TreeCheck.h"
 #include "platform/Errors.h"
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,6 +141,61 @@ TEST_F(Build, UnusableCleanFoldersAreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(view_.Calls, (Calls{c.Message}));
   }
   EXPECT_TRUE(fs::is_empty(Work()));
+}
+
+// A large file moves the byte count while it is packed, and a stop asked for meanwhile is
+// acknowledged at once, before the file in flight ends.
+TEST_F(Build, BytesAreCountedAsAFileIsPackedAndAStopIsAcknowledgedAtOnce) {
+  constexpr std::uint64_t kBig = 6 << 20;
+  Put("Teskor.exe", "self");
+  std::string big(kBig, '\0');
+  std::uint32_t seed = 1;
+  for (char& c : big)
+    c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  Put("big.bin", big);
+  std::atomic<bool> stop{false};
+  struct ByteView : RecordingView {
+    explicit ByteView(std::atomic<bool>& stop) : Stop(stop) {}
+    void ShowBytesRead(std::uint64_t bytes) override {
+      Calls.push_back("bytes:" + std::to_string(bytes));
+      if (bytes > 4 && bytes < 4 + kBig)
+        Stop = true; // under way: the big file is being packed
+    }
+    void ShowStopping(std::size_t inFlight) override {
+      Calls.push_back("stopping:" + std::to_string(inFlight));
+    }
+    std::atomic<bool>& Stop;
+  } view(stop);
+  BuildOptions options;
+  options.StopRequested = &stop;
+  EXPECT_EQ(packer_.Build(Clean(), Work(), view, options), BuildOutcome::Stopped);
+  const auto at = [&view](const std::string& call) {
+    return std::find(view.Calls.begin(), view.Calls.end(), call) - view.Calls.begin();
+  };
+  EXPECT_LT(at("bytes:4"), at("step:Teskor.exe"));
+  EXPECT_LT(at("stopping:1"), at("bytes:" + std::to_string(4 + kBig)));
+  EXPECT_LT(at("bytes:" + std::to_string(4 + kBig)), at("step:big.bin")) << view.Calls.size();
+  EXPECT_TRUE(fs::exists(Staging("big.bin.zip"))); // the file in flight was finished
+}
+
+// The windows have no options: "Reuse=1" and "Prune=1" do what --reuse and --prune do.
+TEST_F(Build, ReuseAndPruneSettingsActAsTheOptions) {
+  struct CountingView : RecordingView {
+    void ShowArchiveCounts(std::int32_t reused, std::int32_t packed) override {
+      Calls.push_back("counts:" + std::to_string(reused) + "/" + std::to_string(packed));
+    }
+  };
+  Put("Teskor.exe", "self");
+  Put("data/a.txt", "a");
+  Put("data/b.txt", "b");
+  ASSERT_EQ(BuildFixture::Build(), BuildOutcome::Done);
+  fs::remove(Clean("data/b.txt"));
+  WriteFile(Work("settings.ini"), "[main]\nReuse=1\nPrune=yes\n");
+  CountingView view;
+  ASSERT_EQ(packer_.Build(Clean(), Work(), view, {}), BuildOutcome::Done);
+  EXPECT_NE(std::find(view.Calls.begin(), view.Calls.end(), "counts:2/0"), view.Calls.end());
+  EXPECT_TRUE(fs::exists(Upload("data/a.txt.zip")));
+  EXPECT_FALSE(fs::exists(Upload("data/b.txt.zip")));
 }
 
 TEST_F(Build, OutputFolderInsideTheCleanTreeIsLeftOut) {

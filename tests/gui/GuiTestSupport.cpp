@@ -9,10 +9,10 @@
 namespace vornel::test {
 
 MessageRecorder::MessageRecorder() {
-  SetMessageBoxHook(
-      [this](QWidget*, MessageKind kind, const QString& caption, const QString& text) {
-        Messages.push_back({kind, caption, text});
-      });
+  SetMessageBoxHook([this](QWidget*, MessageKind kind, const QString& caption, const QString& text,
+                           const QString& details) {
+    Messages.push_back({kind, caption, text, details});
+  });
 }
 
 MessageRecorder::~MessageRecorder() {

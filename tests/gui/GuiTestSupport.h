@@ -17,6 +17,7 @@ struct ShownMessage {
   MessageKind Kind;
   QString Caption;
   QString Text;
+  QString Details;
 };
 
 // Installs the hook for its lifetime: every box is recorded instead of shown.

@@ -163,7 +163,7 @@ private slots:
     QVERIFY(!QFile::exists(work / QStringLiteral("Upload/updates.lst")));
   }
 
-  void treeProblemsShowTheFirstTenAndCodePageIsReadAtEveryBuild() {
+  void treeProblemsShowTheFirstTenAndAllInDetailsAndCodePageIsReadAtEveryBuild() {
     WorkingDirectory work;
     QTemporaryDir clean;
     WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
@@ -179,6 +179,11 @@ private slots:
     QCOMPARE(lines.front(), QStringLiteral("\"q?10.txt\": the name holds ?, which Windows does "
                                            "not allow in names"));
     QCOMPARE(lines.back(), QStringLiteral("and 2 more problems"));
+    const QStringList all = recorder.Messages.front().Details.split(QLatin1Char('\n'));
+    QCOMPARE(all.size(), 13);
+    QVERIFY(all.front().startsWith(QStringLiteral("The clean folder has 12 problems;")));
+    QCOMPARE(all.back(), QStringLiteral("\"q?21.txt\": the name holds ?, which Windows does not "
+                                        "allow in names"));
     QVERIFY(!QDir(work / QStringLiteral("Upload")).exists());
 
     for (int i = 10; i < 22; ++i)

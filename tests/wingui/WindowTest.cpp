@@ -8,6 +8,7 @@
 #include "gui/win32/Screenshot.h"
 #include "gui/win32/WideText.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -291,7 +292,7 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   EXPECT_EQ(catcher.Boxes[0].Text, L"Teskor.exe not found in \"clean\" directory");
   EXPECT_FALSE(catcher.Boxes[0].HasIcon);
 
-  // A virtual folder has no file-system path: the build finds nothing there.
+  // A virtual folder has no file-system path: the build says so.
   const HWND tree = form.Tree().Handle();
   HTREEITEM item = TreeItem(tree, TVGN_CHILD, TreeItem(tree, TVGN_ROOT));
   while (item && form.Tree().SelectedPath().rfind("::", 0) != 0) {
@@ -299,10 +300,12 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
     item = TreeItem(tree, TVGN_NEXT, item);
   }
   ASSERT_EQ(form.Tree().SelectedPath().rfind("::", 0), 0u);
-  Build(form, "");
+  SendMessageW(form.Button1, BM_CLICK, 0, 0);
+  EXPECT_FALSE(form.BuildRunning());
   ASSERT_EQ(catcher.Boxes.size(), 2u);
   EXPECT_FALSE(catcher.Boxes[1].HasIcon);
-  EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"Done.", 0), std::wstring::npos);
+  EXPECT_EQ(catcher.Boxes[1].Text.rfind(L"The chosen item \"::{", 0), 0u) << catcher.Boxes[1].Text;
+  EXPECT_NE(catcher.Boxes[1].Text.find(L"\" is not a folder on disk;"), std::wstring::npos);
   EXPECT_FALSE(std::filesystem::exists(work.Path() / "Upload" / "updates.lst"));
 
   // A file where the output folder belongs: the build is refused before it writes, in a plain
@@ -322,6 +325,18 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   Build(form, clean.Str());
   ASSERT_EQ(catcher.Boxes.size(), 4u);
   EXPECT_EQ(catcher.Boxes[3].Text, L"Done.2 files packed.");
+
+  // More problems than a box holds: every one of them in the list box's lines.
+  WriteFile(work.Path() / "settings.ini", "[main]\r\nCodePage=1252\r\n");
+  for (int i = 10; i < 22; ++i)
+    WriteFile(clean.Path() / (L"\u0434" + std::to_wstring(i) + L".txt"), "d");
+  Build(form, clean.Str());
+  ASSERT_EQ(catcher.Boxes.size(), 5u);
+  EXPECT_EQ(catcher.Boxes[4].Text.rfind(L"The clean folder has 12 problems;", 0), 0u);
+  const std::wstring& lines = catcher.Boxes[4].Lines;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), L'\n'), 11) << lines;
+  EXPECT_EQ(lines.rfind(L"\"\u043410.txt\": ", 0), 0u) << lines;
+  EXPECT_NE(lines.find(L"\r\n\"\u043421.txt\": "), std::wstring::npos) << lines;
 }
 
 TEST_F(WindowTest, ClosingDuringABuildStopsItWithoutAsking) {

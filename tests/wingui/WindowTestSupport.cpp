@@ -1,5 +1,7 @@
 #include "WindowTestSupport.h"
 
+#include "gui/win32/MessageBoxes.h"
+
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -36,8 +38,9 @@ LRESULT CALLBACK CatchBox(int code, WPARAM wParam, LPARAM lParam) {
     GetClassNameW(box, type, 16);
     if (std::wstring(type) == L"#32770") {
       // A message box's text is the static control with id 0xFFFF.
-      activeCatcher->Boxes.push_back(
-          {TextOf(box), TextOf(GetDlgItem(box, 0xFFFF)), HasVisibleIcon(box)});
+      activeCatcher->Boxes.push_back({TextOf(box), TextOf(GetDlgItem(box, 0xFFFF)),
+                                      HasVisibleIcon(box),
+                                      TextOf(GetDlgItem(box, win32::ListBoxLinesId))});
       PostMessageW(box, WM_COMMAND, IDOK, 0);
     }
   }

@@ -17,6 +17,7 @@ struct CaughtBox {
   std::wstring Caption;
   std::wstring Text;
   bool HasIcon = false;
+  std::wstring Lines; // the list box's lines (CR LF between them)
 };
 
 // While it lives, every message box this thread opens is read and closed with OK at once.
