@@ -267,19 +267,16 @@ void TPellum::WriteCentralImage(Stream& target) {
 void TPellum::WriteEndImage(Stream& target) {
   // The stored bytes, not the line form: a comment without a final line break, with lone line
   // feeds or with a zero byte is carried over exactly, and the length always matches.
-  const std::string comment = RawComment();
-  RebuiltEndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
-  RebuiltEndRecordPosition = target.Position();
-  WriteEndRecord(target, RebuiltEndRecord);
-  RebuiltCommentPosition = target.Position();
-  target.WriteString(comment);
-  if (OnRebuildZip)
-    OnRebuildZip(*this, 100, 100);
+  WriteEndWith(target, RawComment());
 }
 
 void TPellum::WriteDirectory(Stream& target, const std::vector<TCentralDirectoryFile>& headers,
                              const std::string& comment) {
   WriteCentralHeaders(target, headers);
+  WriteEndWith(target, comment);
+}
+
+void TPellum::WriteEndWith(Stream& target, const std::string& comment) {
   RebuiltEndRecord.ZipFileCommentLength = static_cast<std::uint16_t>(comment.size());
   RebuiltEndRecordPosition = target.Position();
   WriteEndRecord(target, RebuiltEndRecord);

@@ -312,6 +312,8 @@ private:
   void WriteDirectory(Stream& target, const std::vector<TCentralDirectoryFile>& headers,
                       const std::string& comment);
   void WriteCentralHeaders(Stream& target, const std::vector<TCentralDirectoryFile>& headers);
+  // The end record (filling RebuiltEndRecord and its positions) and the comment.
+  void WriteEndWith(Stream& target, const std::string& comment);
   // For an archive that is no file: sets the archive stream's size to the image's and copies
   // the image over it. When the copy fails part way, the former bytes are put back; when even
   // that fails, the image is the only whole copy: it is kept on disk (imageFile, or a temporary

@@ -1,10 +1,13 @@
 #include "gui/win32/PngFile.h"
 
+#include "crc/ArchiveDigest.h"
+#include "crc/Crc32.h"
 #include "gui/win32/WideText.h"
+#include "platform/Stream.h"
+#include "zip/CompressStream.h"
 
 #include <stdexcept>
 #include <windows.h>
-#include <zlib.h>
 
 namespace vornel::win32 {
 
@@ -22,8 +25,7 @@ void PutChunk(std::vector<std::uint8_t>& out, const char (&type)[5],
   out.insert(out.end(), type, type + 4);
   out.insert(out.end(), data.begin(), data.end());
   // The checksum covers the type and the data.
-  const uLong crc = crc32(0L, out.data() + typeAt, static_cast<uInt>(4 + data.size()));
-  PutBigEndian(out, static_cast<std::uint32_t>(crc));
+  PutBigEndian(out, ~Crc32Update(0xFFFFFFFFu, out.data() + typeAt, 4 + data.size()));
 }
 
 } // namespace
@@ -41,12 +43,18 @@ std::vector<std::uint8_t> EncodePng(int width, int height, const std::vector<std
     const auto start = rgb.begin() + static_cast<std::ptrdiff_t>(rowBytes * row);
     raw.insert(raw.end(), start, start + static_cast<std::ptrdiff_t>(rowBytes));
   }
-  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-  std::vector<std::uint8_t> packed(packedSize);
-  if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
-                Z_BEST_COMPRESSION) != Z_OK)
-    throw std::runtime_error("The picture could not be compressed");
-  packed.resize(packedSize);
+  // The picture data are a zlib stream: its two-byte header (deflate, 32 KiB window, maximum
+  // level), the raw deflate data the archive component makes, and the Adler-32 of the rows.
+  MemoryStream deflated;
+  CompressStream compress(deflated, 9);
+  compress.Write(raw.data(), raw.size());
+  compress.Finish();
+  std::vector<std::uint8_t> packed = {0x78, 0xDA};
+  const std::string& data = deflated.Bytes();
+  packed.insert(packed.end(), data.begin(), data.end());
+  ArchiveDigester adler;
+  adler.Update(raw.data(), raw.size());
+  PutBigEndian(packed, adler.Digest().Adler32);
 
   std::vector<std::uint8_t> header;
   PutBigEndian(header, static_cast<std::uint32_t>(width));
