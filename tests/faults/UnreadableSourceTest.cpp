@@ -32,6 +32,9 @@ protected:
     return relative.empty() ? dir_ / "clean" : dir_ / ("clean/" + relative);
   }
   std::string Work() const { return dir_ / "work"; }
+  // With more jobs, a file after the failing one may finish while it fails: its archive stays
+  // in the staging folder, recorded for --reuse though not listed.
+  bool SerialBuild() const { return GetParam() == 1; }
   std::string Upload(const std::string& relative = "") const {
     return relative.empty() ? dir_ / "work/Upload" : dir_ / ("work/Upload/" + relative);
   }
@@ -81,7 +84,7 @@ TEST_P(UnreadableSource, FileRemovedBetweenTheWalks) {
   EXPECT_EQ(FailingBuild(view), "File not found: \"b.txt\".");
   EXPECT_FALSE(fs::exists(Upload()));
   EXPECT_FALSE(fs::exists(Staging("b.txt.zip")));
-  EXPECT_EQ(CheckListed(Staging(), Clean(), true), "");
+  EXPECT_EQ(CheckListed(Staging(), Clean(), SerialBuild()), "");
 
   WriteFile(Clean("b.txt"), "back");
   ExpectNextBuildClean();
@@ -98,7 +101,7 @@ TEST_P(UnreadableSource, FileReplacedByAFolderBetweenTheWalks) {
   EXPECT_EQ(FailingBuild(view), "File not found: \"b.txt\".");
   EXPECT_FALSE(fs::exists(Upload()));
   EXPECT_FALSE(fs::exists(Staging("b.txt.zip")));
-  EXPECT_EQ(CheckListed(Staging(), "", true), "");
+  EXPECT_EQ(CheckListed(Staging(), "", SerialBuild()), "");
 
   fs::remove_all(Clean("b.txt"));
   WriteFile(Clean("b.txt"), "back");
