@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <zlib.h>
 
 namespace vornel {
@@ -191,9 +192,14 @@ private:
     for (std::int32_t i = 0; i < entries_.Count(); ++i)
       headers.push_back(&entries_[i].CentralHeader);
     const std::string formerComment = zip_.RawComment();
-    const std::int64_t standingAt =
-        WithinAPage(std::max(size_, FinalMax(local)),
-                    DirectoryBytes(headers, zip_.EndRecord, 0, formerComment).size());
+    const std::size_t copyLength = DirectoryBytes(headers, zip_.EndRecord, 0, formerComment).size();
+    std::int64_t standingAt = WithinAPage(std::max(size_, FinalMax(local)), copyLength);
+    const std::optional<std::vector<std::int64_t>> hops =
+        HopsTowards(standingAt, copyLength, formerComment.size());
+    // Where no chain of copies keeps the archive readable, or it would cost more than writing
+    // the archive anew, a new image is renamed over the old one instead.
+    if (!hops || static_cast<std::int64_t>(hops->size() * copyLength) > keptLocal_)
+      return LayOutAnew(true);
     const std::string standing = DirectoryBytes(headers, zip_.EndRecord, standingAt, formerComment);
     if (standingAt + static_cast<std::int64_t>(standing.size()) > MaxOffset)
       throw EPellumRefused("The archive is too large to be changed in place");
@@ -209,6 +215,8 @@ private:
     bool switched = false;
     bool overwriting = false;
     try {
+      for (const std::int64_t hop : *hops)
+        WriteStanding(DirectoryBytes(headers, zip_.EndRecord, hop, formerComment), hop);
       WriteStanding(standing, standingAt);
       overwriting = true;
       archive_.SetPosition(local);
@@ -237,10 +245,39 @@ private:
     return Append(records, true);
   }
 
-  // The copy of the directory goes to the end in one write. A copy that fits in a page is put
-  // within one, which a kill cannot cut; a larger one written far out is the one moment in which
-  // readers that only look near the end (unzip, Python) find no end record, while ours finds the
-  // archive as it was by scanning its local records.
+  // Readers (unzip, Python's zipfile, ours) look for the end record in the last 64 KiB, and
+  // take an end record followed by stray bytes in that reach. A copy of the directory that fits
+  // in a page is put within one, which a kill cannot cut. A larger one can be cut part way, so
+  // it goes where the end record before it stays within that reach of the cut copy's end; to
+  // get far out, copies are laid down one after another, each within the reach of the last.
+  // The positions of those in between, empty when none is needed; none when the copy is too
+  // large for any chain. The last copy may be moved further out (target) to clear the one
+  // before it.
+  std::optional<std::vector<std::int64_t>> HopsTowards(std::int64_t& target, std::size_t length,
+                                                       std::size_t comment) const {
+    constexpr std::int64_t Reach = 65536;
+    const auto copy = static_cast<std::int64_t>(length);
+    const std::int64_t endInCopy =
+        copy - TEndOfDirectory::FixedSize - static_cast<std::int64_t>(comment);
+    std::vector<std::int64_t> hops;
+    if (copy <= 4096)
+      return hops;
+    std::int64_t lastEnd = zip_.EndRecordPosition; // the end record readers find now
+    std::int64_t free = size_;                     // the first byte no copy holds
+    while (target + copy - lastEnd > Reach) {
+      const std::int64_t at = lastEnd + Reach - copy;
+      if (at < free)
+        return std::nullopt;
+      hops.push_back(at);
+      lastEnd = at + endInCopy;
+      free = at + copy;
+    }
+    target = std::max(target, free);
+    if (target + copy - lastEnd > Reach)
+      return std::nullopt;
+    return hops;
+  }
+
   void WriteStanding(const std::string& standing, std::int64_t at) {
     archive_.SetPosition(at);
     archive_.WriteString(standing);
@@ -296,11 +333,13 @@ private:
     }
   }
 
-  std::vector<TPellumEntriesEntry*> LayOutAnew() {
+  // inFile: the image is made in a temporary file even when the caller keeps images in memory
+  // (an in-place change turned into a rewrite must not hold a large archive in memory).
+  std::vector<TPellumEntriesEntry*> LayOutAnew(bool inFile = false) {
     FinalMax(keptLocal_);
     std::unique_ptr<TempFile> file;
     std::unique_ptr<MemoryStream> memory;
-    if (zip_.UseTempFiles) {
+    if (zip_.UseTempFiles || (inFile && dynamic_cast<FileStream*>(&archive_) != nullptr)) {
       file = zip_.NewTempFile();
     } else {
       std::int64_t room = 22 + static_cast<std::int64_t>(comment_.size());
@@ -369,7 +408,7 @@ private:
       entries_.Delete(*index);
     for (std::size_t k = 0; k < kept.size(); ++k)
       entries_[static_cast<std::int32_t>(k)].CentralHeader.RelativeOffsetOfLocalHeader = offsets[k];
-    std::vector<TPellumEntriesEntry*> added = Append(records, false);
+    std::vector<TPellumEntriesEntry*> added = Append(records, inFile);
     zip_.RebuildOffsets = offsets;
     zip_.EndRecord = zip_.RebuiltEndRecord;
     zip_.EndRecordPosition = zip_.RebuiltEndRecordPosition;

@@ -313,5 +313,77 @@ TEST_F(InterruptedChange, FailingAtEveryWriteLeavesTheArchiveBeforeOrAfter) {
   std::cout << "[ faults   ] " << failures << " failed writes, each reported\n";
 }
 
+// Growing an archive whose directory outgrows a page far past its end: the copies of the
+// directory laid down on the way can be cut at any byte, and every reader still finds the
+// archive as it was (unzip and Python look for the end record only near the end).
+TEST_F(InterruptedChange, CutCopiesOfALargeDirectoryKeepTheArchiveReadable) {
+  std::string many;
+  {
+    TPellum zip;
+    MemoryStream empty;
+    zip.WriteEmptyArchive(empty);
+    zip.OpenFromStream(std::make_unique<MemoryStream>(empty.Bytes()));
+    for (int i = 0; i < 150; ++i) {
+      MemoryStream data(RandomBytes(2000, 100 + i));
+      zip.Entries().AddEntry("entry-" + std::to_string(i) + ".bin", 0x20, data, 40000);
+    }
+    Stream& stream = *zip.GetArchiveStream();
+    stream.SetPosition(0);
+    many = stream.ReadString(static_cast<std::size_t>(stream.Size()));
+  }
+  MemoryStream big(RandomBytes(600000, 9));
+  const auto run = [&](FaultyStream*& stream) {
+    auto owned = std::make_unique<FaultyStream>(many);
+    stream = owned.get();
+    auto zip = std::make_unique<TPellum>();
+    zip->OpenFromStream(std::move(owned));
+    big.SetPosition(0);
+    return zip;
+  };
+  FaultyStream* stream = nullptr;
+  std::string after;
+  std::uint64_t total = 0;
+  {
+    auto zip = run(stream);
+    zip->Entries().AddEntry("big.bin", 0x20, big, 40000);
+    after = stream->Bytes();
+    total = stream->Written();
+  }
+  const std::string was = OwnDigest(std::make_unique<MemoryStream>(many));
+  const std::string is = OwnDigest(std::make_unique<MemoryStream>(after));
+  // Densely where the copies go, sparsely over the new data.
+  std::vector<std::uint64_t> budgets;
+  for (std::uint64_t budget = 0; budget < 120000; budget += 509)
+    budgets.push_back(budget);
+  for (std::uint64_t budget = 120000; budget < total; budget += 8191)
+    budgets.push_back(budget);
+  std::map<std::string, std::string> sampled; // kill snapshots -> file, for the peers
+  for (const auto fault : {FaultyStream::WriteFault::Persistent, FaultyStream::WriteFault::Once})
+    for (std::size_t i = 0; i < budgets.size(); ++i) {
+      auto zip = run(stream);
+      stream->FailWritesAfter(budgets[i], fault);
+      EXPECT_ANY_THROW(zip->Entries().AddEntry("big.bin", 0x20, big, 40000)) << budgets[i];
+      // As the failure left it, and as a kill at that byte would have.
+      for (const std::string& bytes : {stream->Bytes(), stream->BytesAtFault()}) {
+        const std::string own = OwnDigest(std::make_unique<MemoryStream>(bytes));
+        EXPECT_TRUE(own == was || own == is) << "failed after " << budgets[i] << ": " << own;
+      }
+      const std::string& killed = stream->BytesAtFault();
+      if (fault == FaultyStream::WriteFault::Persistent && i % 4 == 0 && !sampled.count(killed)) {
+        sampled[killed] = dir_ / ("cut-" + std::to_string(sampled.size()) + ".zip");
+        WriteFile(sampled[killed], killed);
+      }
+    }
+  std::vector<std::string> files;
+  for (const auto& [bytes, file] : sampled)
+    files.push_back(file);
+  const auto python = PythonDigests(dir_, files);
+  for (const auto& [bytes, file] : sampled) {
+    EXPECT_TRUE(UnzipTestPasses(file)) << file;
+    const std::string peer = python.count(file) ? python.at(file) : "missing";
+    EXPECT_TRUE(peer == was || peer == is) << file << ": " << peer;
+  }
+}
+
 } // namespace
 } // namespace vornel::test

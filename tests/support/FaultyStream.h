@@ -47,6 +47,9 @@ public:
   std::uint64_t ReadCount() const { return read_; }
   int Faults() const { return faults_; }
   const std::string& Bytes() const { return data_.Bytes(); }
+  // The bytes as the first failed write left them, before any clean-up: what a kill at that
+  // byte would leave.
+  const std::string& BytesAtFault() const { return atFault_; }
 
   std::size_t Read(void* buffer, std::size_t count) override {
     std::size_t allowed = count;
@@ -94,7 +97,8 @@ private:
   }
 
   [[noreturn]] void Fail() {
-    ++faults_;
+    if (faults_++ == 0)
+      atFault_ = data_.Bytes();
     if (writeFault_ == WriteFault::Once)
       writeBudget_ = Unlimited;
     RaiseIoError(io_error::DiskFull);
@@ -108,6 +112,7 @@ private:
   std::uint64_t written_ = 0;
   std::uint64_t read_ = 0;
   int faults_ = 0;
+  std::string atFault_;
 };
 
 // A source whose size says one thing while its reads deliver another: a file that grew (more
