@@ -215,8 +215,12 @@ private:
     bool switched = false;
     bool overwriting = false;
     try {
-      for (const std::int64_t hop : *hops)
-        WriteStanding(DirectoryBytes(headers, zip_.EndRecord, hop, formerComment), hop);
+      // Only the last copy has to be durable before the old directory is overwritten; until
+      // then the old one stands where it was.
+      for (const std::int64_t hop : *hops) {
+        archive_.SetPosition(hop);
+        archive_.WriteString(DirectoryBytes(headers, zip_.EndRecord, hop, formerComment));
+      }
       WriteStanding(standing, standingAt);
       overwriting = true;
       archive_.SetPosition(local);
