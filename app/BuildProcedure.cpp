@@ -170,7 +170,6 @@ public:
     UploadContents before = ScanUpload(live_);
     const StaleSet stale = FindStaleIn(before, tree);
     before.Archives = {};
-    before.Temporaries = {};
     ShowPlan(root, tree);
 
     recordPath_ = JoinPath(workDir, ReuseRecordFileName);

@@ -5,6 +5,7 @@
 #include "platform/FindFiles.h"
 #include "platform/FolderSwap.h"
 #include "platform/NoFollow.h"
+#include "platform/Stream.h"
 
 #include <stdexcept>
 
@@ -26,6 +27,24 @@ void RenameTree(const std::string& from, const std::string& to, const std::strin
     } else {
       RenameFile(JoinPath(from, child), JoinPath(to, child));
     }
+  }
+}
+
+// True when the two files hold the same bytes.
+bool SameBytes(const std::string& a, const std::string& b) {
+  FileStream first(a, FileStream::Mode::OpenRead);
+  FileStream second(b, FileStream::Mode::OpenRead);
+  if (first.Size() != second.Size())
+    return false;
+  std::string left(IoBlockSize, '\0');
+  std::string right(IoBlockSize, '\0');
+  for (;;) {
+    const std::size_t got = first.Read(left.data(), left.size());
+    if (got == 0)
+      return second.Read(right.data(), 1) == 0;
+    second.ReadBuffer(right.data(), got);
+    if (left.compare(0, got, right, 0, got) != 0)
+      return false;
   }
 }
 
@@ -85,6 +104,11 @@ PublishResult StagedUpload::Publish(const UploadContents& live,
                                     const std::vector<std::string>& keptFromLive,
                                     const StaleSet& stale, bool prune) {
   PublishResult result;
+  if (LiveAlreadyTheSame(live, stale, prune)) {
+    result.Unchanged = true;
+    RemoveLeftover(result);
+    return result;
+  }
   // The renames below must never name data that a power cut could still take away.
   FlushFileSystemOf(places_.Staging);
   if (!places_.Inside && !DirectoryExists(places_.Live)) {
@@ -109,6 +133,38 @@ PublishResult StagedUpload::Publish(const UploadContents& live,
   result.PrunedFolders = 0;
   RenameInto(stale, prune, result);
   return result;
+}
+
+bool StagedUpload::LiveAlreadyTheSame(const UploadContents& live, const StaleSet& stale,
+                                      bool prune) const {
+  if (!live.Temporaries.empty() || (prune && !stale.Empty()) || !DirectoryExists(places_.Live))
+    return false;
+  try {
+    return StagingMatchesLive("");
+  } catch (const std::exception&) {
+    return false; // what cannot be compared is published
+  }
+}
+
+// True when the staging folder below relative holds only folders the live one has, and at the
+// top a manifest equal to the live one byte for byte: every archive was kept from the live
+// folder, and publishing would change nothing a client reads.
+bool StagedUpload::StagingMatchesLive(const std::string& relative) const {
+  const std::string staging =
+      relative.empty() ? places_.Staging : JoinPath(places_.Staging, relative);
+  for (const FoundFile& item : ListDirectory(staging, LinkedFolders::List)) {
+    const std::string child = relative.empty() ? item.Name : relative + "/" + item.Name;
+    const std::string live = JoinPath(places_.Live, child);
+    if ((item.Attributes & attr::Directory) != 0 && !item.Link) {
+      if (KindOfPath(live) != PathKind::Folder || !StagingMatchesLive(child))
+        return false;
+    } else if (!relative.empty() || item.Name != ManifestFileName ||
+               KindOfPath(live) != PathKind::File ||
+               !SameBytes(JoinPath(places_.Staging, child), live)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool StagedUpload::CompleteWithLinks(const UploadContents& live,

@@ -41,6 +41,8 @@ struct PublishResult {
   // The set is live, but what the staging folder held afterwards could not all be removed (the
   // system's reason); the next build removes it.
   std::string Leftover;
+  // Every archive was kept from the live folder and the manifest is the same: nothing changed.
+  bool Unchanged = false;
 };
 
 class StagedUpload {
@@ -64,6 +66,8 @@ public:
                         const StaleSet& stale, bool prune);
 
 private:
+  bool LiveAlreadyTheSame(const UploadContents& live, const StaleSet& stale, bool prune) const;
+  bool StagingMatchesLive(const std::string& relative) const;
   bool CompleteWithLinks(const UploadContents& live, const std::vector<std::string>& keptFromLive,
                          const StaleSet& stale, bool prune, PublishResult& result) const;
   void RenameInto(const StaleSet& stale, bool prune, PublishResult& result) const;

@@ -98,6 +98,25 @@ TEST_F(Reuse, TamperedArchivesAndChangedSourcesArePackedAgain) {
   ExpectReuseRepacks(7);
 }
 
+// A --reuse build that keeps every archive and writes the same manifest publishes nothing: the
+// live folder stays the very folder it was. One changed source is published as a whole again.
+TEST_F(Reuse, UnchangedSetStaysTheLiveFolder) {
+  PutTree();
+  ASSERT_EQ(BuildInto(Work(), Jobs(2)), BuildOutcome::Done);
+  const Snapshot before = TakeSnapshot(Upload());
+  const std::string folder = FolderIdentity(Upload());
+  ASSERT_EQ(BuildInto(Work(), Jobs(2, true)), BuildOutcome::Done);
+  EXPECT_EQ(TakeSnapshot(Upload()), before);
+  EXPECT_EQ(FolderIdentity(Upload()), folder);
+  EXPECT_FALSE(fs::exists(Work("Upload.staging")));
+
+  WriteFile(Clean("readme.txt"), "changed");
+  ASSERT_EQ(BuildInto(Work(), Jobs(2, true)), BuildOutcome::Done);
+  EXPECT_NE(TakeSnapshot(Upload()), before);
+  ASSERT_EQ(BuildInto(dir_ / "reference", Jobs(2)), BuildOutcome::Done);
+  EXPECT_EQ(TakeSnapshot(Upload()), TakeSnapshot(dir_ / "reference/Upload"));
+}
+
 TEST_F(Reuse, ArchiveOfAnotherShapeIsNotKept) {
   Put("Teskor.exe", "self");
   Put("a.txt", std::string(5000, 'a'));

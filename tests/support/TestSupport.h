@@ -38,6 +38,10 @@ std::string ReadFile(const std::string& path);
 // plain std::string would be read in the ANSI code page).
 std::filesystem::path FsPath(const std::string& utf8);
 
+// What tells this folder from another at the same path later (device and inode; on Windows the
+// volume and file index).
+std::string FolderIdentity(const std::string& path);
+
 // True when this system lets the tests make symbolic links (mingw's run-time under wine cannot).
 bool CanMakeSymlinks();
 #define SKIP_WITHOUT_SYMLINKS()                                                                    \

@@ -10,6 +10,13 @@ std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(utf8);
 }
 
+std::string FolderIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0)
+    return "";
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
 bool PermissionsStopReads() {
   return ::geteuid() != 0; // root reads whatever the permissions say
 }
