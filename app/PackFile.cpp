@@ -10,6 +10,7 @@
 #include "zip/Pellum.h"
 #include "zip/SingleEntryArchive.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -40,15 +41,6 @@ void CheckUnchanged(const SourceFile& source, const std::string& sourcePath) {
   if (source.ChangedSinceOpened())
     throw EFileChanged("\"" + sourcePath +
                        "\" changed while it was packed (it was written to as it was read)");
-}
-
-std::int32_t ArchiveSize(const std::string& writtenPath, const std::string& zipPath) {
-  const auto found = FindFile(writtenPath);
-  if (!found || (found->Attributes & attr::Directory) != 0)
-    throw std::runtime_error("Archive \"" + zipPath + "\" is missing after it was written");
-  if (found->Size > LargestListable)
-    throw EPellumError("Archive \"" + zipPath + "\" is 2 GiB or larger and cannot be listed");
-  return static_cast<std::int32_t>(found->Size);
 }
 
 void CheckStoredName(const std::string& stored, const std::string& entryName,
@@ -106,47 +98,32 @@ PackedFile PackInMemory(const TPellum& pellum, SourceFile& source, std::uint64_t
                     static_cast<std::int32_t>(image.Bytes.size()), DigestOfBytes(image.Bytes)};
 }
 
-// A larger file: streamed through the component into a new archive, read once; the checksum is
-// the one the component took on the way.
+// A larger file: read once and streamed into its new archive; the checksum is the one taken on
+// the way.
 PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size,
                          const std::string& sourcePath, const std::string& zipPath,
                          const std::string& relativePath, const std::string& entryName) {
   PackedFile packed{relativePath, 0, 0, std::nullopt};
   WriteFresh(zipPath, [&](const std::string& path) {
-    try {
-      auto created = std::make_unique<FileStream>(path, FileStream::Mode::CreateNew);
-      pellum.WriteEmptyArchive(*created);
-      pellum.CloseArchive();
-      pellum.OpenFromStream(std::move(created));
-      pellum.SetFileName(path);
-      if (!pellum.GetIsZipFile())
-        throw EPellumError("Archive \"" + path + "\" was not recognised after it was created");
-      source.SetPosition(0);
-      const FoundFile& info = source.Info();
-      const TPellumEntriesEntry* entry =
-          pellum.Entries().AddEntry(entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF),
-                                    source, EntryTimeOf(info));
-      if (entry == nullptr)
-        RaiseIoError(io_error::FileNotFound, sourcePath, IoOperation::Open);
-      CheckStoredName(entry->CentralHeader.FileName, entryName, sourcePath);
-      // The component reads to the end of the source and refuses one that grew; one that is
-      // not the size it had when it was opened changed since.
-      if (entry->CentralHeader.UncompressedSize != size)
-        RaiseChanged(sourcePath, size, entry->CentralHeader.UncompressedSize);
-      CheckUnchanged(source, sourcePath);
-      packed.Crc = entry->CentralHeader.Crc32;
-      pellum.CloseArchive();
-      packed.ArchiveSize = ArchiveSize(path, zipPath);
-    } catch (...) {
-      try {
-        pellum.CloseArchive();
-      } catch (...) {
-        // The first error is the one to report.
-      }
-      throw;
-    }
+    FileStream file(path, FileStream::Mode::CreateNew);
+    source.SetPosition(0);
+    // What the file holds now: the archive refuses a source that goes on past it.
+    const std::int64_t length = std::max<std::int64_t>(source.Size(), 0);
+    const FoundFile& info = source.Info();
+    const StreamedArchive archive = WriteSingleEntryArchive(
+        pellum, file, entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF),
+        EntryTimeOf(info), source, length);
+    CheckStoredName(archive.Records.Central.FileName, entryName, sourcePath);
+    // One that is not the size it had when it was opened changed since.
+    if (archive.Records.Central.UncompressedSize != size)
+      RaiseChanged(sourcePath, size, archive.Records.Central.UncompressedSize);
+    CheckUnchanged(source, sourcePath);
+    if (static_cast<std::uint64_t>(archive.Size) > LargestListable)
+      throw EPellumError("Archive \"" + zipPath + "\" is 2 GiB or larger and cannot be listed");
+    packed.Crc = archive.Records.Central.Crc32;
+    packed.ArchiveSize = static_cast<std::int32_t>(archive.Size);
+    packed.Digest = archive.Digest;
   });
-  packed.Digest = DigestFile(zipPath);
   return packed;
 }
 

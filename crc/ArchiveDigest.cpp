@@ -29,6 +29,14 @@ ArchiveDigest ArchiveDigester::Digest() const {
   return ArchiveDigest{size_, ~crc_, adler_};
 }
 
+ArchiveDigest Concatenated(const ArchiveDigest& a, const ArchiveDigest& b) {
+  // Archives stay below 2 GiB, which zlib's offset type holds on every system.
+  const auto length = static_cast<z_off_t>(b.Size);
+  return ArchiveDigest{a.Size + b.Size,
+                       static_cast<std::uint32_t>(crc32_combine(a.Crc32, b.Crc32, length)),
+                       static_cast<std::uint32_t>(adler32_combine(a.Adler32, b.Adler32, length))};
+}
+
 ArchiveDigest DigestOfBytes(std::string_view bytes) {
   ArchiveDigester digester;
   digester.Update(bytes.data(), bytes.size());

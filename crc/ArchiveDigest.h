@@ -31,6 +31,9 @@ private:
   std::int64_t size_ = 0;
 };
 
+// The digest of a's bytes followed by b's.
+ArchiveDigest Concatenated(const ArchiveDigest& a, const ArchiveDigest& b);
+
 // The digest of bytes at hand.
 ArchiveDigest DigestOfBytes(std::string_view bytes);
 

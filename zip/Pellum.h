@@ -23,6 +23,7 @@ namespace vornel {
 
 class TPellum;
 class TPellumEntries;
+struct StreamedArchive;
 
 // One file of a batch add: the path on disk and the name it is given (as AddFileAs takes them).
 struct TBatchFile {
@@ -299,6 +300,8 @@ public:
 private:
   friend class TPellumEntries;
   friend class ArchiveWriter;
+  friend StreamedArchive WriteSingleEntryArchive(TPellum&, Stream&, const std::string&,
+                                                 std::uint16_t, TDateTime, Stream&, std::int64_t);
 
   // Frees the stream and the entries without an event.
   void ReleaseArchive();

@@ -3,7 +3,9 @@
 // A new archive of one entry made whole in memory, for sources small enough to hold: it reaches
 // the disk with one write, and none of its records is written twice.
 
+#include "crc/ArchiveDigest.h"
 #include "platform/DateTime.h"
+#include "platform/Stream.h"
 #include "zip/CompressStream.h"
 #include "zip/FreshEntry.h"
 
@@ -17,8 +19,8 @@ namespace vornel {
 class TPellum;
 
 // Sources up to this size are packed in memory (the content, the archive and one zlib state per
-// thread are held at once, about 1.1 MiB at most); larger ones go through the component's
-// streaming add, whose memory does not grow with the file.
+// thread are held at once, about 1.1 MiB at most); larger ones are streamed into the archive,
+// whose memory does not grow with the file.
 inline constexpr std::size_t InMemoryPackLimit = HeldInputLimit;
 
 struct ArchiveImage {
@@ -32,5 +34,19 @@ struct ArchiveImage {
 ArchiveImage MakeSingleEntryArchive(const TPellum& pellum, const std::string& entryName,
                                     std::uint16_t attributes, TDateTime time,
                                     std::string_view content);
+
+struct StreamedArchive {
+  NewEntryRecords Records; // its one entry, data values filled in
+  std::int64_t Size = 0;   // the archive's length
+  ArchiveDigest Digest;    // of the archive's bytes, taken as they were written
+};
+
+// The same archive as MakeSingleEntryArchive, for a source of any size: the length bytes from
+// the source's position are read once and the archive is written to target (new and empty) as
+// they go, head, data and tail, with the component's progress events. Raises as the component's
+// add does for a source that ends early or goes on past length.
+StreamedArchive WriteSingleEntryArchive(TPellum& pellum, Stream& target,
+                                        const std::string& entryName, std::uint16_t attributes,
+                                        TDateTime time, Stream& source, std::int64_t length);
 
 } // namespace vornel

@@ -15,9 +15,10 @@ std::string Text(std::size_t size) {
   return text;
 }
 
-// The archive made in memory is the one the component writes when it adds the same content to a
-// new empty archive, for every compressor and level, and around each size where deflate changes
-// how it works (one call, a full output buffer, the largest in-memory source).
+// The archive made in memory, and the one streamed with its digest taken on the way, are the one
+// the component writes when it adds the same content to a new empty archive, for every
+// compressor and level, and around each size where deflate changes how it works (one call, a
+// full output buffer, the largest in-memory source, and beyond).
 TEST(SingleEntryArchive, EqualsWhatTheComponentWrites) {
   std::vector<CompressorChoice> compressors;
   for (const int level : {0, 1, 6, 9})
@@ -32,12 +33,16 @@ TEST(SingleEntryArchive, EqualsWhatTheComponentWrites) {
                                              test::RandomBytes(65533, 1),
                                              test::RandomBytes(70000, 2),
                                              Text(200000),
-                                             Text(InMemoryPackLimit)};
+                                             Text(InMemoryPackLimit),
+                                             test::RandomBytes(InMemoryPackLimit + 1, 3),
+                                             Text(3000000)};
   for (const CompressorChoice& compressor : compressors) {
     for (const std::string& content : contents) {
       // zopfli takes seconds for the larger ones, and its whole-buffer path is libdeflate's.
       if (compressor.Kind == CompressorKind::Zopfli && content.size() > 1000)
         continue;
+      if (content.size() > InMemoryPackLimit && compressor.Kind != CompressorKind::Zlib)
+        continue; // the whole-buffer compressors' path is the same at every size
       for (const std::string name : {"dir\\readme.txt", "d\xC3\xA9j\xC3\xA0.txt"}) {
         SCOPED_TRACE(DescribeCompressor(compressor) + ", " + std::to_string(content.size()) +
                      " bytes, " + name);
@@ -50,9 +55,20 @@ TEST(SingleEntryArchive, EqualsWhatTheComponentWrites) {
         OpenBytes(zip, empty.Bytes());
         MemoryStream source(content);
         zip.Entries().AddEntry(name, 0x21, source, 45000.25);
-        const ArchiveImage image = MakeSingleEntryArchive(zip, name, 0x21, 45000.25, content);
-        EXPECT_EQ(image.Bytes, ArchiveBytes(zip));
-        EXPECT_EQ(image.Records.Central.Crc32, zip.Entries()[0].CentralHeader.Crc32);
+        const std::string expected = ArchiveBytes(zip);
+        if (content.size() <= InMemoryPackLimit) {
+          const ArchiveImage image = MakeSingleEntryArchive(zip, name, 0x21, 45000.25, content);
+          EXPECT_EQ(image.Bytes, expected);
+          EXPECT_EQ(image.Records.Central.Crc32, zip.Entries()[0].CentralHeader.Crc32);
+        }
+        MemoryStream streamedSource(content);
+        MemoryStream target;
+        const StreamedArchive streamed =
+            WriteSingleEntryArchive(zip, target, name, 0x21, 45000.25, streamedSource,
+                                    static_cast<std::int64_t>(content.size()));
+        EXPECT_EQ(target.Bytes(), expected);
+        EXPECT_EQ(streamed.Digest, DigestOfBytes(expected));
+        EXPECT_EQ(streamed.Size, static_cast<std::int64_t>(expected.size()));
       }
     }
   }
