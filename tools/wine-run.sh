@@ -1,6 +1,6 @@
 #!/bin/sh
 # Runs a Windows program under wine with a prefix of its own (never ~/.wine):
-#   tools/wine-run.sh PREFIX PROGRAM.exe [ARGUMENTS...]
+#   tools/wine-run.sh [--report-exit] PREFIX PROGRAM.exe [ARGUMENTS...]
 # CMake uses it as the emulator of a Windows cross-build, so ctest and test discovery run the
 # tests through it. The first start makes the prefix, which takes seconds; tests started side by
 # side wait for that one start instead of racing to make the prefix twice. The wine server and
@@ -8,6 +8,14 @@
 # each start stays cheap; they are started with no terminal or pipe of the caller's, since ctest
 # waits for every holder of a test's output to exit.
 set -eu
+# --report-exit (for test programs): say on standard error when the program ends with another
+# exit code than 0. A test's own failure says why; a program that wine could not start or that
+# died says nothing, and would leave a failed test without a word.
+report=false
+if [ "$1" = --report-exit ]; then
+  report=true
+  shift
+fi
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}"
@@ -24,11 +32,12 @@ mkdir -p "$prefix"
   if [ "$linger" -gt 0 ] && wineserver -p"$linger" </dev/null >/dev/null 2>&1 9>&-; then
     fresh=true
   fi
+  # A failed wineboot is said, not silently the test's failure: the program may still run.
   if [ ! -f "$prefix/.made" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    wineboot -i </dev/null >/dev/null 2>&1 9>&- || echo "wine-run.sh: wineboot -i failed ($?)" >&2
     touch "$prefix/.made"
   elif $fresh; then
-    wineboot </dev/null >/dev/null 2>&1 9>&-
+    wineboot </dev/null >/dev/null 2>&1 9>&- || echo "wine-run.sh: wineboot failed ($?)" >&2
   fi
 ) 9>"$prefix/.lock"
 # The tests' peers (python3, zip, unzip) are Linux programs, which a Windows program under wine
@@ -43,6 +52,9 @@ if command -v python3 >/dev/null 2>&1; then
 fi
 status=0
 wine "$@" || status=$?
+if $report && [ "$status" -ne 0 ]; then
+  echo "wine-run.sh: $(basename "$1") ended with exit code $status" >&2
+fi
 if [ -n "$bridge" ]; then
   kill "$bridge" 2>/dev/null || true
   rm -rf "$bridge_folder"
