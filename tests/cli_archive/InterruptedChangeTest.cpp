@@ -98,6 +98,17 @@ std::map<std::string, std::string> PythonDigests(const TempDir& dir,
   return digests;
 }
 
+// The component with the archive of bytes open on a stream whose writes can be made to fail.
+std::unique_ptr<TPellum> OpenFaulty(const std::string& bytes, FaultyStream*& stream,
+                                    TZipSaveMethod method) {
+  auto owned = std::make_unique<FaultyStream>(bytes);
+  stream = owned.get();
+  auto zip = std::make_unique<TPellum>();
+  zip->SetSaveMethod(method);
+  zip->OpenFromStream(std::move(owned));
+  return zip;
+}
+
 struct Change {
   const char* Label;
   const char* Args; // the verb's words; a.zip is the archive
@@ -259,13 +270,9 @@ TEST_F(InterruptedChange, FailingAtEveryWriteLeavesTheArchiveBeforeOrAfter) {
   for (const ComponentChange& change : changes) {
     SCOPED_TRACE(change.Label);
     const auto run = [&](FaultyStream*& stream) {
-      auto owned = std::make_unique<FaultyStream>(small);
-      stream = owned.get();
-      auto zip = std::make_unique<TPellum>();
-      zip->SetSaveMethod(change.Rebuild ? TZipSaveMethod::RebuildAll : TZipSaveMethod::FastSave);
-      zip->OpenFromStream(std::move(owned));
       one.SetPosition(0);
-      return zip;
+      return OpenFaulty(small, stream,
+                        change.Rebuild ? TZipSaveMethod::RebuildAll : TZipSaveMethod::FastSave);
     };
     FaultyStream* stream = nullptr;
     std::string after;
@@ -333,12 +340,8 @@ TEST_F(InterruptedChange, CutCopiesOfALargeDirectoryKeepTheArchiveReadable) {
   }
   MemoryStream big(RandomBytes(600000, 9));
   const auto run = [&](FaultyStream*& stream) {
-    auto owned = std::make_unique<FaultyStream>(many);
-    stream = owned.get();
-    auto zip = std::make_unique<TPellum>();
-    zip->OpenFromStream(std::move(owned));
     big.SetPosition(0);
-    return zip;
+    return OpenFaulty(many, stream, TZipSaveMethod::FastSave);
   };
   FaultyStream* stream = nullptr;
   std::string after;
