@@ -49,17 +49,6 @@ void CheckStoredName(const std::string& stored, const std::string& entryName,
     throw EPellumError("File \"" + sourcePath + "\" was stored under the name \"" + stored + "\"");
 }
 
-// The whole content, which must end after exactly size bytes: asking for one byte more shows a
-// file that grew, a short read one that shrank.
-std::string ReadWhole(SourceFile& source, std::uint64_t size, const std::string& sourcePath) {
-  std::string content(static_cast<std::size_t>(size) + 1, '\0');
-  const std::size_t got = source.Read(content.data(), content.size());
-  if (got != size)
-    RaiseChanged(sourcePath, size, got);
-  content.resize(got);
-  return content;
-}
-
 // The archive is written straight under its name in the staging folder, which no client reads.
 // Whatever lies at that name already (a stopped build's archive, or a second name of a live
 // archive) is removed first and never written into; exclusive creation makes sure of it. A
@@ -79,34 +68,17 @@ template <typename Write> void WriteFresh(const std::string& zipPath, Write writ
   }
 }
 
-// A small file: read once, packed in memory and written with one call; the checksum is the one
-// taken while it was packed.
-PackedFile PackInMemory(const TPellum& pellum, SourceFile& source, std::uint64_t size,
-                        const std::string& sourcePath, const std::string& zipPath,
-                        const std::string& relativePath, const std::string& entryName) {
-  const std::string content = ReadWhole(source, size, sourcePath);
-  CheckUnchanged(source, sourcePath);
-  const FoundFile& info = source.Info();
-  const ArchiveImage image = MakeSingleEntryArchive(
-      pellum, entryName, static_cast<std::uint16_t>(info.Attributes & 0xFFFF), EntryTimeOf(info),
-      content);
-  CheckStoredName(image.Records.Central.FileName, entryName, sourcePath);
-  WriteFresh(zipPath, [&image](const std::string& path) {
-    FileStream(path, FileStream::Mode::CreateNew).WriteString(image.Bytes);
-  });
-  return PackedFile{relativePath, image.Records.Central.Crc32,
-                    static_cast<std::int32_t>(image.Bytes.size()), DigestOfBytes(image.Bytes)};
-}
+} // namespace
 
-// A larger file: read once and streamed into its new archive; the checksum is the one taken on
+// The file is read once, from its start, into its new archive; the checksum is the one taken on
 // the way.
-PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size,
-                         const std::string& sourcePath, const std::string& zipPath,
-                         const std::string& relativePath, const std::string& entryName) {
+PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
+                       const std::string& zipPath, const std::string& relativePath,
+                       const std::string& entryName) {
+  const std::uint64_t size = SourceSize(source, sourcePath);
   PackedFile packed{relativePath, 0, 0, std::nullopt};
   WriteFresh(zipPath, [&](const std::string& path) {
     FileStream file(path, FileStream::Mode::CreateNew);
-    source.SetPosition(0);
     // What the file holds now: the archive refuses a source that goes on past it.
     const std::int64_t length = std::max<std::int64_t>(source.Size(), 0);
     const FoundFile& info = source.Info();
@@ -125,17 +97,6 @@ PackedFile PackStreaming(TPellum& pellum, SourceFile& source, std::uint64_t size
     packed.Digest = archive.Digest;
   });
   return packed;
-}
-
-} // namespace
-
-PackedFile PackOneFile(TPellum& pellum, SourceFile& source, const std::string& sourcePath,
-                       const std::string& zipPath, const std::string& relativePath,
-                       const std::string& entryName) {
-  const std::uint64_t size = SourceSize(source, sourcePath);
-  if (size <= InMemoryPackLimit)
-    return PackInMemory(pellum, source, size, sourcePath, zipPath, relativePath, entryName);
-  return PackStreaming(pellum, source, size, sourcePath, zipPath, relativePath, entryName);
 }
 
 } // namespace vornel

@@ -2,6 +2,7 @@
 
 #include "zip/AddParts.h"
 #include "zip/Pellum.h"
+#include "zip/RecordIo.h"
 #include "zip/Records.h"
 #include "zip/WholeDeflate.h"
 
@@ -55,6 +56,36 @@ NewEntryRecords NewRecords(const TPellum& pellum, const std::string& entryName,
   return records;
 }
 
+// A small source's local record: the source is read whole and deflated with one call, through
+// the thread's held zlib state, so the head goes out once with its values known.
+void WriteHeldLocalRecord(Stream& target, NewEntryRecords& records, Stream& source,
+                          std::size_t length, const CompressorChoice& compressor,
+                          const std::string& given) {
+  std::string content(length, '\0');
+  source.ReadBuffer(content.data(), length);
+  CheckSourceEnded(source, given);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
+  EntryData data;
+  data.Method = StoredOrDeflated(length);
+  data.UncompressedSize = static_cast<std::uint32_t>(length);
+  std::string deflated;
+  if (data.Method != 0) {
+    if (compressor.Kind == CompressorKind::Zlib) {
+      deflated.reserve(length + length / 8 + 64);
+      data.Crc32 = PellumCrc32Update(0xFFFFFFFFu, bytes, length) ^ 0xFFFFFFFFu;
+      DeflateHeld(compressor.Level, bytes, length, deflated);
+    } else {
+      const WholeDeflated whole = DeflateWholeBuffer(compressor, bytes, length);
+      data.Crc32 = whole.Crc32;
+      deflated.assign(reinterpret_cast<const char*>(whole.Data.get()), whole.Size);
+    }
+    data.CompressedSize = static_cast<std::uint32_t>(deflated.size());
+  }
+  SetEntryData(records, data);
+  WriteLocalRecord(target, records.Local, false);
+  target.WriteString(deflated);
+}
+
 } // namespace
 
 StreamedArchive WriteSingleEntryArchive(TPellum& pellum, Stream& target,
@@ -63,56 +94,30 @@ StreamedArchive WriteSingleEntryArchive(TPellum& pellum, Stream& target,
   CheckDataLength(entryName, length);
   StreamedArchive archive{NewRecords(pellum, entryName, attributes, time), 0, {}};
   const std::size_t headSize = DescribeSingleEntryArchive(archive.Records).Head.size();
-  TailDigestingStream written(target, static_cast<std::int64_t>(headSize));
-  pellum.CurrentDataSize = static_cast<std::int32_t>(length);
-  const auto progress = [&pellum](CompressStream& sender) {
-    pellum.CompressProgress(sender.Position());
-  };
-  WriteNewLocalRecord(written, archive.Records, source, length, EntryCompressor(pellum), progress,
-                      entryName);
+  // A small archive is made whole in memory and reaches the target with one write.
+  const bool held = length <= static_cast<std::int64_t>(InMemoryPackLimit);
+  MemoryStream image;
+  Stream& out = held ? static_cast<Stream&>(image) : target;
+  TailDigestingStream written(out, static_cast<std::int64_t>(headSize));
+  if (held) {
+    image.Reserve(2 * headSize + static_cast<std::size_t>(length + length / 8) + 128);
+    WriteHeldLocalRecord(written, archive.Records, source, static_cast<std::size_t>(length),
+                         EntryCompressor(pellum), entryName);
+  } else {
+    pellum.CurrentDataSize = static_cast<std::int32_t>(length);
+    const auto progress = [&pellum](CompressStream& sender) {
+      pellum.CompressProgress(sender.Position());
+    };
+    WriteNewLocalRecord(written, archive.Records, source, length, EntryCompressor(pellum), progress,
+                        entryName);
+  }
   const SingleEntryLayout layout = DescribeSingleEntryArchive(archive.Records);
   written.WriteString(layout.Tail);
+  if (held)
+    target.WriteString(image.Bytes());
   archive.Digest = Concatenated(DigestOfBytes(layout.Head), written.Digest());
   archive.Size = archive.Digest.Size;
   return archive;
-}
-
-ArchiveImage MakeSingleEntryArchive(const TPellum& pellum, const std::string& entryName,
-                                    std::uint16_t attributes, TDateTime time,
-                                    std::string_view content) {
-  if (content.size() > InMemoryPackLimit)
-    throw std::logic_error("a source of more than InMemoryPackLimit bytes is packed streaming");
-  ArchiveImage image{{}, NewRecords(pellum, entryName, attributes, time)};
-  NewEntryRecords& records = image.Records;
-
-  const auto* bytes = reinterpret_cast<const unsigned char*>(content.data());
-  const std::size_t size = content.size();
-  EntryData data;
-  data.Method = StoredOrDeflated(size);
-  data.UncompressedSize = static_cast<std::uint32_t>(size);
-  // The local header's length does not depend on the values still open, so the data go right
-  // behind a provisional one, which is overwritten once they are known.
-  std::string& archive = image.Bytes;
-  archive = DescribeSingleEntryArchive(records).Head;
-  const std::size_t headSize = archive.size();
-  if (data.Method != 0) {
-    const CompressorChoice compressor = EntryCompressor(pellum);
-    if (compressor.Kind == CompressorKind::Zlib) {
-      archive.reserve(headSize + size + size / 8 + 256);
-      data.Crc32 = PellumCrc32Update(0xFFFFFFFFu, bytes, size) ^ 0xFFFFFFFFu;
-      DeflateHeld(compressor.Level, bytes, size, archive);
-    } else {
-      const WholeDeflated whole = DeflateWholeBuffer(compressor, bytes, size);
-      data.Crc32 = whole.Crc32;
-      archive.append(reinterpret_cast<const char*>(whole.Data.get()), whole.Size);
-    }
-    data.CompressedSize = static_cast<std::uint32_t>(archive.size() - headSize);
-  }
-  SetEntryData(records, data);
-  const SingleEntryLayout layout = DescribeSingleEntryArchive(records);
-  std::memcpy(archive.data(), layout.Head.data(), headSize);
-  archive += layout.Tail;
-  return image;
 }
 
 } // namespace vornel

@@ -1,7 +1,6 @@
 #pragma once
 
-// A new archive of one entry made whole in memory, for sources small enough to hold: it reaches
-// the disk with one write, and none of its records is written twice.
+// A new archive of one entry, written straight to its file: the build's way of packing a file.
 
 #include "crc/ArchiveDigest.h"
 #include "platform/DateTime.h"
@@ -23,28 +22,19 @@ class TPellum;
 // whose memory does not grow with the file.
 inline constexpr std::size_t InMemoryPackLimit = HeldInputLimit;
 
-struct ArchiveImage {
-  std::string Bytes;       // the whole archive
-  NewEntryRecords Records; // its one entry, data values filled in
-};
-
-// The archive that adding content under entryName, with these attributes and time, to a new empty
-// archive through pellum writes, byte for byte: its name rules, UTF-8 marking and compressor. No
-// folder entries are made. Raises EPellumRefused for a name the component refuses.
-ArchiveImage MakeSingleEntryArchive(const TPellum& pellum, const std::string& entryName,
-                                    std::uint16_t attributes, TDateTime time,
-                                    std::string_view content);
-
 struct StreamedArchive {
   NewEntryRecords Records; // its one entry, data values filled in
   std::int64_t Size = 0;   // the archive's length
   ArchiveDigest Digest;    // of the archive's bytes, taken as they were written
 };
 
-// The same archive as MakeSingleEntryArchive, for a source of any size: the length bytes from
-// the source's position are read once and the archive is written to target (new and empty) as
-// they go, head, data and tail, with the component's progress events. Raises as the component's
-// add does for a source that ends early or goes on past length.
+// The archive that adding length bytes from the source's position under entryName, with these
+// attributes and time, to a new empty archive through pellum writes, byte for byte: its name
+// rules, UTF-8 marking and compressor; no folder entries. The source is read once and the
+// archive written to target (new and empty) with its digest taken on the way: a small one with
+// one write, a larger one as it goes, head, data and tail, with the component's progress events.
+// Raises as the component's add does for a refused name, or a source that ends early or goes on
+// past length.
 StreamedArchive WriteSingleEntryArchive(TPellum& pellum, Stream& target,
                                         const std::string& entryName, std::uint16_t attributes,
                                         TDateTime time, Stream& source, std::int64_t length);
