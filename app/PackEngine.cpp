@@ -156,8 +156,7 @@ private:
           continue;
         }
         finished[done.Index] = 1;
-        while (listed < finished.size() && finished[listed] != 0)
-          sink_.Listed(listed++);
+        ListReady(finished, listed);
         sink_.Finished(done.Index);
       }
     }
@@ -167,6 +166,19 @@ private:
     if (workerFailure_)
       std::rethrow_exception(workerFailure_);
     return listed == sizes_.size();
+  }
+
+  // Lists every file whose predecessors are listed. The lines go out under the lock, so that
+  // when one cannot be written no worker takes another file after it.
+  void ListReady(const std::vector<char>& finished, std::size_t& listed) {
+    std::lock_guard lock(mutex_);
+    try {
+      while (listed < finished.size() && finished[listed] != 0)
+        sink_.Listed(listed++);
+    } catch (...) {
+      halt_ = true;
+      throw;
+    }
   }
 
   const std::vector<std::uint64_t>& sizes_;

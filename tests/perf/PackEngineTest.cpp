@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -121,25 +122,50 @@ TEST(PackEngine, OneJobRunsInTreeOrderOnTheCallersThread) {
 }
 
 // A sink that fails (a manifest that cannot be written) ends the run with its error once the
-// workers have finished what they hold.
+// workers have finished what they hold, and no file starts after the failure. The files after
+// the first wait for the failure, so what was started before it does not depend on timing.
 TEST(PackEngine, SinkErrorEndsTheRunAfterTheWorkersStop) {
+  constexpr int Jobs = 4;
   const std::vector<std::uint64_t> tasks(50); // one size: handed out in tree order
-  std::atomic<int> running{0};
-  std::atomic<int> worked{0};
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool failed = false;
+  int running = 0;
+  int worked = 0;
+  int startedAfterFailure = 0;
   class Failing : public PackSink {
   public:
+    Failing(std::mutex& mutex, std::condition_variable& changed, bool& failed)
+        : mutex_(mutex), changed_(changed), failed_(failed) {}
     void Finished(std::size_t) override {}
-    void Listed(std::size_t) override { throw std::runtime_error("disk full"); }
-  } sink;
-  const PackWork work = [&](TPellum&, std::size_t) {
+    void Listed(std::size_t) override {
+      {
+        std::lock_guard lock(mutex_);
+        failed_ = true;
+      }
+      changed_.notify_all();
+      throw std::runtime_error("disk full");
+    }
+
+  private:
+    std::mutex& mutex_;
+    std::condition_variable& changed_;
+    bool& failed_;
+  } sink(mutex, changed, failed);
+  const PackWork work = [&](TPellum&, std::size_t index) {
+    std::unique_lock lock(mutex);
+    startedAfterFailure += failed ? 1 : 0;
     ++running;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (index > 0)
+      changed.wait(lock, [&] { return failed; });
     ++worked;
     --running;
   };
-  EXPECT_THROW(RunPackEngine(tasks, 4, nullptr, work, sink), std::runtime_error);
-  EXPECT_EQ(running.load(), 0);
-  EXPECT_LT(worked.load(), 50);
+  EXPECT_THROW(RunPackEngine(tasks, Jobs, nullptr, work, sink), std::runtime_error);
+  EXPECT_EQ(running, 0);
+  EXPECT_EQ(startedAfterFailure, 0);
+  // The first file, and at most one file per worker held when the line failed.
+  EXPECT_LE(worked, 1 + Jobs);
 }
 
 TEST(PackEngine, StopRequestStartsNothingNew) {
