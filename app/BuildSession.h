@@ -57,6 +57,8 @@ public:
   BuildSession& operator=(const BuildSession&) = delete;
 
   bool Running() const { return view_ != nullptr; }
+  // A close or the window's end has asked the running build to stop.
+  bool StopRequested() const { return stopRequested_; }
   const Packer& PackerState() const { return *packer_; }
 
   // Build pressed: builds cleanRoot into the current folder. Nothing while a build runs.

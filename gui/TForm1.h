@@ -22,6 +22,7 @@ public:
   ~TForm1() override;
 
   bool BuildRunning() const { return session_->Running(); }
+  bool StopRequested() const { return session_->StopRequested(); }
   const Packer& PackerState() const { return session_->PackerState(); }
 
   FolderTree* ShellTreeView1;

@@ -23,6 +23,15 @@ void ClearFaultPlan();
 // The calls of that kind since the plan was made, the failed one included.
 int CallsSeen(FaultCall call);
 
+// For a test that must act while an operation is under way: from the nth call of that kind on
+// (1: the next one), every call waits before it goes ahead, until ReleaseHold. Replaces an
+// earlier plan; ClearFaultPlan releases too.
+void PlanHold(FaultCall call, int nth);
+// Returns once a call waits.
+void WaitUntilHeld();
+// Waiting calls go ahead, and so do the calls after them.
+void ReleaseHold();
+
 // A plan for the life of the object.
 class ScopedFaultPlan {
 public:

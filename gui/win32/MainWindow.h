@@ -36,6 +36,7 @@ public:
 
   HWND Handle() const { return window_; }
   bool BuildRunning() const { return session_->Running(); }
+  bool StopRequested() const { return session_->StopRequested(); }
   const Packer& PackerState() const { return session_->PackerState(); }
   ShellFolderTree& Tree() { return *ShellTreeView1; }
 

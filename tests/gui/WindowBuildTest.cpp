@@ -7,6 +7,7 @@
 #include "gui/Startup.h"
 #include "gui/TForm1.h"
 #include "platform/Errors.h"
+#include "tests/support/HeldBuild.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -259,18 +260,19 @@ private slots:
   void closingDuringABuildStopsItWithoutAsking() {
     WorkingDirectory work;
     QTemporaryDir clean;
-    constexpr int kFiles = 400;
     WriteFile(clean.filePath(QStringLiteral("Teskor.exe")), "updater");
-    for (int i = 0; i < kFiles; ++i)
-      WriteFile(clean.filePath(QStringLiteral("data/file%1.bin").arg(i)), QByteArray(20000, 'x'));
+    for (int i = 0; i < 20; ++i)
+      WriteFile(clean.filePath(QStringLiteral("data/file%1.bin").arg(i)), QByteArray(2000, 'x'));
 
     MessageRecorder recorder;
     TForm1 form;
     form.show();
     QVERIFY(form.ShellTreeView1->SelectPath(clean.path()));
     QSignalSpy finished(&form, &TForm1::buildFinished);
+    test::HeldBuild held([&form] { return form.StopRequested(); });
     QTest::mouseClick(form.Button1, Qt::LeftButton);
     QVERIFY(form.BuildRunning());
+    held.WaitUntilHeld();
     QVERIFY(form.close());
 
     // The close waited for the build: it is over, nothing was asked, nothing was published, and

@@ -7,6 +7,7 @@
 #include "gui/win32/MainWindow.h"
 #include "gui/win32/Screenshot.h"
 #include "gui/win32/WideText.h"
+#include "tests/support/HeldBuild.h"
 
 #include <algorithm>
 #include <commctrl.h>
@@ -342,17 +343,18 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
 TEST_F(WindowTest, ClosingDuringABuildStopsItWithoutAsking) {
   WorkingDirectory work;
   ScratchFolder clean;
-  constexpr int kFiles = 300;
   WriteFile(clean.Path() / "Teskor.exe", "updater");
-  for (int i = 0; i < kFiles; ++i)
+  for (int i = 0; i < 20; ++i)
     WriteFile(clean.Path() / "data" / ("file" + std::to_string(i) + ".bin"),
-              std::string(20000, static_cast<char>('a' + i % 26)));
+              std::string(2000, 'x'));
 
   MessageBoxCatcher catcher;
   TForm1 form;
   ASSERT_TRUE(form.Tree().SelectPath(clean.Str()));
+  HeldBuild held([&form] { return form.StopRequested(); });
   SendMessageW(form.Button1, BM_CLICK, 0, 0);
   ASSERT_TRUE(form.BuildRunning());
+  held.WaitUntilHeld();
   SendMessageW(form.Handle(), WM_CLOSE, 0, 0);
 
   // The close waited for the build: it is over, nothing was asked, nothing was published, and
