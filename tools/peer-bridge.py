@@ -17,6 +17,7 @@ holds the exit code (-1 when the program could not be started or was killed), "1
 limit ended it, standard output and standard error. The bridge ends when its parent does.
 """
 
+import errno
 import os
 import re
 import subprocess
@@ -66,6 +67,16 @@ class Bridge:
             else:
                 env.pop(name, None)
         args = [self.linux_path(a) for a in parts[at + 1:at + 1 + int(parts[at])]]
+        for attempt in range(5):
+            try:
+                return self.start(args, stdin, err_to_out, workdir, env, limit)
+            except OSError as error:
+                # A fork refused under load is worth another try; a missing program is not.
+                if error.errno not in (errno.EAGAIN, errno.ENOMEM) or attempt == 4:
+                    return [b"-1", b"0", b"", ("bridge: %s" % error).encode()]
+                time.sleep(0.1 * (attempt + 1))
+
+    def start(self, args, stdin, err_to_out, workdir, env, limit):
         try:
             done = subprocess.run(
                 args, input=stdin.encode("utf-8", "surrogateescape"),
@@ -76,8 +87,6 @@ class Bridge:
             return [str(done.returncode).encode(), b"0", done.stdout, done.stderr or b""]
         except subprocess.TimeoutExpired as expired:
             return [b"-1", b"1", expired.stdout or b"", expired.stderr or b""]
-        except OSError as error:
-            return [b"-1", b"0", b"", str(error).encode()]
 
     def answer(self, name):
         path = os.path.join(self.folder, name)

@@ -30,7 +30,9 @@ std::string Sha1Line(const TempDir& dir, const std::string& name, const std::str
   const std::string script =
       "import hashlib,sys\nd=open(sys.argv[1],'rb').read()\n"
       "print('%s=%d:%s' % (sys.argv[2], len(d), hashlib.sha1(d).hexdigest()))\n";
-  return RunPython(dir, script, {path, name}).Out;
+  const RunResult result = RunPython(dir, script, {path, name});
+  EXPECT_EQ(result.Code, 0) << result.Err;
+  return result.Out;
 }
 
 class ArchiveEditTest : public ::testing::Test {

@@ -82,8 +82,10 @@ ProcessResult RunLinuxProgram(const std::vector<std::string>& args, const Proces
   WriteFile(stem + ".part", request);
   std::error_code error;
   fs::rename(FsPath(stem + ".part"), FsPath(stem + ".req"), error);
-  if (error)
+  if (error) {
+    result.Err = "peer bridge: cannot hand over " + stem + ".req: " + error.message();
     return result;
+  }
   // The bridge keeps its own time limit; this one only ends a wait for a bridge that is gone.
   const auto giveUp =
       std::chrono::steady_clock::now() +
@@ -91,6 +93,7 @@ ProcessResult RunLinuxProgram(const std::vector<std::string>& args, const Proces
   while (!fs::exists(FsPath(stem + ".res"), error)) {
     if (std::chrono::steady_clock::now() > giveUp) {
       result.TimedOut = true;
+      result.Err = "peer bridge: no answer to " + stem + ".req";
       return result;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -98,8 +101,11 @@ ProcessResult RunLinuxProgram(const std::vector<std::string>& args, const Proces
   const std::string reply = ReadFile(stem + ".res");
   fs::remove(FsPath(stem + ".res"), error);
   const std::optional<std::vector<std::string>> fields = Fields(reply);
-  if (!fields || fields->size() != 4)
+  if (!fields || fields->size() != 4) {
+    result.Err = "peer bridge: unreadable answer " + stem + ".res (" +
+                 std::to_string(reply.size()) + " bytes)";
     return result;
+  }
   result.Code = std::stoi((*fields)[0]);
   result.TimedOut = (*fields)[1] == "1";
   result.Out = (*fields)[2];

@@ -184,19 +184,24 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
       linuxArgs[0] = std::move(peer);
       return RunLinuxProgram(linuxArgs, options);
     }
+    result.Err = "cannot find " + args[0] + " as a Windows or a Linux program";
     return result;
   }
   Pipe in, out, err;
-  if (!in.Open() || !out.Open() || (!options.ErrToOut && !err.Open()))
+  if (!in.Open() || !out.Open() || (!options.ErrToOut && !err.Open())) {
+    result.Err = "cannot make pipes for " + args[0] + ": " + win::ErrorText(::GetLastError());
     return result;
+  }
   PROCESS_INFORMATION child{};
   const bool started = Spawn(args, options.WorkDir, options.Env, in.read, out.write,
                              options.ErrToOut ? out.write : err.write, 0, child);
   Pipe::Close(in.read);
   Pipe::Close(out.write);
   Pipe::Close(err.write);
-  if (!started)
+  if (!started) {
+    result.Err = "cannot start " + args[0] + ": " + win::ErrorText(::GetLastError());
     return result;
+  }
   HandleGuard process(child.hProcess);
   HandleGuard thread(child.hThread);
   std::thread inWriter([&] {
