@@ -185,7 +185,7 @@ TEST_F(WindowTest, WindowAndControlsSitWhereLaidOut) {
 }
 
 TEST_F(WindowTest, TreeHoldsTheDesktopsFoldersAndSelectsByPathAndRightClick) {
-  ScratchFolder folder;
+  TempDir folder;
   WriteFile(folder.Path() / "file.txt", "x");
   std::filesystem::create_directories(folder.Path() / "pick" / "inner");
 
@@ -240,7 +240,7 @@ TEST_F(WindowTest, AboutShowsThePlainBoxAndQuitEndsTheMessageLoop) {
 
 // The window and the command line drive the same core: the same folder gives the same bytes.
 TEST_F(WindowTest, BuildPacksCountsProgressAndEqualsTheCommandLine) {
-  ScratchFolder clean;
+  TempDir clean;
   WriteFile(clean.Path() / "Teskor.exe", "updater");
   WriteFile(clean.Path() / "engine.dll", std::string(70000, 'e'));
   WriteFile(clean.Path() / "system" / "empty.txt", "");
@@ -274,7 +274,7 @@ TEST_F(WindowTest, BuildPacksCountsProgressAndEqualsTheCommandLine) {
   }
   EXPECT_EQ(fromWindow.size(), 4u); // three archives and the manifest
 
-  ScratchFolder work;
+  TempDir work;
   ASSERT_EQ(RunProgram(CommandLineProgram(), L"build --quiet \"" + Widen(clean.Str()) + L"\"",
                        work.Path()),
             0);
@@ -283,7 +283,7 @@ TEST_F(WindowTest, BuildPacksCountsProgressAndEqualsTheCommandLine) {
 
 TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
   WorkingDirectory work;
-  ScratchFolder clean;
+  TempDir clean;
   WriteFile(clean.Path() / "engine.dll", "e");
   MessageBoxCatcher catcher;
   TForm1 form;
@@ -342,7 +342,7 @@ TEST_F(WindowTest, RefusalsAndErrorsShowTheirBoxesAndTheWindowCarriesOn) {
 
 TEST_F(WindowTest, ClosingDuringABuildStopsItWithoutAsking) {
   WorkingDirectory work;
-  ScratchFolder clean;
+  TempDir clean;
   WriteFile(clean.Path() / "Teskor.exe", "updater");
   for (int i = 0; i < 20; ++i)
     WriteFile(clean.Path() / "data" / ("file" + std::to_string(i) + ".bin"),
@@ -369,7 +369,7 @@ TEST_F(WindowTest, ClosingDuringABuildStopsItWithoutAsking) {
 }
 
 TEST_F(WindowTest, PictureOfTheWindowIsAPngOfItsSize) {
-  ScratchFolder folder;
+  TempDir folder;
   TForm1 form;
   ShowWindow(form.Handle(), SW_SHOWNORMAL);
   UpdateWindow(form.Handle());

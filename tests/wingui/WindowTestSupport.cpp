@@ -5,7 +5,6 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 
 namespace vornel::test {
@@ -85,23 +84,6 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs,
 bool TakeQuitMessage() {
   MSG message{};
   return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != 0;
-}
-
-ScratchFolder::ScratchFolder() {
-  std::random_device seed;
-  path_ = std::filesystem::temp_directory_path() /
-          ("vornel-wingui-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(seed()));
-  std::filesystem::create_directories(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchFolder::Str() const {
-  const std::u8string text = path_.u8string();
-  return {text.begin(), text.end()};
 }
 
 WorkingDirectory::WorkingDirectory() : previous_(std::filesystem::current_path()) {

@@ -11,6 +11,8 @@
 
 #include <windows.h>
 
+#include "tests/support/TestSupport.h"
+
 namespace vornel::test {
 
 struct CaughtBox {
@@ -41,23 +43,8 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 60000,
 // Takes a WM_QUIT left in the queue; true when there was one.
 bool TakeQuitMessage();
 
-// A fresh folder, removed with its contents at the end.
-class ScratchFolder {
-public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Str() const;
-
-private:
-  std::filesystem::path path_;
-};
-
 // Makes a scratch folder the current directory for its lifetime.
-class WorkingDirectory : public ScratchFolder {
+class WorkingDirectory : public TempDir {
 public:
   WorkingDirectory();
   ~WorkingDirectory();
