@@ -55,6 +55,9 @@ compare() {
       if [ "$where" = over ]; then
         (cd "$work" && mkdir -p "$out" && cd "$out" && "$program" build --quiet "$clean" >/dev/null)
       fi
+      # A build that makes its set durable writes back whatever is dirty on the file system:
+      # the other side's files, just written or removed, must not count against it.
+      sync
       run "$label.$side" "$out" "$program" build --quiet "$@" "$clean"
       rm -rf "$out"
     done
