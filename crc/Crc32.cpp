@@ -9,23 +9,8 @@
 
 namespace vornel {
 
-namespace {
-
-Crc32TableType BuildTable() {
-  Crc32TableType table{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t value = i;
-    for (int round = 0; round < 8; ++round)
-      value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-    table[i] = value;
-  }
-  return table;
-}
-
-} // namespace
-
 const Crc32TableType& Crc32Table() {
-  static const Crc32TableType table = BuildTable();
+  static const Crc32TableType table = MakeCrc32Table();
   return table;
 }
 

@@ -1,5 +1,6 @@
 #include "zip/Records.h"
 
+#include "crc/Crc32.h"
 #include "crc/Crc32Fast.h"
 
 #include <array>
@@ -28,19 +29,8 @@ std::uint32_t Get32(const unsigned char* in) {
          static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
-constexpr std::array<std::uint32_t, 256> BuildCrcTable() {
-  std::array<std::uint32_t, 256> table{};
-  for (std::uint32_t i = 0; i < 256; ++i) {
-    std::uint32_t value = i;
-    for (int bit = 0; bit < 8; ++bit)
-      value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-    table[i] = value;
-  }
-  return table;
-}
-
 // The component's own table, fixed at compile time.
-constexpr std::array<std::uint32_t, 256> CrcTable = BuildCrcTable();
+constexpr Crc32TableType CrcTable = MakeCrc32Table();
 
 } // namespace
 
