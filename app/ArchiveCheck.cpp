@@ -193,24 +193,25 @@ void CheckListedSize(std::uint64_t size, const ArchiveExpectation& expected, con
 std::vector<std::string> CheckArchive(const std::string& zipPath,
                                       const ArchiveExpectation& expected) {
   std::vector<std::string> problems;
-  const auto found = FindFile(zipPath);
-  if (!found || (found->Attributes & attr::Directory) != 0) {
-    problems.push_back("the archive is missing");
-    return problems;
-  }
-  CheckListedSize(found->Size, expected, "on disk", problems);
   std::unique_ptr<Stream> stream;
   try {
     // Opened for reading only: checking must never change the set.
     auto file = std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead);
+    const std::int64_t size = file->Size();
+    CheckListedSize(static_cast<std::uint64_t>(size), expected, "on disk", problems);
     // A small archive is read with one call and checked in memory: the checks' many small
     // reads and seeks would otherwise cost more system calls than the unpacking costs time.
-    const std::int64_t size = file->Size();
     if (size <= WholeReadLimit)
       stream = std::make_unique<MemoryStream>(file->ReadString(static_cast<std::size_t>(size)));
     else
       stream = std::move(file);
   } catch (const std::exception& error) {
+    // Looked up only when the open fails, so that a sound archive costs one call less.
+    const auto found = FindFile(zipPath);
+    if (!found || (found->Attributes & attr::Directory) != 0)
+      return {"the archive is missing"};
+    problems.clear();
+    CheckListedSize(found->Size, expected, "on disk", problems);
     problems.push_back(std::string("it cannot be read: ") + error.what());
     return problems;
   }

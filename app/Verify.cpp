@@ -81,13 +81,13 @@ std::int32_t RecordedNamesakes(const std::string& uploadDir, const std::string& 
 }
 
 void FindUnlisted(const std::string& uploadDir, const ParsedManifest& parsed,
-                  VerifyResult& result) {
+                  std::vector<std::string>& unlisted) {
   std::set<std::string> listed;
   for (const ListedArchive& archive : parsed.Archives)
     listed.insert(archive.RelativePath + ".zip");
   for (const std::string& archive : ScanUpload(uploadDir).Archives) {
     if (listed.count(archive) == 0)
-      result.Unlisted.push_back(archive);
+      unlisted.push_back(archive);
   }
 }
 
@@ -165,7 +165,6 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
       result.Problems.push_back(problem);
     result.TreeProblems = static_cast<std::int32_t>(comparison.Problems.size());
   }
-  FindUnlisted(uploadDir, parsed, result);
   CheckFcount(parsed, namesakes, result);
 
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
@@ -178,8 +177,15 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   std::mutex progressLock;
   std::vector<char> finished(parsed.Archives.size(), 0);
   std::size_t reported = 0;
-  ForEachInParallel(parsed.Archives.size(), options.Jobs > 0 ? options.Jobs : DefaultJobs(),
-                    [&](int, std::size_t i) {
+  // The walk for unlisted archives is one more task, the first: with more than one job it runs
+  // beside the archives' checks instead of before them all.
+  ForEachInParallel(parsed.Archives.size() + 1, options.Jobs > 0 ? options.Jobs : DefaultJobs(),
+                    [&](int, std::size_t task) {
+                      if (task == 0) {
+                        FindUnlisted(uploadDir, parsed, result.Unlisted);
+                        return;
+                      }
+                      const std::size_t i = task - 1;
                       const ListedArchive& listed = parsed.Archives[i];
                       if (readable[i])
                         problems[i] =
