@@ -108,7 +108,7 @@ std::vector<std::string> CheckServed(ServedFetcher& fetcher, const Target& targe
     else if (!size && !deep)
       add("the server does not say the archive's size");
     else if (deep)
-      for (const std::string& problem : CheckArchiveBytes(fetched.Body, target.Expected))
+      for (const std::string& problem : CheckArchiveBytes(std::move(fetched.Body), target.Expected))
         add(problem);
   } catch (const EServedProblem& failure) {
     add(failure.what());
