@@ -165,8 +165,6 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
       result.Problems.push_back(problem);
     result.TreeProblems = static_cast<std::int32_t>(comparison.Problems.size());
   }
-  CheckFcount(parsed, namesakes, result);
-
   result.ArchivesListed = static_cast<std::int32_t>(parsed.Archives.size());
   if (progress.SetMax)
     progress.SetMax(result.ArchivesListed);
@@ -198,6 +196,8 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
                           progress.Step(parsed.Archives[reported].RelativePath + ".zip");
                       }
                     });
+  // Whether the manifest looks cut short depends on the unlisted archives the walk found.
+  CheckFcount(parsed, namesakes, result);
   for (std::size_t i = 0; i < problems.size(); ++i) {
     for (const std::string& problem : problems[i])
       result.Problems.push_back(parsed.Archives[i].RelativePath + ".zip: " + problem);
