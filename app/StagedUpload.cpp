@@ -104,8 +104,8 @@ PublishResult StagedUpload::Publish(const UploadContents& live,
                                     const std::vector<std::string>& keptFromLive,
                                     const StaleSet& stale, bool prune) {
   PublishResult result;
+  // Every archive kept from the live folder and the same manifest: the live set stays as it is.
   if (LiveAlreadyTheSame(live, stale, prune)) {
-    result.Unchanged = true;
     RemoveLeftover(result);
     return result;
   }

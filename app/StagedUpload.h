@@ -41,8 +41,6 @@ struct PublishResult {
   // The set is live, but what the staging folder held afterwards could not all be removed (the
   // system's reason); the next build removes it.
   std::string Leftover;
-  // Every archive was kept from the live folder and the manifest is the same: nothing changed.
-  bool Unchanged = false;
 };
 
 class StagedUpload {

@@ -43,10 +43,6 @@ void WaitWhileHeld() {
   --hold.Waiting;
 }
 
-} // namespace
-
-namespace {
-
 void Plan(FaultCall call, int nth, int code) {
   detail::planned = false;
   Release();

@@ -195,11 +195,12 @@ ProcessResult RunProcess(const std::vector<std::string>& args, const ProcessOpti
   PROCESS_INFORMATION child{};
   const bool started = Spawn(args, options.WorkDir, options.Env, in.read, out.write,
                              options.ErrToOut ? out.write : err.write, 0, child);
+  const DWORD spawnError = started ? 0 : ::GetLastError(); // before the closes below reset it
   Pipe::Close(in.read);
   Pipe::Close(out.write);
   Pipe::Close(err.write);
   if (!started) {
-    result.Err = "cannot start " + args[0] + ": " + win::ErrorText(::GetLastError());
+    result.Err = "cannot start " + args[0] + ": " + win::ErrorText(spawnError);
     return result;
   }
   HandleGuard process(child.hProcess);
