@@ -1,18 +1,9 @@
 #include "tests/cli_archive/CliHarness.h"
 
-#include <filesystem>
-
 namespace vornel::test {
 
-RunResult RunVornel(const TempDir& dir, const std::vector<std::string>& args) {
-  std::filesystem::create_directories(dir / "tmp");
-  std::vector<std::string> command = {VORNEL_BIN};
-  command.insert(command.end(), args.begin(), args.end());
-  return RunProcess(command, {.WorkDir = dir.Str(), .Env = TempFolderEnv(dir / "tmp")});
-}
-
-RunResult RunPython(const TempDir& dir, const std::string& script,
-                    const std::vector<std::string>& args) {
+ProcessResult RunPython(const TempDir& dir, const std::string& script,
+                        const std::vector<std::string>& args) {
   const std::string scriptPath = dir / "script.py";
   WriteFile(scriptPath, script);
   std::vector<std::string> command = {"python3", scriptPath};

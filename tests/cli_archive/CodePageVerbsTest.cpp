@@ -38,7 +38,7 @@ TEST(CodePageVerbs, NamesInTheChosenCodePageOrFlaggedUtf8) {
   EXPECT_EQ(RunVornel(dir, {"add", "u.zip", kMap}).Code, 0);
   EXPECT_EQ(RunPython(dir, kNames, {"u.zip"}).Out, kMap + " 0x800\n");
 
-  const RunResult refused = RunVornel(dir, {"add", "--codepage", "1252", "x.zip", kMap});
+  const ProcessResult refused = RunVornel(dir, {"add", "--codepage", "1252", "x.zip", kMap});
   EXPECT_EQ(refused.Code, 1);
   EXPECT_EQ(refused.Err, "\"" + kMap + "\" cannot be written in code page 1252\n");
   EXPECT_EQ(RunVornel(dir, Words("list --codepage latin u.zip")).Code, 1);

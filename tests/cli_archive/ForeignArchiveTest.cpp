@@ -131,17 +131,17 @@ TEST(ForeignArchives, UndescribableArchivesAreListedAndNeverChanged) {
         continue;
       // Written to a pipe, zip cannot seek back: sizes follow in zip64 data descriptors.
       const bool piped = std::string(c.zip).ends_with(" -");
-      const RunResult zipped =
+      const ProcessResult zipped =
           RunProcess(Words(c.zip), {.WorkDir = dir.Str(), .Input = piped ? numbers : ""});
       ASSERT_EQ(zipped.Code, 0) << zipped.Err;
       if (piped)
         WriteFile(dir / "a.zip", zipped.Out);
     } else {
-      const RunResult made = RunPython(dir, c.script, {"a.zip"});
+      const ProcessResult made = RunPython(dir, c.script, {"a.zip"});
       ASSERT_EQ(made.Code, 0) << made.Err;
     }
     const std::string before = ReadFile(dir / "a.zip");
-    RunResult result = RunVornel(dir, Words("list a.zip"));
+    ProcessResult result = RunVornel(dir, Words("list a.zip"));
     EXPECT_EQ(result.Code, c.listed ? 0 : 1) << result.Err;
     EXPECT_NE(result.Err.find(c.reason), std::string::npos) << result.Err;
     for (std::string change : changes) {
@@ -180,16 +180,16 @@ TEST(ForeignArchives, DescriptorsOfBothLengthsSurviveEveryChange) {
       TempDir dir;
       WriteFile(dir / "new.txt", "new\n");
       ASSERT_EQ(RunPython(dir, kDescriptors, {"a.zip", length}).Code, 0);
-      const RunResult result = RunVornel(dir, Words(change.args));
+      const ProcessResult result = RunVornel(dir, Words(change.args));
       ASSERT_EQ(result.Code, 0) << result.Err;
       EXPECT_TRUE(UnzipTestPasses(dir / "a.zip"));
-      const RunResult names = RunPython(dir, kNames, {"a.zip"});
+      const ProcessResult names = RunPython(dir, kNames, {"a.zip"});
       EXPECT_EQ(names.Out, change.names + "\n") << names.Err;
       if (streaming) {
         // A streaming reader sees only the local records, one after another.
         const std::string zip = ReadFile(dir / "a.zip");
         EXPECT_EQ(RunProcess({"bsdtar", "-xOf", "-"}, {.Input = zip}).Code, 0);
-        const RunResult listed = RunProcess({"bsdtar", "-tf", "-"}, {.Input = zip});
+        const ProcessResult listed = RunProcess({"bsdtar", "-tf", "-"}, {.Input = zip});
         EXPECT_EQ(listed.Code, 0);
         EXPECT_EQ(Words(listed.Out), Words(change.names));
       }

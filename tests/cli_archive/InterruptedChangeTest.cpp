@@ -86,7 +86,7 @@ std::string OwnDigestOfFile(const std::string& path) {
 std::map<std::string, std::string> PythonDigests(const TempDir& dir,
                                                  const std::vector<std::string>& paths) {
   std::map<std::string, std::string> digests;
-  const RunResult run = RunPython(dir, kDigests, paths);
+  const ProcessResult run = RunPython(dir, kDigests, paths);
   std::size_t start = 0;
   for (const std::string& path : paths) {
     if (start >= run.Out.size())
@@ -170,7 +170,7 @@ TEST_F(InterruptedChange, KilledAtRandomMomentsLeavesTheArchiveBeforeOrAfter) {
   std::set<std::string> seen;
   for (const Change& change : Changes()) {
     SCOPED_TRACE(change.Label);
-    std::vector<std::string> command{VORNEL_BIN};
+    std::vector<std::string> command{VornelPath()};
     for (const std::string& word : Words(change.Args))
       command.push_back(word);
     // The whole change, timed, gives the after state and the span the kills fall in.

@@ -50,7 +50,7 @@ protected:
 TEST_F(ListCommentTest, ListsPythonArchiveFieldByField) {
   const std::string zip = dir / "py.zip";
   MakePythonArchive(zip);
-  const RunResult listed = RunVornel(dir, {"list", zip});
+  const ProcessResult listed = RunVornel(dir, {"list", zip});
   ASSERT_EQ(listed.Code, 0) << listed.Err;
   EXPECT_EQ(listed.Err, "");
   // The stored entry's line is fully known in advance.
@@ -66,14 +66,14 @@ TEST_F(ListCommentTest, ListsZipToolArchiveWithExtraFields) {
   WriteFile(dir / "src/empty", "");
   ASSERT_EQ(RunProcess(Words("zip -qr ../tool.zip a.txt sub empty"), {.WorkDir = dir / "src"}).Code,
             0);
-  const RunResult listed = RunVornel(dir, {"list", "tool.zip"});
+  const ProcessResult listed = RunVornel(dir, {"list", "tool.zip"});
   ASSERT_EQ(listed.Code, 0) << listed.Err;
   EXPECT_EQ(listed.Out, RunPython(dir, kDescribe, {dir / "tool.zip"}).Out);
 }
 
 TEST_F(ListCommentTest, RefusesWhatIsNotAnArchive) {
   WriteFile(dir / "notes.txt", "just some text, no zip records here\n");
-  RunResult result = RunVornel(dir, {"list", "notes.txt"});
+  ProcessResult result = RunVornel(dir, {"list", "notes.txt"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(result.Err, "notes.txt: not a zip archive\n");
   EXPECT_EQ(result.Out, "");
@@ -102,7 +102,7 @@ TEST_F(ListCommentTest, CommentRoundTripSeenByPython) {
   MakePythonArchive(zip);
   const auto plainSize = std::filesystem::file_size(zip);
 
-  RunResult result = RunVornel(dir, {"comment", zip, "--set", "Release 0.801", "", "end"});
+  ProcessResult result = RunVornel(dir, {"comment", zip, "--set", "Release 0.801", "", "end"});
   ASSERT_EQ(result.Code, 0) << result.Err;
   EXPECT_EQ(RunVornel(dir, {"comment", zip}).Out, "Release 0.801\n\nend\n");
   EXPECT_EQ(RunPython(dir, kComment, {zip}).Out, "b'Release 0.801\\r\\n\\r\\nend\\r\\n'");
@@ -137,11 +137,11 @@ TEST_F(ListCommentTest, RefusesACommentThatCannotBeStored) {
   // Over the 16-bit length of the comment field; a Windows command line holds at most 32,767
   // characters, so no such comment reaches the program there.
   if (!OnWindows()) {
-    const RunResult result = RunVornel(dir, {"comment", zip, "--set", std::string(70000, 'x')});
+    const ProcessResult result = RunVornel(dir, {"comment", zip, "--set", std::string(70000, 'x')});
     EXPECT_EQ(result.Code, 1);
     EXPECT_NE(result.Err.find("65535"), std::string::npos) << result.Err;
   }
-  const RunResult result = RunVornel(dir, {"comment", zip, "--set", "two\nlines"});
+  const ProcessResult result = RunVornel(dir, {"comment", zip, "--set", "two\nlines"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_EQ(ReadFile(zip), before);
 }

@@ -30,7 +30,7 @@ std::string Sha1Line(const TempDir& dir, const std::string& name, const std::str
   const std::string script =
       "import hashlib,sys\nd=open(sys.argv[1],'rb').read()\n"
       "print('%s=%d:%s' % (sys.argv[2], len(d), hashlib.sha1(d).hexdigest()))\n";
-  const RunResult result = RunPython(dir, script, {path, name});
+  const ProcessResult result = RunPython(dir, script, {path, name});
   EXPECT_EQ(result.Code, 0) << result.Err;
   return result.Out;
 }
@@ -45,7 +45,7 @@ protected:
     WriteFile(dir / "empty.txt", "");
   }
   std::string Contents(const std::string& zip) {
-    const RunResult result = RunPython(dir, kContents, {zip});
+    const ProcessResult result = RunPython(dir, kContents, {zip});
     EXPECT_EQ(result.Code, 0) << result.Err;
     return result.Out;
   }
@@ -60,7 +60,7 @@ protected:
 TEST_F(ArchiveEditTest, RemoveOfAnUnknownNameChangesNothing) {
   ASSERT_EQ(RunPython(dir, kMakeArchive, {"p.zip", "a.txt", "data/b.bin"}).Code, 0);
   const std::string before = ReadFile(dir / "p.zip");
-  const RunResult result = RunVornel(dir, {"remove", "p.zip", "a.txt", "nothere.txt"});
+  const ProcessResult result = RunVornel(dir, {"remove", "p.zip", "a.txt", "nothere.txt"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_NE(result.Err.find("nothere.txt"), std::string::npos) << result.Err;
   EXPECT_EQ(ReadFile(dir / "p.zip"), before);
@@ -80,7 +80,7 @@ TEST_P(RemoveModeTest, RemovesByNameAndKeepsTheRestIntact) {
   const bool link = CanMakeSymlinks();
   if (link)
     std::filesystem::create_symlink("p.zip", dir / "l.zip");
-  RunResult result =
+  ProcessResult result =
       RunVornel(dir, Command("remove " + GetParam(),
                              {link ? "l.zip" : "p.zip", "DATA\\B.BIN", "a.txt", "A.TXT"}));
   ASSERT_EQ(result.Code, 0) << result.Err;
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, RemoveModeTest,
 class AddLevelTest : public ArchiveEditTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(AddLevelTest, EveryLevelGivesAnArchiveThePeersExtract) {
-  const RunResult result =
+  const ProcessResult result =
       RunVornel(dir, {"add", "--level", GetParam(), "new.zip", "a.txt", "data/b.bin", "empty.txt"});
   ASSERT_EQ(result.Code, 0) << result.Err;
   EXPECT_TRUE(UnzipTestPasses(dir / "new.zip"));
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Levels, AddLevelTest,
                          ::testing::Values("normal", "maximum", "fast", "superfast", "none"));
 
 TEST_F(ArchiveEditTest, AddStoresRelativeNamesAndFolders) {
-  RunResult result =
+  ProcessResult result =
       RunVornel(dir, {"add", "--relative", "--folders", "rel.zip", "./data/sub/c.txt", "a.txt"});
   ASSERT_EQ(result.Code, 0) << result.Err;
   const std::string script = "import sys,zipfile\nprint(zipfile.ZipFile(sys.argv[1]).namelist())";
@@ -157,7 +157,7 @@ TEST_F(ArchiveEditTest, AddStoresRelativeNamesAndFolders) {
 }
 
 TEST_F(ArchiveEditTest, AddOfAMissingFileTouchesNothing) {
-  RunResult result = RunVornel(dir, {"add", "new.zip", "a.txt", "nothere.bin"});
+  ProcessResult result = RunVornel(dir, {"add", "new.zip", "a.txt", "nothere.bin"});
   EXPECT_EQ(result.Code, 1);
   EXPECT_NE(result.Err.find("nothere.bin"), std::string::npos) << result.Err;
   EXPECT_FALSE(std::filesystem::exists(dir / "new.zip"));
@@ -181,7 +181,7 @@ class AddModeTest : public ArchiveEditTest, public ::testing::WithParamInterface
 TEST_P(AddModeTest, AddsToAnotherToolsArchiveReplacingSameNames) {
   ASSERT_EQ(RunPython(dir, kMakeArchive, {"p.zip", "a.txt", "data/b.bin"}).Code, 0);
   WriteFile(dir / "new/A.TXT", "replaced content\n");
-  const RunResult result =
+  const ProcessResult result =
       RunVornel(dir, Command("add " + GetParam(), {"--relative", "p.zip", "data/sub/c.txt"}));
   ASSERT_EQ(result.Code, 0) << result.Err;
   // Bare name A.TXT replaces a.txt: same entry count, new content, comment kept.
@@ -225,7 +225,7 @@ TEST_F(ArchiveEditTest, ListShowsTheSourceModificationTime) {
 
 TEST(VornelHelpTest, VersionAndHelpNameEveryVerb) {
   TempDir dir;
-  RunResult result = RunVornel(dir, Words("--version"));
+  ProcessResult result = RunVornel(dir, Words("--version"));
   EXPECT_EQ(result.Code, 0);
   EXPECT_EQ(result.Out, "vornel 0.801a\n");
   result = RunVornel(dir, Words("--help"));

@@ -1,4 +1,5 @@
 #include "tests/support/TestSupport.h"
+#include "tests/support/VornelRun.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +11,6 @@ namespace vornel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
 
 class Cli : public ::testing::Test {
 protected:
@@ -32,24 +27,23 @@ protected:
   }
 
   // Runs vornel in the working folder; its output goes to pipes, so never a terminal.
-  Outcome Vornel(const std::vector<std::string>& arguments) const {
-    ProcessResult result = RunProcess(Command(VORNEL_EXE, arguments), {.WorkDir = Work()});
-    return {result.Code, std::move(result.Out), std::move(result.Err)};
+  ProcessResult Vornel(const std::vector<std::string>& arguments) const {
+    return RunVornel(Work(), arguments);
   }
 
   TempDir dir_;
 };
 
 TEST_F(Cli, BuildsTheSampleTree) {
-  const Outcome run = Vornel(Command("build", {Clean()}));
-  EXPECT_EQ(run.Status, 0);
+  const ProcessResult run = Vornel(Command("build", {Clean()}));
+  EXPECT_EQ(run.Code, 0);
   EXPECT_EQ(run.Out, "Done.5 files packed.\n");
   EXPECT_EQ(run.Err, ""); // no progress bar when stderr is not a terminal
   EXPECT_TRUE(fs::is_regular_file(Work("Upload/system/engine.dll.zip")));
 
   // A relative clean folder, the options of the parallel engine, and the quiet flag.
-  const Outcome again = Vornel(Words("build --quiet --jobs 2 --reuse ../clean/"));
-  EXPECT_EQ(again.Status, 0) << again.Err;
+  const ProcessResult again = Vornel(Words("build --quiet --jobs 2 --reuse ../clean/"));
+  EXPECT_EQ(again.Code, 0) << again.Err;
   EXPECT_EQ(Vornel(Words("verify")).Out, "verified 5 archives: all good\n");
 
   SKIP_WITHOUT_PROGRAMS("python3");
@@ -61,26 +55,26 @@ TEST_F(Cli, BuildsTheSampleTree) {
 TEST_F(Cli, ExitCodesForRefusalAndError) {
   // Refused: no self file under the name the settings give.
   WriteFile(Work("settings.ini"), "[main]\nCustomName=Updater.exe\n");
-  Outcome run = Vornel(Command("build", {Clean()}));
-  EXPECT_EQ(run.Status, 1);
+  ProcessResult run = Vornel(Command("build", {Clean()}));
+  EXPECT_EQ(run.Code, 1);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory\n");
 
   run = Vornel(Command("build", {dir_ / "nowhere"}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_NE(run.Err.find("does not exist"), std::string::npos);
 
   // The self file only in a subfolder: refused, saying where it lies, nothing written.
   fs::create_directories(Clean("bin"));
   WriteFile(Clean("bin/Updater.exe"), "x");
   run = Vornel(Command("build", {Clean()}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(run.Err, "Updater.exe not found in \"clean\" directory (it lies only in bin/)\n");
   EXPECT_FALSE(fs::exists(Work("Upload")));
 
-  EXPECT_EQ(Vornel(Command("build --jobs 0", {Clean()})).Status, 1);
-  EXPECT_EQ(Vornel(Words("build")).Status, 1);
+  EXPECT_EQ(Vornel(Command("build --jobs 0", {Clean()})).Code, 1);
+  EXPECT_EQ(Vornel(Words("build")).Code, 1);
   if (OnWindows())
     GTEST_SKIP() << "names Windows refuses and /proc exist only on Linux";
 
@@ -88,7 +82,7 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
   WriteFile(Clean("Updater.exe"), "x");
   WriteFile(Clean("a|b.txt"), "x");
   run = Vornel(Command("build", {Clean()}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_EQ(run.Err, "\"a|b.txt\": the name holds |, which Windows does not allow in names\n");
   EXPECT_FALSE(fs::exists(Work("Upload")));
   fs::remove(Clean("a|b.txt"));
@@ -96,14 +90,14 @@ TEST_F(Cli, ExitCodesForRefusalAndError) {
   // An error while packing names the file after the message's own text.
   fs::create_symlink("/proc/self/status", Clean("data/changing.txt"));
   run = Vornel(Command("build --follow-links", {Clean()}));
-  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Code, 2);
   EXPECT_NE(run.Err.find("changed while it was packed"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("changing.txt\""), std::string::npos) << run.Err;
   EXPECT_EQ(run.Err.back(), '\n');
 }
 
 TEST_F(Cli, VerifyReportsEachBrokenPart) {
-  ASSERT_EQ(Vornel(Command("build", {Clean()})).Status, 0);
+  ASSERT_EQ(Vornel(Command("build", {Clean()})).Code, 0);
   const std::string upload = Work("Upload");
 
   // A damaged archive: its end record is gone.
@@ -114,8 +108,8 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
   WriteFile(upload + "/data/config.ini.zip", ReadFile(upload + "/data/config.ini.zip") + "!");
   // A missing archive.
   fs::remove(upload + "/system/engine.dll.zip");
-  Outcome run = Vornel(Words("verify"));
-  EXPECT_EQ(run.Status, 1);
+  ProcessResult run = Vornel(Words("verify"));
+  EXPECT_EQ(run.Code, 1);
   EXPECT_NE(run.Out.find("readme.txt.zip: "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("data/config.ini.zip: the archive is "), std::string::npos) << run.Out;
   EXPECT_NE(run.Out.find("system/engine.dll.zip: the archive is missing\n"), std::string::npos);
@@ -128,17 +122,17 @@ TEST_F(Cli, VerifyReportsEachBrokenPart) {
     manifest.erase(at, 1);
   WriteFile(upload + "/updates.lst", manifest);
   run = Vornel(Command("verify --quiet", {upload}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_NE(run.Out.find("updates.lst line 1: "), std::string::npos) << run.Out;
 
   // A folder that is not there, or a file given for the folder, is named as such.
   run = Vornel(Command("verify", {dir_ / "nowhere"}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_EQ(run.Out, "\"" + dir_ / "nowhere" +
                          "\": no such folder; give the upload folder (default ./Upload)\n"
                          "verified 0 archives: 1 problem in updates.lst\n");
   run = Vornel(Command("verify", {upload + "/updates.lst"}));
-  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Code, 1);
   EXPECT_NE(run.Out.find("updates.lst\" is a file; give the upload folder"), std::string::npos)
       << run.Out;
 }
@@ -151,7 +145,7 @@ TEST_F(Cli, ProgressBarOnATerminal) {
   // script gives the command a terminal; its output holds both streams. The paths reach the
   // command through the environment, so they need no quoting.
   const ProcessOptions paths = {.WorkDir = Work(),
-                                .Env = {{"VORNEL_EXE", VORNEL_EXE}, {"VORNEL_CLEAN", Clean()}}};
+                                .Env = {{"VORNEL_EXE", VornelPath()}, {"VORNEL_CLEAN", Clean()}}};
   ProcessResult run =
       RunProcess({"script", "-qec", "\"$VORNEL_EXE\" build \"$VORNEL_CLEAN\"", "/dev/null"}, paths);
   ASSERT_EQ(run.Code, 0);
@@ -176,7 +170,7 @@ TEST_F(Cli, SettingsFilesThatMeanSomethingElse) {
   struct Case {
     const char* What;
     std::string Bytes; // empty: a folder named settings.ini
-    int Status;
+    int Code;
     std::string Said;     // in standard error
     std::string Manifest; // a line the manifest holds when built
   };
@@ -206,10 +200,10 @@ TEST_F(Cli, SettingsFilesThatMeanSomethingElse) {
       fs::create_directories(Work("settings.ini"));
     else
       WriteFile(Work("settings.ini"), test.Bytes);
-    const Outcome run = Vornel(Command("build", {Clean()}));
-    EXPECT_EQ(run.Status, test.Status) << run.Err;
+    const ProcessResult run = Vornel(Command("build", {Clean()}));
+    EXPECT_EQ(run.Code, test.Code) << run.Err;
     EXPECT_NE(run.Err.find(test.Said), std::string::npos) << run.Err;
-    if (test.Status == 0)
+    if (test.Code == 0)
       EXPECT_NE(ReadFile(Work("Upload/updates.lst")).find(test.Manifest + "\r\n"),
                 std::string::npos);
     else
@@ -217,7 +211,7 @@ TEST_F(Cli, SettingsFilesThatMeanSomethingElse) {
   }
   // With --json every warning is an event too, and the start event names the settings in force.
   WriteFile(Work("settings.ini"), "[main]\r\nExlude=x\r\nCodePage=1252\r\n");
-  const Outcome json = Vornel(Command("build --json", {Clean()}));
+  const ProcessResult json = Vornel(Command("build --json", {Clean()}));
   EXPECT_NE(
       json.Out.find("{\"event\":\"warning\",\"message\":\"settings.ini line 2: \\\"Exlude\\\""),
       std::string::npos)
@@ -237,7 +231,7 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
     const char* What;
     std::function<void()> Setup;
     std::vector<std::string> Args;
-    int Status;
+    int Code;
     std::string Said; // in standard error; with status 0 in either stream
     std::string Path; // named in the same output
     bool LongPaths = false;
@@ -272,7 +266,7 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
        "\"most\""},
       {"no folder to compare with",
        [&] {
-         ASSERT_EQ(Vornel({"build", Clean()}).Status, 0);
+         ASSERT_EQ(Vornel({"build", Clean()}).Code, 0);
        },
        {"verify", "--against", dir_ / "nowhere"},
        1,
@@ -287,7 +281,7 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
       {"unusable URL", [] {}, {"verify", "--url", "ftp://x"}, 1, "not supported", "ftp://x"},
       {"an archive added to itself",
        [&] {
-         ASSERT_EQ(Vornel({"add", archive, Clean("readme.txt")}).Status, 0);
+         ASSERT_EQ(Vornel({"add", archive, Clean("readme.txt")}).Code, 0);
        },
        {"add", "t.zip", "./t.zip"},
        1,
@@ -295,7 +289,7 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
        "./t.zip"},
       {"numbers for add, words for build",
        [&] {
-         ASSERT_EQ(Vornel({"add", "--level", "3", archive, Clean("readme.txt")}).Status, 0);
+         ASSERT_EQ(Vornel({"add", "--level", "3", archive, Clean("readme.txt")}).Code, 0);
        },
        {"build", "--level", "maximum", Clean()},
        0,
@@ -338,14 +332,14 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
     fresh();
     test.Setup();
     const std::string before = fs::exists(archive) ? ReadFile(archive) : "";
-    const Outcome run = Vornel(test.Args);
-    EXPECT_EQ(run.Status, test.Status) << run.Err;
-    const std::string said = test.Status == 0 ? run.Out + run.Err : run.Err;
+    const ProcessResult run = Vornel(test.Args);
+    EXPECT_EQ(run.Code, test.Code) << run.Err;
+    const std::string said = test.Code == 0 ? run.Out + run.Err : run.Err;
     EXPECT_NE(said.find(test.Said), std::string::npos) << said;
     std::string path = test.Path; // messages write every path with "/"
     std::replace(path.begin(), path.end(), '\\', '/');
     EXPECT_NE(said.find(path), std::string::npos) << said;
-    if (test.Status != 0) {
+    if (test.Code != 0) {
       EXPECT_EQ(run.Err.find('\n'), run.Err.size() - 1) << run.Err;
       EXPECT_FALSE(fs::exists(Work("Upload.staging")));
     }
@@ -356,8 +350,8 @@ TEST_F(Cli, MessagesNameThePathOnOneLine) {
 
   // The dry run's summary alone, counting every file and folder an exclusion leaves out.
   fresh();
-  const Outcome dry = Vornel(Command("build --dry-run --quiet --exclude data/", {Clean()}));
-  EXPECT_EQ(dry.Status, 0);
+  const ProcessResult dry = Vornel(Command("build --dry-run --quiet --exclude data/", {Clean()}));
+  EXPECT_EQ(dry.Code, 0);
   EXPECT_EQ(dry.Out.find("dry run: "), 0u) << dry.Out;
   EXPECT_NE(dry.Out.find(", 2 files and 2 folders excluded; nothing was written\n"),
             std::string::npos)
@@ -375,7 +369,7 @@ TEST_F(Cli, FolderOverTheSystemsLimit) {
     deep += "/" + std::string(std::min<std::size_t>(200, 3990 - deep.size()), 'w');
   fs::create_directories(deep);
   fs::create_directories(Clean(std::string(60, 'a') + "/" + std::string(60, 'b')));
-  const ProcessResult run = RunProcess(Command(VORNEL_EXE, {"build", Clean()}), {.WorkDir = deep});
+  const ProcessResult run = RunVornel(deep, {"build", Clean()});
   EXPECT_EQ(run.Code, 2);
   EXPECT_NE(run.Err.find(deep + "/Upload.staging/"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("The folder cannot be made ("), std::string::npos) << run.Err;
@@ -387,14 +381,14 @@ TEST_F(Cli, FolderOverTheSystemsLimit) {
 TEST_F(Cli, UnknownVerbsAndWindowsHelp) {
   for (const auto& [line, suggestion] : std::vector<std::pair<std::string, std::string>>{
            {"buidl x", "build"}, {"-C . verfy", "verify"}, {"frob", "list"}}) {
-    const Outcome run = Vornel(Words(line));
-    EXPECT_EQ(run.Status, 1);
+    const ProcessResult run = Vornel(Words(line));
+    EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Err.find("is no command; did you mean \"" + suggestion + "\"?"),
               std::string::npos)
         << run.Err;
   }
-  const Outcome help = Vornel({"/?"});
-  EXPECT_EQ(help.Status, 0);
+  const ProcessResult help = Vornel({"/?"});
+  EXPECT_EQ(help.Code, 0);
   EXPECT_NE(help.Out.find("Usage: vornel"), std::string::npos) << help.Out;
   EXPECT_NE(help.Out.find("130 a build stopped"), std::string::npos);
 }

@@ -2,6 +2,7 @@
 // zipfile accept; the reuse record knows which compressor wrote an archive.
 
 #include "tests/support/TestSupport.h"
+#include "tests/support/VornelRun.h"
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,6 @@ namespace vornel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
 
 class Compressors : public ::testing::Test {
 protected:
@@ -33,18 +28,17 @@ protected:
     WriteFile(dir_ / "clean/data/empty.cfg", "");
   }
 
-  CliRun Vornel(const std::vector<std::string>& arguments) const {
-    ProcessResult result = RunProcess(Command(VORNEL_EXE, arguments), {.WorkDir = dir_ / "work"});
-    return {result.Code, std::move(result.Out), std::move(result.Err)};
+  ProcessResult Vornel(const std::vector<std::string>& arguments) const {
+    return RunVornel(dir_ / "work", arguments);
   }
   // "vornel build OPTIONS CLEAN" with the options given as words.
-  CliRun Build(const std::string& options) const {
+  ProcessResult Build(const std::string& options) const {
     return Vornel(Command("build " + options, {Clean()}));
   }
 
   // True when this vornel was built with the compressor.
   bool BuiltIn(const std::string& name) const {
-    const CliRun help = Vornel(Words("build --help"));
+    const ProcessResult help = Vornel(Words("build --help"));
     const std::string list = help.Out.substr(help.Out.find("built in here:"));
     return list.substr(0, list.find(')')).find(name) != std::string::npos;
   }
@@ -72,8 +66,8 @@ TEST_F(Compressors, EveryOutputPassesVerifyAndThePeers) {
     if (!BuiltIn(item.Name))
       continue;
     fs::remove_all(dir_ / "work/Upload");
-    const CliRun run = Build("--jobs 2 " + item.Options);
-    ASSERT_EQ(run.Status, 0) << run.Err;
+    const ProcessResult run = Build("--jobs 2 " + item.Options);
+    ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_EQ(Vornel({"verify"}).Out, "verified 8 archives: all good\n");
     if (python) {
       const ProcessResult checked =
@@ -87,13 +81,13 @@ TEST_F(Compressors, ReuseKeepsOnlyWhatTheSameCompressorWrote) {
   if (!BuiltIn("libdeflate"))
     GTEST_SKIP() << "libdeflate is not built in";
   const std::string reuse = "--reuse";
-  ASSERT_EQ(Build(reuse).Status, 0);
+  ASSERT_EQ(Build(reuse).Code, 0);
   const std::string zlibArchive = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
 
   // The settings file chooses as the command line does; a change of level packs everything.
   WriteFile(dir_ / "work/settings.ini", "[main]\nCompressor=libdeflate\nLevel=6\n");
   EXPECT_NE(Build(reuse + " --dry-run").Out.find("dry run: 8 archives to pack"), std::string::npos);
-  CliRun run = Build(reuse);
+  ProcessResult run = Build(reuse);
   EXPECT_EQ(run.Err, "reused 0 archives, packed 8\n");
   const std::string level6 = ReadFile(dir_ / "work/Upload/data/locale.txt.zip");
   EXPECT_NE(level6, zlibArchive);
@@ -133,8 +127,8 @@ TEST_F(Compressors, BadChoicesAreOneLineRefusals) {
   for (const auto& item : cases) {
     SCOPED_TRACE(item.Options + item.Settings);
     WriteFile(dir_ / "work/settings.ini", "[main]\n" + item.Settings);
-    const CliRun run = Build(item.Options);
-    EXPECT_EQ(run.Status, 1);
+    const ProcessResult run = Build(item.Options);
+    EXPECT_EQ(run.Code, 1);
     EXPECT_EQ(run.Err, item.Error);
     EXPECT_FALSE(fs::exists(dir_ / "work/Upload")); // refused before anything was written
   }

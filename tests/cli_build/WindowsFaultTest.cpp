@@ -3,6 +3,7 @@
 // either works or fails naming its file, and never reports success over stale output.
 
 #include "tests/support/TestSupport.h"
+#include "tests/support/VornelRun.h"
 
 #include <gtest/gtest.h>
 
@@ -17,11 +18,6 @@ namespace fs = std::filesystem;
 constexpr fs::perms kReadOnly =
     fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
 
-struct Outcome {
-  int Status = -1;
-  std::string Err;
-};
-
 class WindowsFaults : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -34,12 +30,10 @@ protected:
   std::string Upload(const std::string& relative = "") const {
     return dir_ / ("work/Upload/" + relative);
   }
-  Outcome Vornel(const std::vector<std::string>& arguments) const {
-    const ProcessResult result = RunProcess(Command(VORNEL_EXE, arguments),
-                                            {.WorkDir = dir_ / "work", .TimeoutSeconds = 120});
-    return {result.Code, result.Err};
+  ProcessResult Vornel(const std::vector<std::string>& arguments) const {
+    return RunVornel(dir_ / "work", arguments, 120);
   }
-  Outcome Build() const { return Vornel({"build", "--quiet", Clean()}); }
+  ProcessResult Build() const { return Vornel({"build", "--quiet", Clean()}); }
 
   TempDir dir_;
 };
@@ -71,9 +65,9 @@ TEST_F(WindowsFaults, EachWorksOrFailsNamingItsFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Label);
     fs::remove_all(dir_ / "work/Upload");
-    ASSERT_EQ(Build().Status, 0);
+    ASSERT_EQ(Build().Code, 0);
     c.Before();
-    Outcome run;
+    ProcessResult run;
     if (c.Changed.empty()) {
       fs::remove(Upload("data/config.ini.zip"));
       HeldOpen held(Clean("data/config.ini"));
@@ -83,9 +77,9 @@ TEST_F(WindowsFaults, EachWorksOrFailsNamingItsFile) {
     } else {
       run = Build();
     }
-    if (run.Status == 0) {
+    if (run.Code == 0) {
       EXPECT_FALSE(c.Changed.empty()) << "a source nobody may read was packed";
-      EXPECT_EQ(Vornel({"verify", "--against", Clean()}).Status, 0) << "stale output";
+      EXPECT_EQ(Vornel({"verify", "--against", Clean()}).Code, 0) << "stale output";
       EXPECT_TRUE(fs::exists(Upload(c.Changed + ".zip")));
     } else {
       EXPECT_NE(run.Err.find(c.Named), std::string::npos) << run.Err;

@@ -50,15 +50,15 @@ TEST_F(ConcurrentBuilds, TwoProcessesGiveIdenticalUploadSets) {
   const Environment env = TempFolderEnv(dir_ / "tmp");
   for (const std::string jobs : {"1", "2"}) {
     SCOPED_TRACE("--jobs " + jobs);
-    CliRun first;
+    ProcessResult first;
     std::thread other([&] {
       first = RunVornel(dir_ / "work1", {"build", "--jobs", jobs, dir_ / "clean"}, 300, env);
     });
-    const CliRun second =
+    const ProcessResult second =
         RunVornel(dir_ / "work2", {"build", "--jobs", jobs, dir_ / "clean"}, 300, env);
     other.join();
-    EXPECT_EQ(first.Status, 0) << first.Err;
-    EXPECT_EQ(second.Status, 0) << second.Err;
+    EXPECT_EQ(first.Code, 0) << first.Err;
+    EXPECT_EQ(second.Code, 0) << second.Err;
     EXPECT_EQ(first.Out, "Done.151 files packed.\n");
     EXPECT_EQ(second.Out, first.Out);
     EXPECT_EQ(CompareTrees(dir_ / "work1/Upload", dir_ / "work2/Upload"), "");
@@ -143,23 +143,23 @@ TEST_F(ConcurrentBuilds, BuildWhileAnotherProcessReadsUpload) {
     GTEST_SKIP() << "vornel was not built";
   const Environment env = TempFolderEnv(dir_ / "tmp");
   const std::vector<std::string> build = {"build", dir_ / "clean"};
-  ASSERT_EQ(RunVornel(dir_ / "work1", build, 300, env).Status, 0);
+  ASSERT_EQ(RunVornel(dir_ / "work1", build, 300, env).Code, 0);
   std::atomic<bool> stop{false};
   int reads = 0;
   std::thread readerThread([&] {
     for (; !stop.load(); ++reads)
       RunVornel(dir_ / "work1", {"verify"}, 300);
   });
-  std::vector<int> verifyStatuses;
+  std::vector<int> verifyCodes;
   for (int round = 0; round < 3; ++round) {
-    const CliRun again = RunVornel(dir_ / "work1", build, 300, env);
-    EXPECT_EQ(again.Status, 0) << again.Err;
-    verifyStatuses.push_back(RunVornel(dir_ / "work1", {"verify"}).Status);
+    const ProcessResult again = RunVornel(dir_ / "work1", build, 300, env);
+    EXPECT_EQ(again.Code, 0) << again.Err;
+    verifyCodes.push_back(RunVornel(dir_ / "work1", {"verify"}).Code);
   }
   stop.store(true);
   readerThread.join();
   EXPECT_GT(reads, 0);
-  EXPECT_EQ(verifyStatuses, (std::vector<int>{0, 0, 0}));
+  EXPECT_EQ(verifyCodes, (std::vector<int>{0, 0, 0}));
   if (HaveProgram("python3")) {
     EXPECT_EQ(CheckWholeUpload(dir_ / "clean", dir_ / "work1/Upload"), "");
   }

@@ -18,46 +18,6 @@ std::string RunChecker(const std::vector<std::string>& command) {
 
 } // namespace
 
-bool HaveVornel() {
-#ifdef VORNEL_EXE
-  return true;
-#else
-  return false;
-#endif
-}
-
-std::string VornelPath() {
-#ifdef VORNEL_EXE
-  return VORNEL_EXE;
-#else
-  return "";
-#endif
-}
-
-CliRun RunVornel(const std::string& workDir, const std::vector<std::string>& arguments,
-                 int timeoutSeconds, const Environment& env,
-                 const std::vector<std::string>& wrapper) {
-  CliRun run;
-#ifdef VORNEL_EXE
-  std::vector<std::string> command = wrapper;
-  command.push_back(VORNEL_EXE);
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  ProcessResult result =
-      RunProcess(command, {.WorkDir = workDir, .Env = env, .TimeoutSeconds = timeoutSeconds});
-  run.Status = result.TimedOut ? 124 : result.Code;
-  run.Out = std::move(result.Out);
-  run.Err = std::move(result.Err);
-#else
-  (void)workDir;
-  (void)arguments;
-  (void)timeoutSeconds;
-  (void)env;
-  (void)wrapper;
-  run.Err = "vornel was not built";
-#endif
-  return run;
-}
-
 std::string CheckListed(const std::string& upload, const std::string& clean, bool noStrays) {
   std::vector<std::string> command = {"python3", VORNEL_CHECK_LISTED, upload};
   if (!clean.empty())

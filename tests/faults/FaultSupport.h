@@ -1,12 +1,12 @@
 #pragma once
 
-// Shared pieces of the fault tests: running the vornel binary with a time limit, the
-// independent check of what a manifest lists, a small disk mounted for one test, and trees of
-// generated files.
+// Shared pieces of the fault tests: the independent check of what a manifest lists, a small disk
+// mounted for one test, and trees of generated files.
 
 #include "app/BuildProcedure.h"
 
 #include "tests/support/TestSupport.h"
+#include "tests/support/VornelRun.h"
 
 #include <gtest/gtest.h>
 
@@ -18,21 +18,6 @@
 #include <vector>
 
 namespace vornel::test {
-
-struct CliRun {
-  int Status = -1; // 124: the time limit ended it (a hang)
-  std::string Out;
-  std::string Err;
-};
-
-// Runs "vornel arguments" in workDir, ended after timeoutSeconds, with env changed. A wrapper
-// (a program and its arguments) runs vornel in its stead when given.
-CliRun RunVornel(const std::string& workDir, const std::vector<std::string>& arguments,
-                 int timeoutSeconds = 300, const Environment& env = {},
-                 const std::vector<std::string>& wrapper = {});
-bool HaveVornel();
-// The vornel program the tests run ("" when it was not built).
-std::string VornelPath();
 
 // check_listed.py: "" when every archive updates.lst lists is whole (and, with a clean folder,
 // holds the source's bytes); the problems otherwise. With noStrays, an archive that is not

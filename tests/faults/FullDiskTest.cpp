@@ -58,8 +58,8 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndLeavesUploadAsItWas) {
     SCOPED_TRACE(std::to_string(kib) + " KiB disk");
     SmallDisk disk(Work(), kib * 1024);
     MOUNT_OR_SKIP(disk);
-    const CliRun run = RunVornel(Work(), BuildArgs());
-    EXPECT_EQ(run.Status, 2) << run.Out;
+    const ProcessResult run = RunVornel(Work(), BuildArgs());
+    EXPECT_EQ(run.Code, 2) << run.Out;
     EXPECT_TRUE(run.Err.starts_with("Disk full: \"" + Work()) && run.Err.ends_with("\".\n"))
         << run.Err;
     EXPECT_EQ(run.Out, "");
@@ -67,8 +67,8 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndLeavesUploadAsItWas) {
 
     // The same disk with room: the next build starts from scratch and succeeds.
     ASSERT_TRUE(disk.Resize(16 * 1024 * 1024));
-    const CliRun again = RunVornel(Work(), BuildArgs());
-    EXPECT_EQ(again.Status, 0) << again.Err;
+    const ProcessResult again = RunVornel(Work(), BuildArgs());
+    EXPECT_EQ(again.Code, 0) << again.Err;
     EXPECT_EQ(again.Out, "Done.13 files packed.\n");
     EXPECT_EQ(CheckWholeUpload(Clean(), Upload()), "");
     EXPECT_EQ(CheckListed(Upload(), Clean(), true), "");
@@ -77,7 +77,7 @@ TEST_P(FullDisk, BuildStopsWithDiskFullAndLeavesUploadAsItWas) {
     const std::string whole = SnapshotOf(Upload());
     WriteFile(Clean() + "/sub1/file1.bin", RandomBytes(90000, 77));
     FillDisk(Work());
-    EXPECT_EQ(RunVornel(Work(), BuildArgs()).Status, 2);
+    EXPECT_EQ(RunVornel(Work(), BuildArgs()).Code, 2);
     fs::remove(Work() + "/filler");
     EXPECT_EQ(SnapshotOf(Upload()), whole);
     MakeTree(Clean(), 12, {40000, 90000, 15000, 200});

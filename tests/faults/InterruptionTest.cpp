@@ -109,13 +109,13 @@ protected:
 // tree), and --reuse then finishes with the bytes of a fresh build.
 TEST_F(Interruption, KilledAtAnyMomentLeavesTheLiveSetWhole) {
   MakeProseTree(Clean(), 3, 300000, 12);
-  ASSERT_EQ(RunVornel(Work(), {"build", Clean()}).Status, 0);
+  ASSERT_EQ(RunVornel(Work(), {"build", Clean()}).Code, 0);
   const std::string before = SnapshotOf(Upload());
   MakeProseTree(Clean(), 3, 310000, 14); // every file changed, two more small ones
   const std::string fresh = dir_ / "fresh";
   fs::create_directories(fresh);
   const auto started = Clock::now();
-  ASSERT_EQ(RunVornel(fresh, {"build", "--jobs", "2", Clean()}).Status, 0);
+  ASSERT_EQ(RunVornel(fresh, {"build", "--jobs", "2", Clean()}).Code, 0);
   const auto span = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   const std::string after = SnapshotOf(fresh + "/Upload");
 
@@ -142,8 +142,8 @@ TEST_F(Interruption, KilledAtAnyMomentLeavesTheLiveSetWhole) {
   }
 
   // --reuse finishes the set: the same bytes as a clean build, nothing left aside.
-  const CliRun reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
-  ASSERT_EQ(reuse.Status, 0) << reuse.Err;
+  const ProcessResult reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
+  ASSERT_EQ(reuse.Code, 0) << reuse.Err;
   EXPECT_EQ(SnapshotOf(Upload()), after);
   EXPECT_FALSE(fs::exists(FsPath(Upload() + ".staging")));
 }
@@ -173,11 +173,11 @@ TEST_F(Interruption, CtrlCLeavesUploadAsItWasAndSaysWhatWasFinished) {
   EXPECT_LT(archives, 15);
   EXPECT_FALSE(fs::exists(FsPath(Upload()))) << "a first build that stopped published nothing";
 
-  const CliRun reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
-  EXPECT_EQ(reuse.Status, 0);
+  const ProcessResult reuse = RunVornel(Work(), {"build", "--reuse", Clean()});
+  EXPECT_EQ(reuse.Code, 0);
   const std::string word = std::stoi(numbers[2]) == 1 ? " archive," : " archives,";
   EXPECT_NE(reuse.Err.find("reused " + numbers[2].str() + word), std::string::npos) << reuse.Err;
-  EXPECT_EQ(RunVornel(Work(), {"verify", "-q", "--strict"}).Status, 0);
+  EXPECT_EQ(RunVornel(Work(), {"verify", "-q", "--strict"}).Code, 0);
 }
 
 // A second Ctrl-C ends the build at once, with the code a shell reports on both systems.
@@ -191,9 +191,9 @@ TEST_F(Interruption, SecondCtrlCEndsWithTheSameCode) {
   EXPECT_EQ(child.Wait(), 130);
   EXPECT_FALSE(fs::exists(FsPath(Upload())));
   // The second press may cut an archive short in the staging folder; --reuse must not keep it.
-  EXPECT_EQ(RunVornel(Work(), {"build", "--reuse", Clean()}).Status, 0);
+  EXPECT_EQ(RunVornel(Work(), {"build", "--reuse", Clean()}).Code, 0);
   EXPECT_EQ(ArchiveProblems(Upload()), "");
-  EXPECT_EQ(RunVornel(Work(), {"verify", "-q", "--strict"}).Status, 0);
+  EXPECT_EQ(RunVornel(Work(), {"verify", "-q", "--strict"}).Code, 0);
 }
 
 } // namespace

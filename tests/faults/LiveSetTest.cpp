@@ -66,7 +66,7 @@ protected:
   std::string Clean() const { return dir_ / "clean"; }
   std::string Work() const { return dir_ / "work"; }
   std::string Upload() const { return dir_ / "work/Upload"; }
-  CliRun Vornel(const std::vector<std::string>& arguments) const {
+  ProcessResult Vornel(const std::vector<std::string>& arguments) const {
     return RunVornel(Work(), arguments);
   }
 
@@ -77,7 +77,7 @@ protected:
 TEST_F(LiveSet, AReaderBesideBuildsNeverSeesAMix) {
   MakeTree(dir_ / "a", 120, {2000, 60000, 300, 0, 9000}, 1);
   MakeTree(dir_ / "b", 120, {2000, 60000, 300, 0, 9000}, 2);
-  ASSERT_EQ(Vornel({"build", "-q", dir_ / "a"}).Status, 0);
+  ASSERT_EQ(Vornel({"build", "-q", dir_ / "a"}).Code, 0);
   std::atomic<bool> stop{false};
   int rounds = 0;
   std::string seen;
@@ -91,7 +91,7 @@ TEST_F(LiveSet, AReaderBesideBuildsNeverSeesAMix) {
     }
   });
   for (const char* tree : {"b", "a", "b", "a"})
-    EXPECT_EQ(Vornel({"build", "-q", "--jobs", "2", dir_ / tree}).Status, 0);
+    EXPECT_EQ(Vornel({"build", "-q", "--jobs", "2", dir_ / tree}).Code, 0);
   stop.store(true);
   reader.join();
   EXPECT_GT(rounds, 0);
@@ -108,7 +108,7 @@ TEST_F(LiveSet, AReaderBesideBuildsNeverSeesAMix) {
 // the next build goes ahead as usual.
 TEST_F(LiveSet, AFailedBuildLeavesUploadAsItWas) {
   MakeTree(Clean(), 30, {5000, 700, 20000}, 3);
-  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Code, 0);
   const std::string before = SnapshotOf(Upload());
   MakeTree(Clean(), 30, {5000, 700, 20000}, 4);
   // The walk sees the file; packing finds it gone (file29 lies in sub2/, packed late).
@@ -123,12 +123,12 @@ TEST_F(LiveSet, AFailedBuildLeavesUploadAsItWas) {
   EXPECT_THROW(packer.Build(Clean(), Work(), view, serial), std::exception);
   EXPECT_TRUE(removed);
   EXPECT_EQ(SnapshotOf(Upload()), before);
-  const CliRun again = Vornel({"build", "-q", "--reuse", "--prune", Clean()});
-  EXPECT_EQ(again.Status, 0) << again.Err;
+  const ProcessResult again = Vornel({"build", "-q", "--reuse", "--prune", Clean()});
+  EXPECT_EQ(again.Code, 0) << again.Err;
   // Every file changed: the players download them all (the self file's archive included).
   EXPECT_NE(again.Err.find("players download 30 archives"), std::string::npos) << again.Err;
-  const CliRun verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
-  EXPECT_EQ(verify.Status, 0) << verify.Out << verify.Err;
+  const ProcessResult verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
+  EXPECT_EQ(verify.Code, 0) << verify.Out << verify.Err;
 }
 
 // A whole build verifies clean, namesakes in subfolders included; a manifest cut at any byte is
@@ -137,25 +137,25 @@ TEST_F(LiveSet, VerifyTellsAWholeBuildFromACutManifest) {
   MakeTree(Clean(), 12, {900, 3000}, 5);
   WriteFile(Clean() + "/one/Teskor.exe", "twin");
   WriteFile(Clean() + "/two/deeper/Teskor.exe", "twin");
-  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
-  const CliRun whole = Vornel({"verify", "-q", "--strict"});
-  EXPECT_EQ(whole.Status, 0) << whole.Out;
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Code, 0);
+  const ProcessResult whole = Vornel({"verify", "-q", "--strict"});
+  EXPECT_EQ(whole.Code, 0) << whole.Out;
 
   fs::copy(FsPath(Upload()), FsPath(dir_ / "served"), fs::copy_options::recursive);
-  const CliRun copy = RunVornel(dir_.Str(), {"verify", "-q", "served"});
-  EXPECT_EQ(copy.Status, 0) << copy.Out;
+  const ProcessResult copy = RunVornel(dir_.Str(), {"verify", "-q", "served"});
+  EXPECT_EQ(copy.Code, 0) << copy.Out;
   EXPECT_NE(copy.Out.find("warning: updates.lst line 7: fcount=14 but 12 F lines follow"),
             std::string::npos)
       << copy.Out;
-  EXPECT_EQ(RunVornel(dir_.Str(), {"verify", "-q", "--strict", "served"}).Status, 1);
+  EXPECT_EQ(RunVornel(dir_.Str(), {"verify", "-q", "--strict", "served"}).Code, 1);
 
   const std::string manifest = ReadFile(Upload() + "/updates.lst");
   std::mt19937 random(21);
   for (int round = 0; round < 20; ++round) {
     const std::size_t cut = 1 + random() % (manifest.size() - 1);
     WriteFile(Upload() + "/updates.lst", manifest.substr(0, cut));
-    const CliRun run = Vornel({"verify", "-q"});
-    EXPECT_EQ(run.Status, 1) << "cut after byte " << cut << "\n" << run.Out;
+    const ProcessResult run = Vornel({"verify", "-q"});
+    EXPECT_EQ(run.Code, 1) << "cut after byte " << cut << "\n" << run.Out;
   }
 }
 
@@ -168,12 +168,12 @@ TEST_F(LiveSet, UploadLinkedToTheServedFolderStaysALink) {
   WriteFile(dir_ / "www/updates/index.html", "served by the web server");
   fs::create_directory_symlink(FsPath(dir_ / "www/updates"), FsPath(Upload()));
   for (int round = 0; round < 2; ++round) {
-    const CliRun run = Vornel({"build", "-q", Clean()});
-    ASSERT_EQ(run.Status, 0) << run.Err;
+    const ProcessResult run = Vornel({"build", "-q", Clean()});
+    ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_TRUE(fs::is_symlink(FsPath(Upload())));
     EXPECT_EQ(ReadFile(dir_ / "www/updates/index.html"), "served by the web server");
     EXPECT_FALSE(fs::exists(FsPath(dir_ / "www/updates.staging")));
-    EXPECT_EQ(Vornel({"verify", "-q", "--against", Clean()}).Status, 0);
+    EXPECT_EQ(Vornel({"verify", "-q", "--against", Clean()}).Code, 0);
   }
 }
 
@@ -181,7 +181,7 @@ TEST_F(LiveSet, UploadLinkedToTheServedFolderStaysALink) {
 // --reuse, weeded); a file or a link is never followed nor written through, and refuses the build.
 TEST_F(LiveSet, WhatLiesAtTheStagingName) {
   MakeTree(Clean(), 10, {800, 5000}, 7);
-  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Status, 0);
+  ASSERT_EQ(Vornel({"build", "-q", Clean()}).Code, 0);
   const std::string staging = Upload() + ".staging";
   const std::string expected = SnapshotOf(Upload());
 
@@ -192,8 +192,8 @@ TEST_F(LiveSet, WhatLiesAtTheStagingName) {
     WriteFile(staging + "/updates.lst", "[self]\r\n");
     WriteFile(staging + "/sub1/file1.bin.zip", "half an archive");
     fs::create_directories(FsPath(staging + "/file0.bin.zip"));
-    const CliRun run = Vornel(Words(std::string("build -q ") + options + " " + Clean()));
-    EXPECT_EQ(run.Status, 0) << run.Err;
+    const ProcessResult run = Vornel(Words(std::string("build -q ") + options + " " + Clean()));
+    EXPECT_EQ(run.Code, 0) << run.Err;
     EXPECT_EQ(SnapshotOf(Upload()), expected);
     EXPECT_FALSE(fs::exists(FsPath(staging)));
   }
@@ -209,8 +209,8 @@ TEST_F(LiveSet, WhatLiesAtTheStagingName) {
     make();
     if (!fs::exists(fs::symlink_status(FsPath(staging))))
       continue;
-    const CliRun run = Vornel({"build", "-q", Clean()});
-    EXPECT_EQ(run.Status, 1);
+    const ProcessResult run = Vornel({"build", "-q", Clean()});
+    EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Err.find("is in the way"), std::string::npos) << run.Err;
     EXPECT_EQ(SnapshotOf(Upload()), expected);
     EXPECT_EQ(ReadFile(dir_ / "elsewhere/keep.txt"), "not the build's");
@@ -228,11 +228,11 @@ TEST_F(LiveSet, ASecondBuildOfTheSameFolderIsRefused) {
   while (!fs::exists(FsPath(Upload() + ".staging/Teskor.exe.zip")) &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const CliRun second = Vornel({"build", "-q", Clean()});
-  EXPECT_EQ(second.Status, 1);
+  const ProcessResult second = Vornel({"build", "-q", Clean()});
+  EXPECT_EQ(second.Code, 1);
   EXPECT_NE(second.Err.find("Another build is writing to"), std::string::npos) << second.Err;
   EXPECT_EQ(first.Wait(), 0) << first.Err();
-  EXPECT_EQ(Vornel({"verify", "-q", "--strict", "--against", Clean()}).Status, 0);
+  EXPECT_EQ(Vornel({"verify", "-q", "--strict", "--against", Clean()}).Code, 0);
 }
 
 // Upload/ as a mount point cannot be exchanged: the build stages inside it, under a name no client
@@ -244,18 +244,18 @@ TEST_F(LiveSet, UploadOnAMountPointIsPublishedByRenames) {
     GTEST_SKIP() << disk.Error();
   for (const unsigned seed : {8u, 9u}) {
     MakeTree(Clean(), 10, {800, 5000}, seed);
-    const CliRun run = Vornel({"build", "-q", "--prune", Clean()});
-    ASSERT_EQ(run.Status, 0) << run.Err;
+    const ProcessResult run = Vornel({"build", "-q", "--prune", Clean()});
+    ASSERT_EQ(run.Code, 0) << run.Err;
     EXPECT_NE(run.Err.find("the upload folder is a mount point"), std::string::npos) << run.Err;
     EXPECT_FALSE(fs::exists(Upload() + "/vornel-staging."));
-    const CliRun verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
-    EXPECT_EQ(verify.Status, 0) << verify.Out;
+    const ProcessResult verify = Vornel({"verify", "-q", "--strict", "--against", Clean()});
+    EXPECT_EQ(verify.Code, 0) << verify.Out;
   }
   const std::string whole = SnapshotOf(Upload());
   ASSERT_TRUE(disk.MakeReadOnly());
   MakeTree(Clean(), 10, {800, 5000}, 10);
-  const CliRun readOnly = Vornel({"build", "-q", Clean()});
-  EXPECT_EQ(readOnly.Status, 2);
+  const ProcessResult readOnly = Vornel({"build", "-q", Clean()});
+  EXPECT_EQ(readOnly.Code, 2);
   EXPECT_NE(readOnly.Err.find(Upload() + "/vornel-staging."), std::string::npos) << readOnly.Err;
   EXPECT_EQ(SnapshotOf(Upload()), whole);
 }

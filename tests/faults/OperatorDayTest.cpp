@@ -24,10 +24,10 @@ protected:
   std::string Upload(const std::string& relative = "") const {
     return dir_ / ("work/Upload/" + relative);
   }
-  CliRun Vornel(const std::vector<std::string>& arguments) const {
+  ProcessResult Vornel(const std::vector<std::string>& arguments) const {
     return RunVornel(Work(), arguments);
   }
-  CliRun Build(const std::string& options = "") const {
+  ProcessResult Build(const std::string& options = "") const {
     return Vornel(Command("build " + options, {Clean()}));
   }
   void Edit(const std::string& path, const std::string& from, const std::string& to) const {
@@ -45,7 +45,7 @@ TEST_F(OperatorDay, VerifyFindsStoppedEditedAndStaleSets) {
     const char* What;
     std::function<void()> Change;
     std::string Options;
-    int Status;
+    int Code;
     std::string Finding;
   };
   const std::string manifest = Upload("updates.lst");
@@ -75,13 +75,13 @@ TEST_F(OperatorDay, VerifyFindsStoppedEditedAndStaleSets) {
       {"namesake, tree known",
        [&] {
          WriteFile(Clean("data/Teskor.exe"), "twin");
-         ASSERT_EQ(Build().Status, 0);
+         ASSERT_EQ(Build().Code, 0);
        },
        "--against ../clean", 0, "all good"},
       {"namesake, tree unknown",
        [&] {
          WriteFile(Clean("data/Teskor.exe"), "twin");
-         ASSERT_EQ(Build().Status, 0);
+         ASSERT_EQ(Build().Code, 0);
        },
        "", 0, "all good"},
   };
@@ -90,16 +90,16 @@ TEST_F(OperatorDay, VerifyFindsStoppedEditedAndStaleSets) {
     fs::remove_all(Upload());
     fs::remove_all(Clean());
     fs::copy(VORNEL_SAMPLE_TREE, Clean(), fs::copy_options::recursive);
-    ASSERT_EQ(Build().Status, 0);
+    ASSERT_EQ(Build().Code, 0);
     test.Change();
-    const CliRun run = Vornel(Words("verify " + test.Options));
-    EXPECT_EQ(run.Status, test.Status) << run.Out << run.Err;
+    const ProcessResult run = Vornel(Words("verify " + test.Options));
+    EXPECT_EQ(run.Code, test.Code) << run.Out << run.Err;
     EXPECT_NE(run.Out.find(test.Finding), std::string::npos) << run.Out << run.Err;
   }
 }
 
 TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
-  ASSERT_EQ(Build().Status, 0);
+  ASSERT_EQ(Build().Code, 0);
   const std::string archive = ReadFile(Upload("readme.txt.zip"));
   WriteFile(Upload("old/gone.dll.zip"), archive);
   WriteFile(Upload("old/deep/gone.map.zip"), archive);
@@ -117,24 +117,24 @@ TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
 
   // A refused build prunes nothing, and a plain build only tells.
   WriteFile(Work() + "/settings.ini", "[main]\nCustomName=Nope.exe\n");
-  EXPECT_EQ(Build("--prune").Status, 1);
+  EXPECT_EQ(Build("--prune").Code, 1);
   fs::remove(Work() + "/settings.ini");
   const std::set<std::string> planted = FilesBelow(Upload());
   // Where folders cannot be swapped at once (Windows), every build says so first.
-  const auto withoutSwapNote = [](CliRun run) {
+  const auto withoutSwapNote = [](ProcessResult run) {
     if (run.Err.starts_with("warning: the new archives were put in place one by one"))
       run.Err.erase(0, run.Err.find('\n') + 1);
     return run;
   };
-  CliRun run = withoutSwapNote(Build());
-  EXPECT_EQ(run.Status, 0);
+  ProcessResult run = withoutSwapNote(Build());
+  EXPECT_EQ(run.Code, 0);
   EXPECT_EQ(run.Err, "Upload/ holds " + archives +
                          " and 3 folders that this build did not produce "
                          "(files deleted from the clean folder); --prune removes them\n");
   EXPECT_EQ(FilesBelow(Upload()), planted);
 
   run = withoutSwapNote(Build("--prune"));
-  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Code, 0);
   EXPECT_EQ(run.Err, "removed " + archives +
                          " and 2 folders from Upload/ that this build did not produce\n");
   EXPECT_FALSE(fs::exists(fs::symlink_status(Upload("link.zip"))));
@@ -144,15 +144,15 @@ TEST_F(OperatorDay, PruneRemovesOnlyStaleArchivesAndEmptiedFolders) {
   EXPECT_TRUE(fs::exists(Upload("data/old.ini.zip.bak")));
   EXPECT_EQ(ReadFile(dir_ / "outside/kept.zip"), archive);
   EXPECT_EQ(fs::is_symlink(Upload("elsewhere")), links);
-  EXPECT_EQ(Vornel(Words("verify --strict")).Status, 0);
+  EXPECT_EQ(Vornel(Words("verify --strict")).Code, 0);
 }
 
 TEST_F(OperatorDay, JsonEventsParseAndMatchTheManifest) {
   SKIP_WITHOUT_PROGRAMS("python3");
   // Windows allows no double quote in a name; a blank and an apostrophe travel as they are.
   WriteFile(Clean("data/a 'quoted' name.txt"), "quoted");
-  const CliRun run = Build("--json --jobs 2");
-  ASSERT_EQ(run.Status, 0) << run.Err;
+  const ProcessResult run = Build("--json --jobs 2");
+  ASSERT_EQ(run.Code, 0) << run.Err;
   WriteFile(dir_ / "events", run.Out);
   const std::string script = R"(import json, sys
 events = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]
@@ -193,7 +193,7 @@ TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
     const char* What;
     std::function<void()> Before;
     std::string Options;
-    int Status;
+    int Code;
     std::string Summary;
   };
   const std::vector<Case> cases = {
@@ -203,7 +203,7 @@ TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
        "nothing was written\n"},
       {"an earlier build, a change, a deleted file",
        [&] {
-         ASSERT_EQ(Build().Status, 0);
+         ASSERT_EQ(Build().Code, 0);
          WriteFile(Clean("readme.txt"), "patched");
          fs::remove(Clean("data/maps/start.map"));
        },
@@ -219,8 +219,8 @@ TEST_F(OperatorDay, DryRunWritesNothingAndTellsWhatABuildWould) {
     SCOPED_TRACE(test.What);
     test.Before();
     const std::string before = Snapshot(dir_.Str());
-    const CliRun run = Build("--dry-run " + test.Options);
-    EXPECT_EQ(run.Status, test.Status) << run.Err;
+    const ProcessResult run = Build("--dry-run " + test.Options);
+    EXPECT_EQ(run.Code, test.Code) << run.Err;
     EXPECT_EQ(Snapshot(dir_.Str()), before);
     EXPECT_NE(run.Out.find(test.Summary), std::string::npos) << run.Out;
   }
@@ -235,7 +235,7 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
     std::string Setting;
     std::string Options;
     std::string Fcount;
-    int Status;
+    int Code;
   };
   const Case cases[] = {
       {"", "", "fcount=8", 0}, // nothing is left out by default
@@ -247,9 +247,9 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
     SCOPED_TRACE(test.Setting + " " + test.Options);
     fs::remove_all(Upload());
     WriteFile(Work() + "/settings.ini", "[main]\nExclude=" + test.Setting + "\n");
-    const CliRun run = Build("--prune " + test.Options);
-    EXPECT_EQ(run.Status, test.Status) << run.Err;
-    if (test.Status != 0) {
+    const ProcessResult run = Build("--prune " + test.Options);
+    EXPECT_EQ(run.Code, test.Code) << run.Err;
+    if (test.Code != 0) {
       EXPECT_EQ(run.Err, "Teskor.exe is left out by the exclusion pattern \"*.EXE\", but the "
                          "update set needs it\n");
       EXPECT_FALSE(fs::exists(Upload()));
@@ -262,31 +262,31 @@ TEST_F(OperatorDay, ExclusionsFromCommandLineAndSettings) {
     EXPECT_EQ(fs::exists(Upload("system/engine.PDB.zip")), all);
     // The comparison with the tree leaves out what the build left out.
     const std::string exclude = test.Options.empty() ? "" : " --exclude Thumbs.db";
-    const CliRun verify = Vornel(Words("verify --strict --against ../clean " +
-                                       (test.Setting.empty() ? test.Options : exclude)));
-    EXPECT_EQ(verify.Status, 0) << verify.Out;
+    const ProcessResult verify = Vornel(Words("verify --strict --against ../clean " +
+                                              (test.Setting.empty() ? test.Options : exclude)));
+    EXPECT_EQ(verify.Code, 0) << verify.Out;
   }
 }
 
 TEST_F(OperatorDay, CommandLineConveniences) {
   for (const std::string jobs : {"0", "65", "two", "-1"}) {
-    const CliRun run = Build("--jobs " + jobs);
-    EXPECT_EQ(run.Status, 1) << jobs;
+    const ProcessResult run = Build("--jobs " + jobs);
+    EXPECT_EQ(run.Code, 1) << jobs;
     EXPECT_EQ(run.Err,
               "vornel build: --jobs takes a whole number from 1 to 64, not \"" + jobs + "\"\n");
   }
-  const CliRun empty = Vornel({"build", "--jobs", "", Clean()});
-  EXPECT_EQ(empty.Status, 1);
+  const ProcessResult empty = Vornel({"build", "--jobs", "", Clean()});
+  EXPECT_EQ(empty.Code, 1);
   EXPECT_EQ(empty.Err, "vornel build: --jobs takes a whole number from 1 to 64, not \"\"\n");
-  EXPECT_EQ(Build("--jobs 64").Status, 0);
+  EXPECT_EQ(Build("--jobs 64").Code, 0);
   // -C: settings and Upload/ are those of the folder named, relative paths taken from there.
   WriteFile(dir_ / "other/settings.ini", "[main]\nServer=10.1.2.3\n");
-  const CliRun run = RunVornel(dir_.Str(), Words("-C other build ../clean"));
-  EXPECT_EQ(run.Status, 0) << run.Err;
+  const ProcessResult run = RunVornel(dir_.Str(), Words("-C other build ../clean"));
+  EXPECT_EQ(run.Code, 0) << run.Err;
   EXPECT_NE(ReadFile(dir_ / "other/Upload/updates.lst").find("Server=10.1.2.3\r\n"),
             std::string::npos);
-  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C other verify")).Status, 0);
-  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C nowhere verify")).Status, 1);
+  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C other verify")).Code, 0);
+  EXPECT_EQ(RunVornel(dir_.Str(), Words("-C nowhere verify")).Code, 1);
 }
 
 } // namespace

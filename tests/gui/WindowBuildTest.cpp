@@ -131,7 +131,7 @@ private slots:
     QTemporaryDir work;
     QProcess cli;
     cli.setWorkingDirectory(work.path());
-    cli.start(QStringLiteral(VORNEL_BIN),
+    cli.start(QStringLiteral(VORNEL_EXE),
               {QStringLiteral("build"), QStringLiteral("--quiet"), clean.path()});
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitCode(), 0);

@@ -1,4 +1,5 @@
 #include "tests/publish/PublishFixture.h"
+#include "tests/support/VornelRun.h"
 
 #include <filesystem>
 
@@ -20,7 +21,7 @@ std::string PublishFixture::Clean(const std::string& relative) const {
 }
 
 std::vector<std::vector<std::string>> PublishFixture::Programs() {
-  std::vector<std::vector<std::string>> programs{{VORNEL_EXE}};
+  std::vector<std::vector<std::string>> programs{{VornelPath()}};
   const auto exe = GetEnv("VORNEL_WINDOWS_EXE");
   const auto runner = GetEnv("VORNEL_WINE_RUN");
   const auto prefix = GetEnv("VORNEL_WINE_PREFIX");

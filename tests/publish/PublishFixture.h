@@ -18,7 +18,7 @@ protected:
   std::string Work(const std::string& relative = "") const;
   std::string Clean(const std::string& relative = "") const;
 
-  // The command lines that start each vornel to test: {VORNEL_EXE}, and the wine runner, its
+  // The command lines that start each vornel to test: {VornelPath()}, and the wine runner, its
   // prefix and vornel.exe when those are given.
   static std::vector<std::vector<std::string>> Programs();
   // Runs the first program (the Linux vornel) in the working folder.
