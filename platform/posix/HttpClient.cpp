@@ -1,22 +1,58 @@
 #include "platform/HttpClient.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
+#include <string>
 
 namespace vornel {
 
 namespace {
 
-// libcurl's global set-up is not safe beside other threads: done once, before the first handle.
-void StartCurl() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
-      throw EHttpError("libcurl cannot start", false);
-  });
+// libcurl and the thirty libraries it brings took about 18 ms to map at every start of the
+// program, more than a verify of a small set takes; only the runs that speak HTTP load it.
+struct CurlLibrary {
+  decltype(&curl_global_init) GlobalInit = nullptr;
+  decltype(&curl_easy_init) EasyInit = nullptr;
+  decltype(&curl_easy_setopt) EasySetopt = nullptr;
+  decltype(&curl_easy_perform) EasyPerform = nullptr;
+  decltype(&curl_easy_getinfo) EasyGetinfo = nullptr;
+  decltype(&curl_easy_strerror) EasyStrerror = nullptr;
+  decltype(&curl_easy_cleanup) EasyCleanup = nullptr;
+};
+
+template <typename Function> void Resolve(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(::dlsym(library, name));
+  if (function == nullptr)
+    throw EHttpError(std::string("libcurl lacks ") + name, false);
+}
+
+CurlLibrary LoadCurl() {
+  // Never unloaded: its global state lives as long as the process.
+  void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr)
+    throw EHttpError(std::string("libcurl cannot be loaded (") + ::dlerror() + ")", false);
+  CurlLibrary curl;
+  Resolve(library, "curl_global_init", curl.GlobalInit);
+  Resolve(library, "curl_easy_init", curl.EasyInit);
+  Resolve(library, "curl_easy_setopt", curl.EasySetopt);
+  Resolve(library, "curl_easy_perform", curl.EasyPerform);
+  Resolve(library, "curl_easy_getinfo", curl.EasyGetinfo);
+  Resolve(library, "curl_easy_strerror", curl.EasyStrerror);
+  Resolve(library, "curl_easy_cleanup", curl.EasyCleanup);
+  // libcurl's global set-up is not safe beside other threads: done once, before the first handle.
+  if (curl.GlobalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+    throw EHttpError("libcurl cannot start", false);
+  return curl;
+}
+
+// Loaded at the first use. A load that fails throws, and a static's set-up that throws is tried
+// again at the next call.
+const CurlLibrary& Curl() {
+  static const CurlLibrary loaded = LoadCurl();
+  return loaded;
 }
 
 struct Transfer {
@@ -93,7 +129,7 @@ std::string Describe(CURLcode code, const char* detail, long systemError,
   default:
     break;
   }
-  return *detail != '\0' ? detail : curl_easy_strerror(code);
+  return *detail != '\0' ? detail : Curl().EasyStrerror(code);
 }
 
 } // namespace
@@ -104,48 +140,48 @@ struct HttpClient::Impl {
 };
 
 HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
-  StartCurl();
-  impl_->Handle = curl_easy_init();
+  impl_->Handle = Curl().EasyInit();
   if (impl_->Handle == nullptr)
     throw EHttpError("libcurl cannot start", false);
 }
 
 HttpClient::~HttpClient() {
-  curl_easy_cleanup(impl_->Handle);
+  Curl().EasyCleanup(impl_->Handle);
 }
 
 HttpResponse HttpClient::Send(const HttpRequest& request) {
   CURL* curl = impl_->Handle;
+  const auto setopt = Curl().EasySetopt;
   Transfer transfer;
   transfer.Request = &request;
   impl_->Detail[0] = '\0';
   const long timeout = request.TimeoutSeconds;
   const std::string range =
       request.RangeEnd ? "0-" + std::to_string(*request.RangeEnd) : std::string();
-  curl_easy_setopt(curl, CURLOPT_URL, request.Url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L); // several threads, no alarm signals
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "vornel");
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, impl_->Detail);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
+  setopt(curl, CURLOPT_URL, request.Url.c_str());
+  setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  setopt(curl, CURLOPT_NOSIGNAL, 1L); // several threads, no alarm signals
+  setopt(curl, CURLOPT_USERAGENT, "vornel");
+  setopt(curl, CURLOPT_ERRORBUFFER, impl_->Detail);
+  setopt(curl, CURLOPT_CONNECTTIMEOUT, timeout);
   // A silence of the timeout's length ends the transfer, whatever its size.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  setopt(curl, CURLOPT_LOW_SPEED_TIME, timeout);
+  setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  setopt(curl, CURLOPT_HEADERDATA, &transfer);
+  setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+  setopt(curl, CURLOPT_WRITEDATA, &transfer);
   if (request.Head)
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    setopt(curl, CURLOPT_NOBODY, 1L);
   else
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+    setopt(curl, CURLOPT_HTTPGET, 1L);
+  setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
 
-  const CURLcode code = curl_easy_perform(curl);
+  const CURLcode code = Curl().EasyPerform(curl);
   if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && transfer.Response.Stopped)) {
     long systemError = 0;
-    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &systemError);
+    Curl().EasyGetinfo(curl, CURLINFO_OS_ERRNO, &systemError);
     throw EHttpError(Describe(code, impl_->Detail, systemError, request, transfer.Response),
                      IsTransient(code));
   }
