@@ -194,11 +194,11 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
                                       const ArchiveExpectation& expected) {
   std::vector<std::string> problems;
   std::unique_ptr<Stream> stream;
+  std::int64_t size = 0;
   try {
     // Opened for reading only: checking must never change the set.
     auto file = std::make_unique<FileStream>(zipPath, FileStream::Mode::OpenRead);
-    const std::int64_t size = file->Size();
-    CheckListedSize(static_cast<std::uint64_t>(size), expected, "on disk", problems);
+    size = file->Size();
     // A small archive is read with one call and checked in memory: the checks' many small
     // reads and seeks would otherwise cost more system calls than the unpacking costs time.
     if (size <= WholeReadLimit)
@@ -210,11 +210,11 @@ std::vector<std::string> CheckArchive(const std::string& zipPath,
     const auto found = FindFile(zipPath);
     if (!found || (found->Attributes & attr::Directory) != 0)
       return {"the archive is missing"};
-    problems.clear();
     CheckListedSize(found->Size, expected, "on disk", problems);
     problems.push_back(std::string("it cannot be read: ") + error.what());
     return problems;
   }
+  CheckListedSize(static_cast<std::uint64_t>(size), expected, "on disk", problems);
   CheckContent(std::move(stream), expected, problems);
   return problems;
 }

@@ -3,8 +3,6 @@
 #include "crc/Crc32.h"
 #include "crc/Crc32Fast.h"
 
-#include <array>
-
 namespace vornel {
 
 namespace {
