@@ -2,7 +2,9 @@
 # Times vornel verify against what it must beat, on the client-like tree of bench/compare.sh:
 # --jobs 1 against every core, --jobs 1 against a plain inflate-and-CRC loop over the same
 # archives, and verify --url --deep against nginx on 127.0.0.1 serving the set, and prints the
-# ratios.
+# ratios. Two --jobs 1 runs side by side show what the machine's cores give at the moment (a
+# virtual machine's second core is not always a whole one), and nginx's own CPU time shows what
+# serving costs the cores the served run shares with it.
 #
 # Usage: bench/verify.sh [SIZE_MB]   (default 60)
 # VORNEL_BENCH_ROUNDS (default 3) sets how often each run is repeated; the best time counts.
@@ -93,6 +95,8 @@ fi
 # The page cache holds the set for every run alike; an untimed warm-up of each run first.
 find "$work/Upload" -type f -exec cat {} + >/dev/null
 measure warmup "$bin/vornel" verify --quiet --jobs 1 Upload
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+nginx_ticks=0
 echo "timing ($rounds rounds) ..." >&2
 for round in $(seq 1 "$rounds"); do
   measure "jobs1.$round" "$bin/vornel" verify --quiet --jobs 1 Upload
@@ -101,8 +105,18 @@ for round in $(seq 1 "$rounds"); do
   keep_best default "default.$round"
   measure "inflate.$round" "$bin/vornel_inflate_all" Upload
   keep_best inflate "inflate.$round"
+  # The same work as --jobs 1, twice at once in two processes: the best any parallel run can do.
+  start=$(date +%s.%N)
+  measure "pair-a.$round" "$bin/vornel" verify --quiet --jobs 1 Upload &
+  pair_a=$!
+  measure "pair-b.$round" "$bin/vornel" verify --quiet --jobs 1 Upload
+  wait "$pair_a"
+  awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.6f 0 0 0\n", e - s }' >"$work/pair.$round.m"
+  keep_best pair "pair.$round"
   if [ "$served" = yes ]; then
+    before=$(cpu_ticks "$nginx_pid")
     measure "url.$round" "$bin/vornel" verify --quiet --url "http://127.0.0.1:$port/set/" --deep
+    nginx_ticks=$((nginx_ticks + $(cpu_ticks "$nginx_pid") - before))
     keep_best url "url.$round"
   fi
 done
@@ -119,10 +133,16 @@ for run in "jobs1:vornel verify --jobs 1" "default:vornel verify (default jobs)"
 done
 echo
 echo "default jobs $(ratio "$(seconds jobs1)" "$(seconds default)")x faster than --jobs 1 (goal at least 1.8 on 2 cores)"
+echo "  two --jobs 1 runs at once did $(ratio "$(awk -v a="$(seconds jobs1)" 'BEGIN { print 2 * a }')" "$(seconds pair)")x the work of one in the same time: what these cores give now"
 echo "--jobs 1 against the plain loop: $(ratio "$(seconds jobs1)" "$(seconds inflate)") (goal at most 1.1)"
 echo "the same in CPU seconds, which other load on the machine changes less: $(ratio "$(cpu_seconds jobs1)" "$(cpu_seconds inflate)")"
 if [ "$served" = yes ]; then
   echo "verify --url --deep against local verify: $(ratio "$(seconds url)" "$(seconds default)") (goal at most 1.3)"
+  nginx_cpu=$(awk -v t="$nginx_ticks" -v r="$rounds" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.3f", t / r / hz }')
+  cores=$(nproc)
+  echo "  nginx used $nginx_cpu CPU s per served run on the same $cores cores; with local verify's"
+  echo "  CPU time beside it, no served run can take less than" \
+    "$(awk -v c="$(cpu_seconds default)" -v n="$nginx_cpu" -v k="$cores" -v d="$(seconds default)" 'BEGIN { printf "%.2f", (c + n) / k / d }')x local verify here"
   tail -n 1 "$work/url.1.out"
 fi
 tail -n 1 "$work/default.1.out"
