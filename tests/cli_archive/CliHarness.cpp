@@ -11,14 +11,17 @@ ProcessResult RunPython(const TempDir& dir, const std::string& script,
   return RunProcess(command, {.WorkDir = dir.Str()});
 }
 
-bool UnzipTestPasses(const std::string& archive) {
+::testing::AssertionResult UnzipTestPasses(const std::string& archive) {
   // unzip judges the same bytes the same way every time; a second try only rules out the
   // bridge that runs it for a Windows test under wine, which has dropped a request under load.
+  ProcessResult tested;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (RunProcess({"unzip", "-tq", archive}).Code == 0)
-      return true;
+    tested = RunProcess({"unzip", "-tq", archive});
+    if (tested.Code == 0)
+      return ::testing::AssertionSuccess();
   }
-  return false;
+  return ::testing::AssertionFailure() << "unzip -tq " << archive << " ended with " << tested.Code
+                                       << ": " << tested.Out << tested.Err;
 }
 
 } // namespace vornel::test

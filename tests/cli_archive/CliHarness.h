@@ -6,6 +6,8 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/VornelRun.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -15,7 +17,7 @@ namespace vornel::test {
 ProcessResult RunPython(const TempDir& dir, const std::string& script,
                         const std::vector<std::string>& args);
 
-// True when unzip -t accepts the archive.
-bool UnzipTestPasses(const std::string& archive);
+// Success when unzip -t accepts the archive; otherwise what unzip said.
+::testing::AssertionResult UnzipTestPasses(const std::string& archive);
 
 } // namespace vornel::test

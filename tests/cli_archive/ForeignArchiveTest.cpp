@@ -179,7 +179,8 @@ TEST(ForeignArchives, DescriptorsOfBothLengthsSurviveEveryChange) {
       SCOPED_TRACE(std::string(length) + "-byte descriptors: " + change.args);
       TempDir dir;
       WriteFile(dir / "new.txt", "new\n");
-      ASSERT_EQ(RunPython(dir, kDescriptors, {"a.zip", length}).Code, 0);
+      const ProcessResult made = RunPython(dir, kDescriptors, {"a.zip", length});
+      ASSERT_EQ(made.Code, 0) << made.Err;
       const ProcessResult result = RunVornel(dir, Words(change.args));
       ASSERT_EQ(result.Code, 0) << result.Err;
       EXPECT_TRUE(UnzipTestPasses(dir / "a.zip"));
@@ -188,9 +189,10 @@ TEST(ForeignArchives, DescriptorsOfBothLengthsSurviveEveryChange) {
       if (streaming) {
         // A streaming reader sees only the local records, one after another.
         const std::string zip = ReadFile(dir / "a.zip");
-        EXPECT_EQ(RunProcess({"bsdtar", "-xOf", "-"}, {.Input = zip}).Code, 0);
+        const ProcessResult extracted = RunProcess({"bsdtar", "-xOf", "-"}, {.Input = zip});
+        EXPECT_EQ(extracted.Code, 0) << extracted.Err;
         const ProcessResult listed = RunProcess({"bsdtar", "-tf", "-"}, {.Input = zip});
-        EXPECT_EQ(listed.Code, 0);
+        EXPECT_EQ(listed.Code, 0) << listed.Err;
         EXPECT_EQ(Words(listed.Out), Words(change.names));
       }
     }
