@@ -199,6 +199,10 @@ bool StagedUpload::CompleteWithLinks(const UploadContents& live,
 }
 
 void StagedUpload::RenameInto(const StaleSet& stale, bool prune, PublishResult& result) const {
+  // The manifest goes last. Should a reader keep it from being replaced, the build must fail
+  // before the first archive moves: clients would otherwise read the old lines beside new
+  // archives until the next build.
+  WaitUntilReplaceable(JoinPath(places_.Live, ManifestFileName));
   RenameTree(places_.Staging, places_.Live, "");
   RenameFile(JoinPath(places_.Staging, ManifestFileName), JoinPath(places_.Live, ManifestFileName));
   if (prune) {

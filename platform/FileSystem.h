@@ -18,6 +18,10 @@ bool DeleteFileAt(const std::string& path);
 // Renames from over to, replacing a file (or a link, not what it points to) of that name.
 // Raises the input/output error naming to when it fails.
 void RenameFile(const std::string& from, const std::string& to);
+// Waits until path could be replaced by a rename: on Windows, a program that holds the file open
+// without delete sharing keeps it from being replaced. Tries for up to two seconds, like
+// RenameFile, then raises the input/output error naming path. A missing file is replaceable.
+void WaitUntilReplaceable(const std::string& path);
 // Removes a folder only when it is empty; false otherwise.
 bool RemoveEmptyDirectory(const std::string& path);
 // Makes path the current folder; false when it cannot be entered.

@@ -56,6 +56,10 @@ void RenameFile(const std::string& from, const std::string& to) {
     RaiseIoErrorFromErrno(errno, to, IoOperation::Rename);
 }
 
+void WaitUntilReplaceable(const std::string&) {
+  // A rename replaces a file whatever its readers do.
+}
+
 bool RemoveEmptyDirectory(const std::string& path) {
   return !path.empty() && ::rmdir(path.c_str()) == 0;
 }

@@ -135,6 +135,26 @@ void RenameFile(const std::string& from, const std::string& to) {
   }
 }
 
+void WaitUntilReplaceable(const std::string& path) {
+  for (int attempt = 0;; ++attempt) {
+    // Opening for deletion is refused exactly while a reader holds the file without delete
+    // sharing, the case in which a rename over it is refused too.
+    const HANDLE file = ::CreateFileW(win::WidePath(path).c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(file);
+      return;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return;
+    if (attempt >= 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+      win::RaiseWin32Error(error, path, IoOperation::Rename);
+    ::Sleep(20);
+  }
+}
+
 bool RemoveEmptyDirectory(const std::string& path) {
   return !path.empty() && ::RemoveDirectoryW(win::WidePath(path).c_str()) != 0;
 }
