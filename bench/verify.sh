@@ -17,7 +17,7 @@ size_mb=${1:-60}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=common.sh
 . "$here/common.sh"
-bench_programs vornel vornel_inflate_all vornel_measure
+bench_programs vornel vornel_inflate_all vornel_measure vornel_fetch_all
 nginx=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$nginx" ] && [ "${VORNEL_BENCH_URL:-1}" != 0 ] || nginx=
 
@@ -117,6 +117,8 @@ for round in $(seq 1 "$rounds"); do
     (cd "$work" && "$bin/vornel_inflate_all" --in-memory Upload) >"$work/memory.$round.out"
     awk '{ print $4, 0, 0, $4 }' "$work/memory.$round.out" >"$work/memory.$round.m"
     keep_best memory "memory.$round"
+    measure "fetch.$round" "$bin/vornel_fetch_all" "http://127.0.0.1:$port/set/" Upload
+    keep_best fetch "fetch.$round"
     before=$(cpu_ticks "$nginx_pid")
     measure "url.$round" "$bin/vornel" verify --quiet --url "http://127.0.0.1:$port/set/" --deep
     nginx_ticks=$((nginx_ticks + $(cpu_ticks "$nginx_pid") - before))
@@ -129,7 +131,8 @@ echo "set: $archives archives, $((upload_bytes / 1024 / 1024)) MiB"
 echo "best of $rounds rounds"
 printf '%-44s %9s %9s\n' run seconds 'CPU s'
 for run in "jobs1:vornel verify --jobs 1" "default:vornel verify (default jobs)" \
-  "inflate:plain inflate-and-CRC loop (1 core)" "url:vornel verify --url --deep (nginx)"; do
+  "inflate:plain inflate-and-CRC loop (1 core)" "url:vornel verify --url --deep (nginx)" \
+  "fetch:fetch only, libcurl multi (nginx)"; do
   name=${run%%:*}
   [ -f "$work/$name.m" ] || continue
   printf '%-44s %9s %9s\n' "${run#*:}" "$(seconds "$name")" "$(cpu_seconds "$name")"
@@ -148,5 +151,13 @@ if [ "$served" = yes ]; then
     -v c="$(cpu_seconds url)" -v a="$archives" 'BEGIN {
       printf "  the goal leaves the client %.0f us of CPU a request; it used %.0f\n",
         (1.3 * goal * k - m - n) / a * 1e6, (c - m) / a * 1e6 }'
+  # What no served check can go below: fetching with libcurl's cheapest loop, the unpacking and
+  # nginx's serving, spread perfectly over every core.
+  awk -v goal="$(seconds default)" -v k="$(nproc)" -v n="$nginx_cpu" -v m="$(seconds memory)" \
+    -v f="$(cpu_seconds fetch)" -v fs="$(seconds fetch)" 'BEGIN {
+      floor = (f + m + n) / k
+      printf "  fetching alone (vornel_fetch_all) took %.3f s and %.3f CPU s; with the unpacking and\n", fs, f
+      printf "  nginx on %d cores no served check can take less than %.3f s: %.2fx local verify\n",
+        k, floor, floor / goal }'
 fi
 tail -n 1 "$work/default.1.out"
