@@ -18,72 +18,114 @@ bool IsPassing(int status) {
 
 } // namespace
 
-Fetched ServedFetcher::Once(const std::string& url, FetchKind kind, std::int64_t limit,
-                            const std::function<bool(const HttpResponse&)>& accept) {
-  Fetched fetched;
-  fetched.Url = url;
+bool IsHtmlPage(const HttpResponse& response) {
+  return response.ContentType.rfind("text/html", 0) == 0;
+}
+
+std::string StatusText(int status) {
+  if (status == 404 || status == 410)
+    return "the server does not have it (" + std::to_string(status) + ")";
+  return "the server answers " + std::to_string(status);
+}
+
+ServedFetch::ServedFetch(const Url& base, const FetchPolicy& policy, std::string url,
+                         FetchKind kind, std::int64_t limit,
+                         std::function<bool(const HttpResponse&)> accept)
+    : base_(base), policy_(policy), current_(std::move(url)), kind_(kind), limit_(limit),
+      accept_(std::move(accept)) {}
+
+HttpRequest ServedFetch::Request() {
+  fetched_ = Fetched{};
+  fetched_.Url = current_;
   HttpRequest request;
-  request.Url = url;
-  request.Head = kind == FetchKind::Head;
+  request.Url = current_;
+  request.Head = kind_ == FetchKind::Head;
   request.TimeoutSeconds = policy_.TimeoutSeconds;
-  if (kind == FetchKind::Probe) {
+  if (kind_ == FetchKind::Probe) {
     request.RangeEnd = 0;
     request.Headers = [](const HttpResponse&) { return false; };
-  } else if (kind == FetchKind::Body) {
-    request.Headers = [&](const HttpResponse& response) {
+  } else if (kind_ == FetchKind::Body) {
+    request.Headers = [this](const HttpResponse& response) {
       if (response.Status < 200 || response.Status > 299)
         return false; // an error page or a redirect: its body says nothing
-      if (response.ContentLength && *response.ContentLength > limit) {
-        fetched.TooLarge = true;
+      if (response.ContentLength && *response.ContentLength > limit_) {
+        fetched_.TooLarge = true;
         return false;
       }
-      if (accept && !accept(response))
+      if (accept_ && !accept_(response))
         return false;
       if (response.ContentLength)
-        fetched.Body.reserve(static_cast<std::size_t>(*response.ContentLength));
+        fetched_.Body.reserve(static_cast<std::size_t>(*response.ContentLength));
       return true;
     };
-    request.Body = [&](const char* data, std::size_t size) {
-      if (static_cast<std::int64_t>(fetched.Body.size() + size) > limit) {
-        fetched.TooLarge = true;
+    request.Body = [this](const char* data, std::size_t size) {
+      if (static_cast<std::int64_t>(fetched_.Body.size() + size) > limit_) {
+        fetched_.TooLarge = true;
         return false;
       }
-      fetched.Body.append(data, size);
+      fetched_.Body.append(data, size);
       return true;
     };
   }
-  fetched.Response = client_.Send(request);
-  return fetched;
+  return request;
+}
+
+bool ServedFetch::Again() {
+  notBefore_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200 * attempt_);
+  ++attempt_;
+  return false;
+}
+
+bool ServedFetch::Take(HttpTransfers::Finished finished) {
+  if (finished.Error) {
+    try {
+      std::rethrow_exception(finished.Error);
+    } catch (const EHttpError& error) {
+      if (error.Transient() && attempt_ < policy_.Attempts)
+        return Again();
+      problem_ = error.what();
+      return true;
+    }
+  }
+  fetched_.Response = std::move(finished.Response);
+  const int status = fetched_.Response.Status;
+  if (IsPassing(status) && attempt_ < policy_.Attempts)
+    return Again();
+  if (!IsRedirect(status))
+    return true;
+  const std::string& location = fetched_.Response.Location;
+  const auto target = ResolveRedirect(ParseUrl(current_), location);
+  if (!target)
+    problem_ = "the server redirects to \"" + location + "\", which is no URL";
+  else if (!IsInside(base_, *target))
+    problem_ = "the server redirects outside the base to " + target->Text() + "; not followed";
+  else if (redirects_ >= policy_.Redirects)
+    problem_ = "more than " + std::to_string(policy_.Redirects) + " redirects";
+  if (!problem_.empty())
+    return true;
+  ++redirects_;
+  attempt_ = 1;
+  current_ = target->Text();
+  return false;
+}
+
+Fetched& ServedFetch::Result() {
+  if (!problem_.empty())
+    throw EServedProblem(problem_);
+  return fetched_;
 }
 
 Fetched ServedFetcher::Fetch(const std::string& url, FetchKind kind, std::int64_t limit,
                              const std::function<bool(const HttpResponse&)>& accept) {
-  std::string current = url;
-  for (int redirects = 0;; ++redirects) {
-    Fetched fetched;
-    for (int attempt = 1;; ++attempt) {
-      try {
-        fetched = Once(current, kind, limit, accept);
-        if (!IsPassing(fetched.Response.Status) || attempt >= policy_.Attempts)
-          break;
-      } catch (const EHttpError& error) {
-        if (!error.Transient() || attempt >= policy_.Attempts)
-          throw EServedProblem(error.what());
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
-    }
-    if (!IsRedirect(fetched.Response.Status))
-      return fetched;
-    const auto target = ResolveRedirect(ParseUrl(current), fetched.Response.Location);
-    if (!target)
-      throw EServedProblem("the server redirects to \"" + fetched.Response.Location +
-                           "\", which is no URL");
-    if (!IsInside(base_, *target))
-      throw EServedProblem("the server redirects outside the base to " + target->Text() +
-                           "; not followed");
-    if (redirects >= policy_.Redirects)
-      throw EServedProblem("more than " + std::to_string(policy_.Redirects) + " redirects");
-    current = target->Text();
+  ServedFetch fetch(base_, policy_, url, kind, limit, accept);
+  for (;;) {
+    std::this_thread::sleep_until(fetch.NotBefore());
+    transfers_.Start(0, fetch.Request());
+    std::optional<HttpTransfers::Finished> finished;
+    while (!finished)
+      finished = transfers_.Next(std::chrono::seconds(1));
+    if (fetch.Take(std::move(*finished)))
+      return std::move(fetch.Result());
   }
 }
 

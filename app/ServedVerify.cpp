@@ -1,10 +1,9 @@
 #include "app/ServedVerify.h"
 
-#include "app/ArchiveCheck.h"
 #include "app/BuildPaths.h"
 #include "app/ManifestFile.h"
 #include "app/ManifestReader.h"
-#include "app/ParallelFor.h"
+#include "app/ServedArchives.h"
 #include "app/ServedFetch.h"
 #include "app/UpdateDiff.h"
 #include "app/Url.h"
@@ -13,7 +12,6 @@
 #include "platform/TextCompare.h"
 
 #include <memory>
-#include <mutex>
 
 namespace vornel {
 
@@ -21,22 +19,6 @@ namespace {
 
 // More than a manifest of millions of lines: a larger answer is not one.
 constexpr std::int64_t ManifestLimit = 256 * 1024 * 1024;
-
-struct Target {
-  std::string Archive; // the file system's path below the base, ".zip" included
-  ArchiveExpectation Expected;
-  bool Readable = true;
-};
-
-bool IsHtml(const HttpResponse& response) {
-  return response.ContentType.rfind("text/html", 0) == 0;
-}
-
-std::string StatusText(int status) {
-  if (status == 404 || status == 410)
-    return "the server does not have it (" + std::to_string(status) + ")";
-  return "the server answers " + std::to_string(status);
-}
 
 // The served manifest's text, or a problem naming its URL.
 std::string FetchManifest(ServedFetcher& fetcher, const std::string& url, VerifyResult& result) {
@@ -55,7 +37,7 @@ std::string FetchManifest(ServedFetcher& fetcher, const std::string& url, Verify
                      (response.ContentLength ? std::to_string(*response.ContentLength) + " bytes"
                                              : std::string("more")) +
                      ", more than a manifest holds");
-    if (IsHtml(response) || fetched.Body.rfind("<", 0) == 0)
+    if (IsHtmlPage(response) || fetched.Body.rfind("<", 0) == 0)
       return problem("an HTML page is served instead of " + std::string(ManifestFileName));
     if (fetched.Body.empty())
       return problem("the manifest is empty");
@@ -67,53 +49,6 @@ std::string FetchManifest(ServedFetcher& fetcher, const std::string& url, Verify
   } catch (const EServedProblem& failure) {
     return problem(failure.what());
   }
-}
-
-// One archive on the server, as the options ask.
-std::vector<std::string> CheckServed(ServedFetcher& fetcher, const Target& target, bool deep) {
-  const std::string url = UrlBelow(fetcher.Base(), target.Archive);
-  const std::int32_t listed = target.Expected.Size;
-  std::vector<std::string> problems;
-  auto add = [&](const std::string& text) { problems.push_back(text + " (" + url + ")"); };
-  try {
-    Fetched fetched;
-    if (deep && listed >= 0) {
-      fetched = fetcher.Fetch(url, FetchKind::Body, listed,
-                              [](const HttpResponse& response) { return !IsHtml(response); });
-    } else {
-      fetched = fetcher.Fetch(url, FetchKind::Head);
-      const HttpResponse& head = fetched.Response;
-      if (head.Status == 405 || head.Status == 501 ||
-          (head.Status >= 200 && head.Status <= 299 && !head.ContentLength))
-        fetched = fetcher.Fetch(url, FetchKind::Probe);
-    }
-    const HttpResponse& response = fetched.Response;
-    if (response.Status < 200 || response.Status > 299) {
-      add(StatusText(response.Status));
-      return problems;
-    }
-    if (IsHtml(response)) {
-      add("an HTML page is served instead of the archive");
-      return problems;
-    }
-    const std::optional<std::int64_t> size =
-        response.Status == 206 ? response.RangeTotal : response.ContentLength;
-    if (listed == -1)
-      add("updates.lst lists the archive as missing (size -1)");
-    else if (size && *size != listed)
-      add("the archive is " + std::to_string(*size) + " bytes as served, updates.lst lists " +
-          std::to_string(listed));
-    else if (fetched.TooLarge)
-      add("the server sends more than the " + std::to_string(listed) + " bytes listed");
-    else if (!size && !deep)
-      add("the server does not say the archive's size");
-    else if (deep)
-      for (const std::string& problem : CheckArchiveBytes(std::move(fetched.Body), target.Expected))
-        add(problem);
-  } catch (const EServedProblem& failure) {
-    add(failure.what());
-  }
-  return problems;
 }
 
 std::string ReadLocalManifest(const std::string& upload) {
@@ -166,11 +101,8 @@ VerifyResult VerifyServedSet(const ServedVerifyOptions& options, const VerifyPro
   const Url base = ParseBaseUrl(options.Url);
   const FetchPolicy policy{options.TimeoutSeconds, options.Attempts};
   VerifyResult result;
-  std::vector<std::unique_ptr<ServedFetcher>> fetchers;
-  fetchers.push_back(std::make_unique<ServedFetcher>(base, policy));
-
-  const std::string servedText =
-      FetchManifest(*fetchers[0], UrlBelow(base, ManifestFileName), result);
+  ServedFetcher fetcher(base, policy);
+  const std::string servedText = FetchManifest(fetcher, UrlBelow(base, ManifestFileName), result);
   if (!result.Problems.empty())
     return result;
   ParsedManifest served = ParseManifest(servedText);
@@ -196,13 +128,13 @@ VerifyResult VerifyServedSet(const ServedVerifyOptions& options, const VerifyPro
     CompareWithLocal(served, servedText, listing, localText, result);
   }
 
-  std::vector<Target> targets;
+  std::vector<ServedTarget> targets;
   std::unique_ptr<NameConverter> converter;
   if (options.Names.IsSet())
     converter = std::make_unique<NameConverter>(options.Names);
   for (const ListedArchive& listed : listing.Archives) {
-    Target target{listed.RelativePath + ".zip",
-                  {BareName(listed.RelativePath), listed.Crc, listed.Size, options.Names}};
+    ServedTarget target{listed.RelativePath + ".zip",
+                        {BareName(listed.RelativePath), listed.Crc, listed.Size, options.Names}};
     if (converter) {
       if (auto onDisk = converter->ToFileSystem(listed.RelativePath)) {
         target.Archive = *onDisk + ".zip";
@@ -220,24 +152,11 @@ VerifyResult VerifyServedSet(const ServedVerifyOptions& options, const VerifyPro
   result.ArchivesListed = static_cast<std::int32_t>(targets.size());
   if (progress.SetMax)
     progress.SetMax(result.ArchivesListed);
-  const int connections = std::max(1, options.Connections);
-  while (static_cast<int>(fetchers.size()) < std::min<int>(connections, targets.size()))
-    fetchers.push_back(std::make_unique<ServedFetcher>(base, policy));
-  std::vector<std::vector<std::string>> problems(targets.size());
-  std::mutex progressLock;
-  std::vector<char> finished(targets.size(), 0);
-  std::size_t reported = 0;
-  ForEachInParallel(targets.size(), connections, [&](int worker, std::size_t i) {
-    if (targets[i].Readable)
-      problems[i] =
-          CheckServed(*fetchers[static_cast<std::size_t>(worker)], targets[i], options.Deep);
-    const std::lock_guard lock(progressLock);
-    finished[i] = 1;
-    for (; reported < finished.size() && finished[reported] != 0; ++reported) {
-      if (progress.Step && targets[reported].Readable)
-        progress.Step(targets[reported].Archive);
-    }
-  });
+  const auto problems = CheckServedArchives(base, policy, targets, options.Deep,
+                                            options.Connections, [&](std::size_t i) {
+                                              if (progress.Step && targets[i].Readable)
+                                                progress.Step(targets[i].Archive);
+                                            });
   for (std::size_t i = 0; i < problems.size(); ++i) {
     for (const std::string& problem : problems[i])
       result.Problems.push_back(targets[i].Archive + ": " + problem);

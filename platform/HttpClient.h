@@ -1,10 +1,12 @@
 #pragma once
 
-// Plain HTTP and HTTPS requests over one connection, kept open between them (libcurl on Linux,
+// Plain HTTP and HTTPS requests over connections kept open between them (libcurl on Linux,
 // WinHTTP on Windows). Redirects are never followed here: the caller decides where it may go.
 // HTTPS checks the server's certificate with the system's trusted authorities.
 
+#include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,16 +50,33 @@ private:
   bool transient_;
 };
 
-class HttpClient {
+// Requests running at once over a few kept-alive connections, driven by the thread that owns
+// them (libcurl's multi interface on Linux; on Windows, one thread a connection, each sending
+// with WinHTTP). Not to be shared between threads.
+class HttpTransfers {
 public:
-  HttpClient();
-  ~HttpClient();
-  HttpClient(const HttpClient&) = delete;
-  HttpClient& operator=(const HttpClient&) = delete;
+  explicit HttpTransfers(int connections);
+  ~HttpTransfers();
+  HttpTransfers(const HttpTransfers&) = delete;
+  HttpTransfers& operator=(const HttpTransfers&) = delete;
 
-  // Raises EHttpError; a body shorter than the declared length is one ("the connection closed
-  // after N of M bytes").
-  HttpResponse Send(const HttpRequest& request);
+  // Starts a request, known by tag in what Next returns. Its callbacks may run on another thread,
+  // one at a time, all before Next returns its end. More requests than connections wait for one.
+  void Start(std::uint64_t tag, HttpRequest request);
+
+  struct Finished {
+    std::uint64_t Tag = 0;
+    HttpResponse Response;
+    // An EHttpError when the exchange failed; a body shorter than the declared length is one
+    // ("the connection closed after N of M bytes").
+    std::exception_ptr Error;
+  };
+
+  // The next request to end, waiting at most `wait`; nothing when none ended in that time.
+  std::optional<Finished> Next(std::chrono::milliseconds wait);
+
+  // Requests started whose end Next has not returned yet.
+  std::size_t Running() const;
 
 private:
   struct Impl;

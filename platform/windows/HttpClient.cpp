@@ -1,4 +1,4 @@
-#include "platform/HttpClient.h"
+#include "platform/windows/WinHttpClient.h"
 
 #include "platform/windows/WinSupport.h"
 

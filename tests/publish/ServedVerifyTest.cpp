@@ -141,6 +141,7 @@ TEST_F(ServedVerify, EveryCaseOfTheServedCopy) {
        {"--deep"},
        1,
        {"system/engine.dll.zip: the connection closed after "}},
+      {"a busy server, tried again", faulty.Url("/busy/whole/"), {"--deep"}, 0, {"all good\n"}},
       {"a very slow server", at("slow"), {"--timeout", "2"}, 1, {"zip: no answer within 2 s ("}},
       // Found by the content (libcurl stops at the declared length) or by the bytes beyond it
       // (WinHTTP reads on).

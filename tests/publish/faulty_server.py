@@ -2,6 +2,7 @@
 """A web server that misbehaves the ways nginx will not, serving ROOT on 127.0.0.1:PORT.
 
 /cut/PATH   an archive's headers (the true Content-Length) and half its body, then a close.
+/busy/PATH  503 Service Unavailable at the first request of each archive, then the archive.
 /lie/PATH   an archive's bytes, but the length declared in HEAD and GET alike is that of
             ROOT/lie-as/PATH (the archive the manifest lists), when there is one.
 Anything else (and every manifest) is ROOT/PATH as it is. Every answer closes the connection.
@@ -12,8 +13,10 @@ import http.server
 import os
 import socketserver
 import sys
+import threading
 
 root, port = sys.argv[1], int(sys.argv[2])
+asked, asked_lock = set(), threading.Lock()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -24,13 +27,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def answer(self, with_body):
         mode, _, rest = self.path.lstrip("/").partition("/")
-        if mode not in ("cut", "lie"):
+        if mode not in ("busy", "cut", "lie"):
             mode, rest = "", self.path.lstrip("/")
         if not rest.endswith(".zip"):
             mode = ""
         path = os.path.join(root, rest)
-        if not os.path.isfile(path):
-            self.send_response(404)
+        with asked_lock:
+            first = mode == "busy" and path not in asked
+            asked.add(path)
+        if first or not os.path.isfile(path):
+            self.send_response(503 if first else 404)
             self.send_header("Content-Length", "0")
             self.send_header("Connection", "close")
             self.end_headers()
