@@ -409,17 +409,12 @@ private:
       const std::string livePath = JoinPath(live_, ManifestFileName);
       if (!FileExists(livePath))
         return {};
-      const UpdateDiff diff = CompareManifests(ParseManifest(ReadManifestText(livePath)),
-                                               ParseManifest(ReadManifestText(newManifest)));
+      const UpdateDiff diff = CompareManifests(ParseManifest(ReadWholeFile(livePath)),
+                                               ParseManifest(ReadWholeFile(newManifest)));
       return diff.Downloads() > 0 ? DownloadSummary(diff) : std::string();
     } catch (const std::exception&) {
       return {};
     }
-  }
-
-  static std::string ReadManifestText(const std::string& path) {
-    FileStream file(path, FileStream::Mode::OpenRead);
-    return file.ReadString(static_cast<std::size_t>(file.Size()));
   }
 
   // A stopped build's staging folder holds what it finished; whatever else lies there (archives

@@ -19,8 +19,7 @@ ParsedManifest LoadManifest(const std::string& place, CodePage names) {
   const auto found = FindFile(path);
   if (!found || (found->Attributes & attr::Directory) != 0)
     throw EManifestUnusable(path + ": missing");
-  FileStream file(path, FileStream::Mode::OpenRead);
-  ParsedManifest parsed = ParseManifest(file.ReadString(static_cast<std::size_t>(file.Size())));
+  ParsedManifest parsed = ParseManifest(ReadWholeFile(path));
   std::string problems;
   for (const ManifestProblem& problem : parsed.Problems)
     problems += (problems.empty() ? "" : "\n") + path +

@@ -52,9 +52,7 @@ std::string FetchManifest(ServedFetcher& fetcher, const std::string& url, Verify
 }
 
 std::string ReadLocalManifest(const std::string& upload) {
-  const std::string path = ManifestPathOf(upload);
-  FileStream file(path, FileStream::Mode::OpenRead);
-  return file.ReadString(static_cast<std::size_t>(file.Size()));
+  return ReadWholeFile(ManifestPathOf(upload));
 }
 
 // Every way the served manifest departs from the local one.

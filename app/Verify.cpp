@@ -36,8 +36,7 @@ std::string ReadManifest(const std::string& uploadDir, const std::string& path,
     ++result.ManifestProblems;
     return {};
   }
-  FileStream file(path, FileStream::Mode::OpenRead);
-  return file.ReadString(static_cast<std::size_t>(file.Size()));
+  return ReadWholeFile(path);
 }
 
 void AddManifestProblem(VerifyResult& result, std::int32_t line, const std::string& text) {

@@ -54,6 +54,13 @@ std::int64_t Stream::CopyFrom(Stream& source, std::int64_t count) {
   return count;
 }
 
+// ---- FileStream ----------------------------------------------------------------------------
+
+std::string ReadWholeFile(const std::string& path) {
+  FileStream file(path, FileStream::Mode::OpenRead);
+  return file.ReadString(static_cast<std::size_t>(file.Size()));
+}
+
 // ---- MemoryStream ---------------------------------------------------------------------------
 
 std::size_t MemoryStream::Read(void* buffer, std::size_t count) {

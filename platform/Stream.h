@@ -89,6 +89,11 @@ private:
   bool writable_ = false;
 };
 
+// The whole file at path, opened as OpenRead opens it (shared with writers and deleters). Raises
+// EFOpenError when it cannot be opened, the input/output error when a read fails, and "Read
+// beyond end of file" when it shrinks while being read.
+std::string ReadWholeFile(const std::string& path);
+
 // A growable in-memory stream.
 class MemoryStream final : public Stream {
 public:

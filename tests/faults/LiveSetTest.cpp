@@ -24,22 +24,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The manifest read as a web server reads it, sharing the file with a build that replaces it. A
-// reader that does not share deletion keeps Windows from replacing the file at all (see
-// AManifestHeldOpenStopsTheBuildBeforeAnyArchiveMoves).
-std::string ReadShared(const std::string& path) {
-  FileStream file(path, FileStream::Mode::OpenRead);
-  return file.ReadString(static_cast<std::size_t>(file.Size()));
-}
-
 // One reading of a set as a client makes it: the manifest, each listed archive, the manifest
 // again. Empty when the manifest changed under the reader (a build was published meanwhile: the
-// client starts over); else the problems found, "" for none.
+// client starts over); else the problems found, "" for none. The manifest is read as a web server
+// reads it, sharing the file with a build that replaces it: a reader that does not share deletion
+// keeps Windows from replacing the file at all (see
+// AManifestHeldOpenStopsTheBuildBeforeAnyArchiveMoves).
 std::optional<std::string> ReadLikeAClient(const std::string& upload) {
   const std::string manifestPath = upload + "/updates.lst";
   std::string before;
   try {
-    before = ReadShared(manifestPath);
+    before = ReadWholeFile(manifestPath);
   } catch (const std::exception&) {
     return "updates.lst cannot be read";
   }
@@ -57,7 +52,7 @@ std::optional<std::string> ReadLikeAClient(const std::string& upload) {
   }
   std::string after;
   try {
-    after = ReadShared(manifestPath);
+    after = ReadWholeFile(manifestPath);
   } catch (const std::exception&) {
     return std::nullopt;
   }
