@@ -21,6 +21,19 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
+// A reader that holds a file open (a client's download, a virus scanner) keeps it from being
+// replaced for a moment. Calls attempt, which returns the Win32 error it met (ERROR_SUCCESS for
+// none), again every 20 ms for up to two seconds while that error is one such a reader causes;
+// returns the last error.
+template <typename Attempt> DWORD RetriedWhileHeldOpen(Attempt attempt) {
+  for (int tries = 0;; ++tries) {
+    const DWORD error = attempt();
+    if (tries >= 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+      return error;
+    ::Sleep(20);
+  }
+}
+
 // Calls a wide-character function that fills a buffer and returns the length it needs.
 template <typename Fill> std::wstring FilledBuffer(Fill fill) {
   std::vector<wchar_t> buffer(MAX_PATH + 1);
@@ -120,39 +133,33 @@ void RenameFile(const std::string& from, const std::string& to) {
   const DWORD attributes = Attributes(from);
   const bool folder =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  // A reader that holds the old file open (a client's download, a virus scanner) keeps it from
-  // being replaced for a moment: try again for up to two seconds before giving up.
-  for (int attempt = 0;; ++attempt) {
+  const DWORD error = RetriedWhileHeldOpen([&]() -> DWORD {
     if (faults::UnlessFaulted(faults::FaultCall::Rename, FALSE, [&] {
           return ::MoveFileExW(win::WidePath(from).c_str(), win::WidePath(to).c_str(),
                                folder ? 0 : MOVEFILE_REPLACE_EXISTING);
         }))
-      return;
-    const DWORD error = ::GetLastError();
-    if (attempt >= 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
-      win::RaiseWin32Error(error, to, IoOperation::Rename);
-    ::Sleep(20);
-  }
+      return ERROR_SUCCESS;
+    return ::GetLastError();
+  });
+  if (error != ERROR_SUCCESS)
+    win::RaiseWin32Error(error, to, IoOperation::Rename);
 }
 
 void WaitUntilReplaceable(const std::string& path) {
-  for (int attempt = 0;; ++attempt) {
+  const DWORD error = RetriedWhileHeldOpen([&]() -> DWORD {
     // Opening for deletion is refused exactly while a reader holds the file without delete
     // sharing, the case in which a rename over it is refused too.
     const HANDLE file = ::CreateFileW(win::WidePath(path).c_str(), DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(file);
-      return;
-    }
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-      return;
-    if (attempt >= 100 || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
-      win::RaiseWin32Error(error, path, IoOperation::Rename);
-    ::Sleep(20);
-  }
+    if (file == INVALID_HANDLE_VALUE)
+      return ::GetLastError();
+    ::CloseHandle(file);
+    return ERROR_SUCCESS;
+  });
+  // A missing file is replaceable: the rename creates it.
+  if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+    win::RaiseWin32Error(error, path, IoOperation::Rename);
 }
 
 bool RemoveEmptyDirectory(const std::string& path) {
