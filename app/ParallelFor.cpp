@@ -50,4 +50,12 @@ void ForEachInParallel(std::size_t count, int jobs,
     std::rethrow_exception(failure);
 }
 
+void InOrderProgress::Done(std::size_t index) {
+  const std::lock_guard guard(lock_);
+  done_[index] = 1;
+  for (; passed_ < done_.size() && done_[passed_] != 0; ++passed_)
+    if (next_)
+      next_(passed_);
+}
+
 } // namespace vornel

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -179,16 +178,10 @@ CheckServedArchives(const Url& base, const FetchPolicy& policy,
     const std::size_t index = next.fetch_add(1);
     return index < targets.size() ? std::optional(index) : std::nullopt;
   };
-  std::mutex lock;
-  std::vector<char> over(targets.size(), 0);
-  std::size_t reported = 0;
+  InOrderProgress inOrder(targets.size(), checked);
   auto done = [&](std::size_t index, std::vector<std::string> found) {
-    const std::lock_guard guard(lock);
     problems[index] = std::move(found);
-    over[index] = 1;
-    for (; reported < over.size() && over[reported] != 0; ++reported)
-      if (checked)
-        checked(reported);
+    inOrder.Done(index);
   };
   ForEachInParallel(static_cast<std::size_t>(threads), threads, [&](int, std::size_t thread) {
     const int share = connections / threads + (static_cast<int>(thread) < connections % threads);

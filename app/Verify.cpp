@@ -12,7 +12,6 @@
 #include "platform/FindFiles.h"
 #include "platform/Stream.h"
 
-#include <mutex>
 #include <set>
 
 namespace vornel {
@@ -171,9 +170,10 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
   std::vector<std::vector<std::string>> problems(parsed.Archives.size());
   // Progress names the archives in the manifest's order too: each finished one waits for those
   // before it.
-  std::mutex progressLock;
-  std::vector<char> finished(parsed.Archives.size(), 0);
-  std::size_t reported = 0;
+  InOrderProgress inOrder(parsed.Archives.size(), [&](std::size_t i) {
+    if (progress.Step && readable[i])
+      progress.Step(parsed.Archives[i].RelativePath + ".zip");
+  });
   // The walk for unlisted archives is one more task, the first: with more than one job it runs
   // beside the archives' checks instead of before them all.
   ForEachInParallel(parsed.Archives.size() + 1, options.Jobs > 0 ? options.Jobs : DefaultJobs(),
@@ -188,12 +188,7 @@ VerifyResult VerifyUploadSet(const std::string& uploadDir, const VerifyProgress&
                         problems[i] =
                             CheckArchive(JoinPath(uploadDir, listed.RelativePath + ".zip"),
                                          {entryNames[i], listed.Crc, listed.Size, options.Names});
-                      const std::lock_guard lock(progressLock);
-                      finished[i] = 1;
-                      for (; reported < finished.size() && finished[reported] != 0; ++reported) {
-                        if (progress.Step && readable[reported])
-                          progress.Step(parsed.Archives[reported].RelativePath + ".zip");
-                      }
+                      inOrder.Done(i);
                     });
   // Whether the manifest looks cut short depends on the unlisted archives the walk found.
   CheckFcount(parsed, namesakes, result);
